@@ -1,0 +1,34 @@
+// The terminal: cursor placement, clearing, centred text and the keyboard.
+// All screen output goes through stdout (printf and friends are fine); every
+// cursor move, clear and key wait flushes it first.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Prints 40 - n/2 blanks (n = length, line ends included), then the text.
+void PrintCentered(std::string_view text);
+// Moves the cursor to (row, column), both from 0 at the top left.
+void MoveCursor(int row, int column);
+// Blanks the screen (scroll-back included) and homes the cursor.
+void ClearScreen();
+
+// The form's key reader: waits for a key that yields a character and returns
+// its code (Tab 9, Shift-Tab 10, Enter 13, Shift-Enter 14, Backspace 8, ESC 27,
+// Ctrl-letter 1..26). Keys without a character are skipped.
+int ReadKey();
+// Discards every key typed ahead.
+void FlushKeys();
+
+// True when a key is waiting; the key stays waiting.
+bool KeyWaiting();
+// Waits for one key and returns its character without echo (same decoding as
+// ReadKey).
+int GetKey();
+// Blocks until a key is waiting or ms milliseconds have passed; the key stays
+// waiting. Returns true when a key is waiting. Uses no CPU while it waits.
+bool WaitForKey(int ms);
+// Reads one line with echo and Backspace; the line end is consumed and not
+// returned.
+std::string ReadLine();

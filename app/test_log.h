@@ -1,0 +1,14 @@
+// Preferences file and the day's test log.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Registers the tests (names, default counts), then loads and tidies Prefs.dat.
+void LoadPrefs();
+// Field 1 sets serialNumber, field 2 userInitials; the file is rewritten.
+void SavePrefs(int field, const std::string& text);
+// Opens (creating it if needed) the day's log of this program run for
+// appending; every write reaches the file at once. Returns nullptr when it
+// cannot be opened; *fileName (when given) receives the log's name either way.
+std::FILE* OpenTestLog(std::string* fileName = nullptr);

@@ -1,0 +1,4 @@
+#include "placeholder.h"
+#include "procedures.h"
+
+int FingerprintTest(int test) { return PlaceholderTest(test, "Fingerprint", 1); }

@@ -1,0 +1,4 @@
+#include "placeholder.h"
+#include "procedures.h"
+
+int VibrationGraspTest(int test) { return PlaceholderTest(test, "Vibration Grasp", 500); }
