@@ -1,0 +1,182 @@
+// ZHand: the ZorvathHand driver. One object owns one serial port and one I/O
+// thread; every hand operation becomes a command of the hand's language, is
+// exchanged on the wire by the I/O thread and returns a result code (0 on
+// success, -1..-19 for failures found by the driver, a positive number for an
+// error reported by the hand; ErrorText gives the message of each).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "events.h"
+#include "serial_port.h"
+
+class ZHand {
+  public:
+    // Request modes (field `mode`).
+    static constexpr int ModeSync = 1;      // an operation waits for its exchange
+    static constexpr int ModeAsync = 2;     // an operation hands over and returns -14
+    static constexpr int ModeClosing = 3;   // set by the destructor
+    static constexpr int ModeCallback = 4;  // nothing is sent; `callback` gets the command
+    // Request kinds handed to the I/O thread.
+    static constexpr int RequestExit = 1;
+    static constexpr int RequestRealtime = 2;
+    static constexpr int RequestCommand = 3;
+    static constexpr int RequestPurge = 4;
+    // Size of the command and reply buffers, terminating zero included.
+    static constexpr int BufferSize = 5000;
+
+    ZHand();
+    // Ends the I/O thread (waiting up to 1000 ms for it), closes the port and
+    // frees the one-instance flag when this object holds it.
+    ~ZHand();
+    ZHand(const ZHand&) = delete;
+    ZHand& operator=(const ZHand&) = delete;
+
+    int mode = 0;                        // ModeSync, ModeAsync, ModeClosing or ModeCallback
+    int timeout = 0;                     // ms an operation waits for its request; -1 = no limit
+    void (*callback)(ZHand*) = nullptr;  // called after each completion, or null
+    int result = 0;                      // result code of the last completed request
+
+    // --- link and hand-over ---
+
+    // Sets ModeSync, no callback, no time limit; opens the port and resets the
+    // hand. 0, or the first failing code of OpenPort or Reset.
+    int Initialize(int port, int priority);
+    // Opens port 1..9 (./COMn, else /dev/ttyS<n-1>) at 9600 8N1, starts the
+    // I/O thread. 0, -1 (an instance exists), -2, -3, -4, -5, -6, -7, -11.
+    int OpenPort(int port, int priority);
+    // Port speed in bits per second, 8N1. 0, -3 (port unreadable), -4.
+    int SetBaudRate(int baud);
+    // Time-outs in ms: a read of n bytes fails after readConstant +
+    // readMultiplier * n (and readInterval between bytes when not 0), a
+    // write after writeConstant + writeMultiplier * n. 0, or -5.
+    int SetTimeouts(int readInterval, int readMultiplier, int readConstant, int writeMultiplier,
+                    int writeConstant);
+    // Discards what waits in both directions; true when done.
+    bool PurgePort();
+    // Reads exactly count bytes: 0, or -9.
+    int ReadBytes(unsigned char* buffer, int count);
+    // Writes exactly count bytes: 0, or -8.
+    int WriteBytes(const unsigned char* buffer, int count);
+    // Hands the composed command to the I/O thread as request `kind`.
+    // ModeSync: the exchange's code (or -12); ModeAsync: -14, or -13 while
+    // a request is pending; ModeCallback: 0, nothing sent.
+    int Request(int kind);
+    // True while a request is pending.
+    bool IsBusy();
+    // Waits for the pending request: 0 (done or none), -12 after ms (-1 = no limit).
+    int WaitDone(int ms);
+    // The trimmed text of the last reply.
+    const char* ReplyText();
+    // The last command composed (may hold binary bytes for a real-time update).
+    const char* CommandText();
+    // The message of a result code; never null.
+    static const char* ErrorText(int code);
+
+    // --- supervisory commands ---
+
+    int Open(const char* motors);
+    int Close(const char* motors);
+    int IncrementalOpen(const char* motors, int value);   // 0..30000, else -18
+    int IncrementalClose(const char* motors, int value);  // 0..30000, else -18
+    int MoveTo(const char* motors, int value);            // 0..30000, else -18
+    int Move(const char* motors);
+    int MoveAllTo(int p1, int p2, int p3, int p4);  // each 0..30000, else -18
+    int Home();
+    int Terminate(const char* motors);
+    int InitHand(const char* motors);
+    int SetParameter(const char* motors, const char* name, int value);
+    // Reads the named parameters; the integers of the reply fill `values` in
+    // order, stopping when it is full. On failure `values` is untouched.
+    int GetParameters(const char* motors, const char* names, std::span<int> values);
+    int SaveParameters(const char* motors);
+    int LoadParameters(const char* motors);
+    int LoadDefaults(const char* motors);
+    // The hand's temperature in degrees; `value` is left unchanged when the
+    // reply does not begin with a number.
+    int GetTemperature(int* value);
+    // Wakes the hand with a lone CR and resets it; the port returns to 9600.
+    int Reset();
+    // Switches hand and port to `baud`.
+    int SetHandBaud(unsigned baud);
+    // Pauses on the host, 1..100000 ms; nothing is sent.
+    int Delay(unsigned ms);
+    // Sends `text` and CR. -17 when text + CR does not fit the buffer. When
+    // `reply` is given it receives the reply on success, else "".
+    int Command(const char* text, std::string* reply = nullptr);
+
+    // --- real-time mode ---
+
+    int RTSetFlags(const char* motors, bool LCV, int LCVC, bool LCPG, bool LFV, int LFVC, bool LFS,
+                   bool LFAP, bool LFDP, int LFDPC);
+    // Reads the flags of all motors, lays out the blocks, enters the loop.
+    int RTStart(const char* motors);
+    // One update: control bytes out (sendControl), feedback in (readFeedback).
+    int RTUpdate(bool sendControl, bool readFeedback);
+    // Leaves the loop (byte 3) and reads the hand's prompt.
+    int RTAbort();
+    // Velocity -127..127 / gain 0..255 for the next update. -19 for a motor
+    // RTStart did not activate; 0 (and nothing stored) when its flag is off.
+    int RTSetVelocity(char motor, int value);
+    int RTSetGain(char motor, int value);
+    // Feedback of the last update; 0 for an inactive motor or a disabled item.
+    signed char RTGetVelocity(char motor);
+    unsigned char RTGetStrain(char motor);
+    int RTGetPosition(char motor);
+    signed char RTGetDeltaPos(char motor);
+
+  private:
+    struct RTMotor {
+        int active, LCV, LCPG, LFV, LFS, LFAP, LFDP;
+    };
+    struct RTControlIndex {
+        int velocity, gain;
+    };
+    struct RTFeedbackIndex {
+        int velocity, strain, position, deltaPos;
+    };
+    struct ThreadState;
+
+    int SendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int SendText(const std::string& text);
+    int SendHandAsked(const std::string& text);
+    static int MotorIndex(char motor);
+    void IoThreadMain(std::shared_ptr<ThreadState> state);
+    void Complete(int code);
+    int Exchange(int kind);
+    int TextExchange();
+    int RealtimeExchange();
+    int ReadReply();
+    int HostDelay();
+    int SwitchPendingBaud();
+    void StopThread();
+
+    std::array<RTMotor, 4> rtMotor{};
+    int rtControlLength = 0;
+    int rtFeedbackLength = 0;
+    std::array<unsigned char, 20> rtFeedback{};
+    SerialPort port;
+    std::thread thread;
+    std::shared_ptr<ThreadState> threadState;
+    int requestKind = 0;
+    ManualResetEvent requestSignal;
+    AutoResetEvent doneSignal;
+    int pendingBaud = 0;
+    std::array<char, BufferSize> reply{};
+    int replyLength = 0;
+    std::array<char, BufferSize> command{};
+    int commandLength = 0;
+    std::array<unsigned char, 8> rtControl{};
+    std::array<RTControlIndex, 4> rtControlIndex{};
+    std::array<RTFeedbackIndex, 4> rtFeedbackIndex{};
+    std::array<unsigned char, BufferSize> echo{};
+    bool ownsInstance = false;
+
+    static std::atomic<bool> instanceInitialized;
+};
