@@ -1,0 +1,192 @@
+#include "loaders.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "console.h"
+#include "srecord.h"
+#include "station.h"
+#include "text_file.h"
+
+namespace {
+
+// Bytes other than the echo that an echo wait discards before it gives up: a
+// hand that chatters must not hold the loader for ever.
+constexpr int kMaxStrayBytes = 1000;
+// Reads the firmware loader gets to announce itself with ":".
+constexpr int kLoaderReadyReads = 50;
+
+constexpr unsigned char kMarker = 0xFF;
+
+void Print(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void PrintProgress(double percent) {
+    std::printf("\rProgress: %3.0f%%", percent);
+    std::fflush(stdout);
+}
+
+int SendByte(unsigned char byte) {
+    return hand.WriteBytes(&byte, 1);
+}
+
+// One byte from the hand; false when the read failed or timed out.
+bool ReadByte(unsigned char& byte) {
+    return hand.ReadBytes(&byte, 1) == 0;
+}
+
+struct Echoed {
+    int sent;   // SendByte's result
+    bool echo;  // the byte came back
+};
+
+// Sends a byte and reads until it comes back, discarding other bytes. A read
+// that times out, or too many stray bytes, end the wait without the echo.
+Echoed SendByteEchoed(unsigned char byte) {
+    Echoed outcome{SendByte(byte), false};
+    for (int stray = 0; stray <= kMaxStrayBytes; ++stray) {
+        unsigned char got = 0;
+        if (!ReadByte(got)) break;
+        if (got == byte) {
+            outcome.echo = true;
+            break;
+        }
+    }
+    return outcome;
+}
+
+void SetRate(int baud, const char* failureFormat) {
+    int code = hand.SetBaudRate(baud);
+    if (code != 0) {
+        std::printf(failureFormat, code);
+        std::fflush(stdout);
+    }
+}
+
+constexpr const char* kNoEcho = "\nNo echo from hand - download aborted\n";
+
+int AbortEeprom() {
+    Print(kNoEcho);
+    SetRate(9600, "Com9600 Err: %d\n");
+    return 1;
+}
+
+int MissingEepromFile(std::string_view shownName) {
+    Print("\nFile not found: ");
+    Print(shownName);
+    Print("\n");
+    GetKey();
+    hand.SetBaudRate(9600);
+    return 1;
+}
+
+}  // namespace
+
+int LoadEeprom(const std::string& name) {
+    SetRate(4800, "Com4800 Err: %d\n");
+
+    std::string loader;
+    if (!ReadFileBytes("eeploadr.boo", loader)) return MissingEepromFile("EEPLOADR.BOO");
+    hand.PurgePort();
+    Print("\nReset in BOOT mode, press a key to continue...");
+    GetKey();
+
+    // The boot mode takes one more byte, 0xFF, after the loader's last one.
+    loader.push_back(static_cast<char>(kMarker));
+    for (std::size_t i = 0; i < loader.size(); ++i) {
+        unsigned char byte = static_cast<unsigned char>(loader[i]);
+        Echoed outcome{0, true};
+        if (i == 0)
+            outcome.sent = SendByte(byte);
+        else
+            outcome = SendByteEchoed(byte);
+        if (outcome.sent != 0) {
+            std::printf("Com1200 Err: %d\n", outcome.sent);
+            std::fflush(stdout);
+        }
+        if (!outcome.echo) return AbortEeprom();
+        if (i % 10 == 0) Print(".");
+    }
+    Print("\n\nEEPLOADR.BOO downloaded successfully!\n");
+
+    SetRate(5908, "Com5908 Err: %d\n");
+    std::string image;
+    if (!ReadFileBytes(name, image)) return MissingEepromFile(name);
+
+    hand.PurgePort();
+    if (!SendByteEchoed('I').echo) return AbortEeprom();
+    Print("\nProgress: 0%");
+    for (std::size_t sent = 0; sent < image.size();) {
+        if (!SendByteEchoed(static_cast<unsigned char>(image[sent])).echo) return AbortEeprom();
+        ++sent;
+        PrintProgress(static_cast<double>(sent) * 100.0 / static_cast<double>(image.size()));
+    }
+    Print("\rProgress: Complete\n");
+    Print("\nSet CPU switch 4 to 'OFF' position, press RESET to continue...");
+
+    SetRate(9600, "Com9600 Err: %d\n");
+    return 0;
+}
+
+int LoadFirmware(const std::string& name) {
+    std::string text;
+    if (!ReadFileBytes(name, text)) {
+        Print("\nFILE NOT FOUND.\n");
+        return 1;
+    }
+    FirmwareImage firmware = ReadFirmwareImage(text);
+    if (firmware.check == FirmwareCheck::BadRecord) {
+        std::printf("\nBad S-record in line %d\n", firmware.line);
+        std::fflush(stdout);
+        return 1;
+    }
+    if (firmware.check == FirmwareCheck::WideData) {
+        std::printf("\nS2/S3 record in line %d: the hand loads 16-bit S1 records only\n",
+                    firmware.line);
+        std::fflush(stdout);
+        return 1;
+    }
+
+    hand.PurgePort();
+    SendByte('X');
+    Print("\nPress the red RESET button to begin download...");
+    bool ready = false;
+    for (int read = 0; read < kLoaderReadyReads && !ready; ++read) {
+        unsigned char byte = 0;
+        ready = ReadByte(byte) && byte == ':';
+    }
+    if (!ready) {
+        Print("\nDownload Failed\n");
+        return 1;
+    }
+    SendByte(kMarker);
+
+    Print("\nProgress: 0%");
+    std::size_t sent = 0;
+    for (const SRecord& record : firmware.records) {
+        std::size_t n = record.data.size();
+        double progress = 0;
+        if (firmware.totalBytes > 0)
+            progress =
+                static_cast<double>(sent + n) * 100.0 / static_cast<double>(firmware.totalBytes) -
+                1.0;
+        sent += n;
+        PrintProgress(progress < 0 ? 0 : progress);
+
+        // The address goes low byte first; the two markers are not echoed.
+        SendByte(kMarker);
+        bool echoed = SendByteEchoed(static_cast<unsigned char>(record.address & 0xFF)).echo &&
+                      SendByteEchoed(static_cast<unsigned char>(record.address >> 8)).echo &&
+                      SendByteEchoed(static_cast<unsigned char>(n)).echo;
+        if (echoed) SendByte(kMarker);
+        for (std::size_t i = 0; echoed && i < n; ++i) echoed = SendByteEchoed(record.data[i]).echo;
+        if (!echoed) {
+            Print(kNoEcho);
+            return 1;
+        }
+    }
+    Print("\rProgress: 100%\n");
+    return 0;
+}
