@@ -1,6 +1,7 @@
 #include "terminal_mode.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "batch.h"
@@ -16,11 +17,14 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
-// Shows a utility's prompt and reads the file name, kept as typed.
-std::string AskFileName(const char* prompt) {
+// Shows a utility's prompt and reads the file name, kept as typed; nothing
+// when the keyboard has gone.
+std::optional<std::string> AskFileName(const char* prompt) {
     std::fputs(prompt, stdout);
     std::fflush(stdout);
-    return ReadLine();
+    std::string name = ReadLine();
+    if (InputEnded()) return std::nullopt;
+    return name;
 }
 
 }  // namespace
@@ -36,17 +40,25 @@ void TerminalMode() {
         std::fputs(">> ", stdout);
         std::fflush(stdout);
         std::string line = UpperCase(ReadLine());
-        if (line == "X") return;
+        // A keyboard that has gone (terminal hung up) ends the visit: its last
+        // line was never finished.
+        if (line == "X" || InputEnded()) return;
         if (line == "BATCH") {
-            RunBatchFile(AskFileName("Run Batch File: "));
+            std::optional<std::string> name = AskFileName("Run Batch File: ");
+            if (!name) return;
+            RunBatchFile(*name);
             continue;
         }
         if (line == "FIRMWARE") {
-            LoadFirmware(AskFileName("Load Firmware: "));
+            std::optional<std::string> name = AskFileName("Load Firmware: ");
+            if (!name) return;
+            LoadFirmware(*name);
             continue;
         }
         if (line == "EEPROM") {
-            LoadEeprom(AskFileName("Load EEPROM: "));
+            std::optional<std::string> name = AskFileName("Load EEPROM: ");
+            if (!name) return;
+            LoadEeprom(*name);
             line = "RESET";  // whatever the loader's outcome
         }
         lastResult = SendAndShow(line);
