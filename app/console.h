@@ -18,7 +18,8 @@ void ClearScreen();
 // its code (Tab 9, Shift-Tab 10, Enter 13, Shift-Enter 14, Backspace 8, ESC 27,
 // Ctrl-letter 1..26). Keys without a character are skipped.
 int ReadKey();
-// Discards every key typed ahead.
+// Discards every key typed ahead. (A key script is kept: its keys stand for
+// keys typed later.)
 void FlushKeys();
 
 // True when a key is waiting; the key stays waiting.
@@ -30,5 +31,8 @@ int GetKey();
 // waiting. Returns true when a key is waiting. Uses no CPU while it waits.
 bool WaitForKey(int ms);
 // Reads one line with echo and Backspace; the line end is consumed and not
-// returned.
+// returned. Control keys other than Backspace and Enter are ignored.
 std::string ReadLine();
+// True once the keyboard has gone for good (the terminal hung up, standard
+// input ended, or a key script ran dry); reads then return 27.
+bool InputEnded();

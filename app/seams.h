@@ -9,6 +9,7 @@
 // Replaces the keyboard by a script of key codes (as ReadKey returns them).
 // KeyWaiting, GetKey, ReadKey, WaitForKey and ReadLine then take keys from the
 // script; a read on an empty script returns 27 (ESC) so a test can never hang.
+// FlushKeys leaves the script alone: its keys stand for keys typed later.
 void UseKeyScript(const std::string& keys);
 // Appends keys to the script.
 void PushKeys(const std::string& keys);
@@ -23,3 +24,5 @@ void UseFakeClock(std::time_t now, std::uint32_t tick = 0);
 void AdvanceFakeClock(std::uint32_t ms);
 // Back to the real clock.
 void UseRealClock();
+// True while the fake clock runs.
+bool FakeClockRunning();

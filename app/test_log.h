@@ -6,8 +6,10 @@
 
 // Registers the tests (names, default counts), then loads and tidies Prefs.dat.
 void LoadPrefs();
-// Field 1 sets serialNumber, field 2 userInitials; the file is rewritten.
-void SavePrefs(int field, const std::string& text);
+// Field 1 sets serialNumber, field 2 userInitials; the file is rewritten
+// (written afresh from memory when it has gone missing). False when the file
+// could not be read or written; the value in memory is set all the same.
+bool SavePrefs(int field, const std::string& text);
 // Opens (creating it if needed) the day's log of this program run for
 // appending; every write reaches the file at once. Returns nullptr when it
 // cannot be opened; *fileName (when given) receives the log's name either way.
