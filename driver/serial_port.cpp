@@ -1,33 +1,255 @@
-// Temporary skeleton.
 #include "serial_port.h"
 
-int SerialPort::Open(const std::string&) {
-    return -2;
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "serial_baud.h"
+
+namespace {
+
+int64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
-void SerialPort::Close() {}
-int SerialPort::SetBaudRate(int) {
-    return -3;
+
+constexpr int64_t kNoDeadline = -1;
+
+// Deadline of a transfer of `count` bytes; none when both parts are 0.
+int64_t TransferDeadline(uint32_t constant, uint32_t multiplier, int count) {
+    int64_t total = int64_t{constant} + int64_t{multiplier} * count;
+    return total == 0 ? kNoDeadline : NowMs() + total;
 }
+
+// Milliseconds until `deadline` as poll() takes them.
+int PollTimeout(int64_t deadline) {
+    if (deadline == kNoDeadline) return -1;
+    int64_t left = deadline - NowMs();
+    if (left <= 0) return 0;
+    return left > 1000000000 ? 1000000000 : static_cast<int>(left);
+}
+
+speed_t StandardSpeed(int baud) {
+    switch (baud) {
+        case 50:
+            return B50;
+        case 75:
+            return B75;
+        case 110:
+            return B110;
+        case 134:
+            return B134;
+        case 150:
+            return B150;
+        case 200:
+            return B200;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 1800:
+            return B1800;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 921600:
+            return B921600;
+        default:
+            return B0;
+    }
+}
+
+}  // namespace
+
+int SerialPort::Open(const std::string& path) {
+    Close();
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -2;
+    // The lock comes first: nothing of a port that another program holds is touched.
+    termios settings{};
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 ||
+        tcgetattr(fd, &settings) != 0) {
+        close(fd);
+        return -2;
+    }
+    // Raw 8-bit bytes both ways: real-time blocks carry CR, XON, XOFF and 0xFF.
+    cfmakeraw(&settings);
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | PARMRK | ISTRIP);
+    settings.c_cflag &= ~(CRTSCTS | HUPCL | PARENB | CSTOPB | CSIZE);
+    settings.c_cflag |= CLOCAL | CREAD | CS8;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0 || wake < 0) {
+        if (wake >= 0) close(wake);
+        ioctl(fd, TIOCNXCL);
+        close(fd);
+        return -2;
+    }
+    // The descriptor stays non-blocking: every transfer waits in poll() with
+    // its deadline, and a blocking write could outlast it.
+    fd_ = fd;
+    wakeFd_ = wake;
+    return 0;
+}
+
+void SerialPort::Close() {
+    if (fd_ >= 0) {
+        ioctl(fd_, TIOCNXCL);
+        close(fd_);
+        fd_ = -1;
+    }
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+        wakeFd_ = -1;
+    }
+}
+
+int SerialPort::SetBaudRate(int baud) {
+    if (fd_ < 0) return -3;
+    termios settings{};
+    if (tcgetattr(fd_, &settings) != 0) return -3;
+    speed_t speed = StandardSpeed(baud);
+    if (speed == B0) return SetAnyBaudRate(fd_, baud);
+    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CIBAUD);
+    settings.c_cflag |= CS8;
+    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0) return -4;
+    if (tcsetattr(fd_, TCSANOW, &settings) != 0) return -4;
+    return 0;
+}
+
 int SerialPort::BaudRate() const {
-    return -1;
+    return fd_ < 0 ? -1 : ReadBaudRate(fd_);
 }
-int SerialPort::SetTimeouts(int, int, int, int, int) {
-    return -5;
+
+int SerialPort::SetTimeouts(int readInterval, int readMultiplier, int readConstant,
+                            int writeMultiplier, int writeConstant) {
+    if (fd_ < 0) return -5;
+    readInterval_ = static_cast<uint32_t>(readInterval);
+    readMultiplier_ = static_cast<uint32_t>(readMultiplier);
+    readConstant_ = static_cast<uint32_t>(readConstant);
+    writeMultiplier_ = static_cast<uint32_t>(writeMultiplier);
+    writeConstant_ = static_cast<uint32_t>(writeConstant);
+    return 0;
 }
+
 bool SerialPort::Purge() {
-    return false;
+    return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0;
 }
-int SerialPort::Read(unsigned char*, int) {
-    return -9;
+
+// Waits until the port is ready for `events` or `deadline` passes.
+// 1 ready, 0 time-out, -1 hang-up, error or interrupt.
+int SerialPort::WaitReady(short events, int64_t deadline) {
+    for (;;) {
+        pollfd fds[2] = {{fd_, events, 0}, {wakeFd_, POLLIN, 0}};
+        int n = poll(fds, 2, PollTimeout(deadline));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) return 0;
+        if (fds[1].revents != 0) return -1;
+        if (fds[0].revents & events) return 1;  // data first; a hang-up shows on the read
+        return -1;                              // POLLHUP, POLLERR, POLLNVAL
+    }
 }
-int SerialPort::Write(const unsigned char*, int) {
-    return -8;
+
+int SerialPort::Read(unsigned char* buffer, int count) {
+    if (fd_ < 0 || count < 0) return -9;
+    // An all-ones interval with no total time-out: take what is there, no wait.
+    bool noWait = readInterval_ == UINT32_MAX && readMultiplier_ == 0 && readConstant_ == 0;
+    int64_t deadline = noWait ? 0 : TransferDeadline(readConstant_, readMultiplier_, count);
+    int got = 0;
+    while (got < count) {
+        int64_t due = deadline;
+        if (got > 0 && readInterval_ != 0 && readInterval_ != UINT32_MAX) {
+            int64_t gapEnd = NowMs() + readInterval_;
+            if (due == kNoDeadline || gapEnd < due) due = gapEnd;
+        }
+        if (noWait) due = 0;
+        int ready = WaitReady(POLLIN, due);
+        if (ready <= 0) return -9;
+        ssize_t n = read(fd_, buffer + got, static_cast<size_t>(count - got));
+        if (n > 0) {
+            got += static_cast<int>(n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            return -9;  // end of file or EIO: the line hung up
+        }
+    }
+    return 0;
 }
-bool SerialPort::Pause(int) {
-    return true;
+
+int SerialPort::Write(const unsigned char* buffer, int count) {
+    if (fd_ < 0 || count < 0) return -8;
+    int64_t deadline = TransferDeadline(writeConstant_, writeMultiplier_, count);
+    int sent = 0;
+    while (sent < count) {
+        if (WaitReady(POLLOUT, deadline) <= 0) return -8;
+        ssize_t n = write(fd_, buffer + sent, static_cast<size_t>(count - sent));
+        if (n > 0) {
+            sent += static_cast<int>(n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            return -8;
+        }
+    }
+    return 0;
 }
-void SerialPort::Interrupt() {}
-void SerialPort::ClearInterrupt() {}
-int SerialPort::WaitReady(short, int64_t) {
-    return -1;
+
+bool SerialPort::Pause(int ms) {
+    int64_t deadline = NowMs() + (ms > 0 ? ms : 0);
+    for (;;) {
+        int left = PollTimeout(deadline);
+        if (wakeFd_ >= 0) {
+            pollfd wake{wakeFd_, POLLIN, 0};
+            int n = poll(&wake, 1, left);
+            if (n > 0) return false;
+            if (n == 0) return true;
+            if (errno != EINTR) return true;
+        } else {
+            if (left <= 0) return true;
+            timespec pause{left / 1000, (left % 1000) * 1000000L};
+            nanosleep(&pause, nullptr);
+        }
+    }
+}
+
+void SerialPort::Interrupt() {
+    if (wakeFd_ >= 0) {
+        uint64_t one = 1;
+        ssize_t ignored = write(wakeFd_, &one, sizeof one);
+        (void)ignored;
+    }
+}
+
+void SerialPort::ClearInterrupt() {
+    if (wakeFd_ >= 0) {
+        uint64_t value = 0;
+        ssize_t ignored = read(wakeFd_, &value, sizeof value);
+        (void)ignored;
+    }
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "events.h"
@@ -143,19 +144,24 @@ class ZHand {
     };
     struct ThreadState;
 
-    int SendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    int SendText(const std::string& text);
-    int SendHandAsked(const std::string& text);
+    int WaitIdle();
+    int Submit(int kind, std::string_view bytes, int baud, int expectedReply);
+    int SendText(const std::string& text, int baud = 0);
+    int AskHand(const std::string& text);
     static int MotorIndex(char motor);
+    void StopThread();
+    // I/O thread
     void IoThreadMain(std::shared_ptr<ThreadState> state);
     void Complete(int code);
     int Exchange(int kind);
     int TextExchange();
     int RealtimeExchange();
-    int ReadReply();
-    int HostDelay();
+    bool IsHostDelay() const;
+    void HostDelay();
+    void ClearReply();
+    int ReadReply(bool skipLeadingSpace);
+    int HandError() const;
     int SwitchPendingBaud();
-    void StopThread();
 
     std::array<RTMotor, 4> rtMotor{};
     int rtControlLength = 0;

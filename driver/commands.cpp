@@ -1,0 +1,219 @@
+// Supervisory commands: each composes one text command of the hand's
+// language and hands it to the I/O thread.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "zhand.h"
+
+namespace {
+
+constexpr int kMinPosition = 0;
+constexpr int kMaxPosition = 30000;
+
+bool InRange(int value) {
+    return value >= kMinPosition && value <= kMaxPosition;
+}
+
+const char* Text(const char* s) {
+    return s ? s : "";
+}
+
+// Parses "12 -7   300" into values in order, stopping at the first
+// character that is neither whitespace, a digit nor '-', or when full.
+void ParseIntegers(const char* text, std::span<int> values) {
+    size_t filled = 0;
+    const char* p = text;
+    while (*p != '\0' && filled < values.size()) {
+        while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+        if (*p == '\0' || !(*p == '-' || (*p >= '0' && *p <= '9'))) break;
+        bool negative = *p == '-';
+        const char* digits = negative ? p + 1 : p;
+        long long value = 0;
+        for (; *digits >= '0' && *digits <= '9'; ++digits) {
+            if (value < 10000000000LL) value = value * 10 + (*digits - '0');
+        }
+        if (negative) value = -value;
+        value = std::clamp<long long>(value, INT32_MIN, INT32_MAX);
+        values[filled++] = static_cast<int>(value);
+        while (*p == '-' || (*p >= '0' && *p <= '9')) ++p;
+    }
+}
+
+// The integer at the start of `text`, if it begins with one.
+bool LeadingInteger(const char* text, int* value) {
+    const char* p = text;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p < '0' || *p > '9') return false;
+    long long number = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (number < 10000000000LL) number = number * 10 + (*p - '0');
+    }
+    *value =
+        static_cast<int>(std::clamp<long long>(negative ? -number : number, INT32_MIN, INT32_MAX));
+    return true;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+}  // namespace
+
+// Composes `bytes` into `command` once no request is pending, and hands it
+// over as `kind`. A text that does not fit the buffer is refused with -17.
+int ZHand::Submit(int kind, std::string_view bytes, int baud, int expectedReply) {
+    if (bytes.size() >= static_cast<size_t>(BufferSize)) return -17;
+    int rc = WaitIdle();
+    if (rc != 0) return rc;
+    std::memcpy(command.data(), bytes.data(), bytes.size());
+    command[bytes.size()] = '\0';
+    commandLength = static_cast<int>(bytes.size());
+    if (expectedReply > 0) replyLength = expectedReply;
+    if (baud != 0 && mode != ModeCallback) pendingBaud = baud;
+    return Request(kind);
+}
+
+int ZHand::SendText(const std::string& text, int baud) {
+    return Submit(RequestCommand, text, baud, 0);
+}
+
+// Asks the hand even in ModeCallback, where nothing else is sent.
+int ZHand::AskHand(const std::string& text) {
+    int saved = mode;
+    if (mode == ModeCallback) mode = ModeSync;
+    int rc = SendText(text);
+    mode = saved;
+    return rc;
+}
+
+int ZHand::Open(const char* motors) {
+    return SendText(Format("%sO\r", Text(motors)));
+}
+
+int ZHand::Close(const char* motors) {
+    return SendText(Format("%sC\r", Text(motors)));
+}
+
+int ZHand::IncrementalOpen(const char* motors, int value) {
+    if (!InRange(value)) return -18;
+    return SendText(Format("%sIO %d\r", Text(motors), value));
+}
+
+int ZHand::IncrementalClose(const char* motors, int value) {
+    if (!InRange(value)) return -18;
+    return SendText(Format("%sIC %d\r", Text(motors), value));
+}
+
+int ZHand::MoveTo(const char* motors, int value) {
+    if (!InRange(value)) return -18;
+    return SendText(Format("%sM %d\r", Text(motors), value));
+}
+
+int ZHand::Move(const char* motors) {
+    return SendText(Format("%sM\r", Text(motors)));
+}
+
+int ZHand::MoveAllTo(int p1, int p2, int p3, int p4) {
+    const int positions[4] = {p1, p2, p3, p4};
+    for (int p : positions) {
+        if (!InRange(p)) return -18;
+    }
+    const char* motors[4] = {"1", "2", "3", "4"};
+    for (int i = 0; i < 4; ++i) {
+        int rc = SetParameter(motors[i], "DP", positions[i]);
+        if (rc != 0) return rc;
+    }
+    return Move("GS");
+}
+
+int ZHand::Home() {
+    int rc = SendText("GSHOME\r");
+    if (rc != 0) return rc;
+    return SendText("SHOME\r");
+}
+
+int ZHand::Terminate(const char* motors) {
+    return SendText(Format("%sT\r", Text(motors)));
+}
+
+int ZHand::InitHand(const char* motors) {
+    return SendText(Format("%sHI\r", Text(motors)));
+}
+
+int ZHand::SetParameter(const char* motors, const char* name, int value) {
+    return SendText(Format("%sFSET %s %d\r", Text(motors), Text(name), value));
+}
+
+int ZHand::GetParameters(const char* motors, const char* names, std::span<int> values) {
+    int rc = AskHand(Format("%sFGET %s\r", Text(motors), Text(names)));
+    if (rc != 0) return rc;
+    ParseIntegers(reply.data(), values);
+    return 0;
+}
+
+int ZHand::SaveParameters(const char* motors) {
+    return SendText(Format("%sFSAVE\r", Text(motors)));
+}
+
+int ZHand::LoadParameters(const char* motors) {
+    return SendText(Format("%sFLOAD\r", Text(motors)));
+}
+
+int ZHand::LoadDefaults(const char* motors) {
+    return SendText(Format("%sFDEF\r", Text(motors)));
+}
+
+int ZHand::GetTemperature(int* value) {
+    int rc = AskHand("PGET TEMP\r");
+    int tenths = 0;
+    if (rc == 0 && value != nullptr && LeadingInteger(reply.data(), &tenths)) *value = tenths / 10;
+    return rc;
+}
+
+int ZHand::Reset() {
+    int rc = Command("");
+    if (rc < 0) return rc;
+    return SendText("RESET\r", 9600);
+}
+
+int ZHand::SetHandBaud(unsigned baud) {
+    int rate = baud > static_cast<unsigned>(INT32_MAX) ? INT32_MAX : static_cast<int>(baud);
+    return SendText(Format("PSET BAUD %d\r", static_cast<int>(baud / 100)), rate);
+}
+
+int ZHand::Delay(unsigned ms) {
+    return SendText(Format("DELAY %lu\r", static_cast<unsigned long>(ms)));
+}
+
+int ZHand::Command(const char* text, std::string* replyText) {
+    std::string line = Text(text);
+    line += '\r';
+    if (line.size() >= static_cast<size_t>(BufferSize)) {
+        if (replyText) replyText->clear();
+        return -17;
+    }
+    int rc = SendText(line);
+    if (replyText) {
+        if (rc == 0) {
+            replyText->assign(reply.data());
+        } else {
+            replyText->clear();
+        }
+    }
+    return rc;
+}

@@ -1,0 +1,22 @@
+#include "serial_baud.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+int SetAnyBaudRate(int fd, int baud) {
+    termios2 settings{};
+    if (ioctl(fd, TCGETS2, &settings) != 0) return -3;
+    if (baud <= 0) return -4;
+    settings.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | PARENB | CSTOPB);
+    settings.c_cflag |= BOTHER | (BOTHER << IBSHIFT) | CS8;
+    settings.c_ispeed = static_cast<speed_t>(baud);
+    settings.c_ospeed = static_cast<speed_t>(baud);
+    if (ioctl(fd, TCSETS2, &settings) != 0) return -4;
+    return 0;
+}
+
+int ReadBaudRate(int fd) {
+    termios2 settings{};
+    if (ioctl(fd, TCGETS2, &settings) != 0) return -1;
+    return static_cast<int>(settings.c_ospeed);
+}

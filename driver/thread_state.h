@@ -1,0 +1,16 @@
+// What the I/O thread shares with the destructor beyond the object's life:
+// a thread left behind in a user callback finds here that the object is gone.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+#include "zhand.h"
+
+struct ZHand::ThreadState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ended = false;       // the thread touches the object no more
+    bool inCallback = false;  // the thread runs `callback`
+    bool abandoned = false;   // the object was destroyed meanwhile
+};
