@@ -4,6 +4,6 @@
 
 #include <zhand_flat.h>
 
-int ReadFingersFromC(int values[ZHAND_GET_MAX_VALUES]) {
+int ReadFingersFromC(int* values) {
     return Get('G', 'P', values);
 }

@@ -185,7 +185,9 @@ TEST(FlatInterface, LifeOfTheInterface) {
         v.fill(kUntouched);
         EXPECT_EQ(step.call(), step.expected);
         EXPECT_EQ(hand.Take(), step.sent);
-        if (!step.values.empty()) EXPECT_EQ(std::vector<int>(v.begin(), v.end()), step.values);
+        if (!step.values.empty()) {
+            EXPECT_EQ(std::vector<int>(v.begin(), v.end()), step.values);
+        }
         if (i == createHand && HasFailure()) break;  // without a hand the rest tells nothing
     }
     std::filesystem::current_path(home);
