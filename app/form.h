@@ -1,0 +1,29 @@
+// The main form: the serial number, the initials and the ten tests' cycle
+// counts in twelve fields, and the keys that run tests, open terminal mode and
+// quit.
+#pragma once
+
+#include <string>
+
+// The form's own state between keys.
+struct FormState {
+    int field = 1;           // the field under edit, 1..12
+    std::string editBuffer;  // its text
+    int editPos = 0;         // the insertion point, 0..8
+    bool quitRequested = false;
+};
+
+// Draws the form and runs the key loop until Ctrl-Q (or until the keyboard
+// has gone), leaving the cursor at row 22, column 0.
+void FormLoop();
+// Clears the screen and draws the whole form.
+void DrawMainScreen();
+// Commits the field being left (0: none) and enters the other; the same field
+// twice commits and re-enters it in place.
+void ChangeField(int leaving, int entering);
+// Runs every selected test (cycle count not 0) in the order of the slots.
+void RunAllTests();
+// Acts on one key as the form loop does.
+void HandleFormKey(int key);
+// The form's state, for the loop and for tests.
+FormState& Form();
