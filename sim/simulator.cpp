@@ -1,0 +1,466 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <limits>
+
+#include "line_rate.h"
+#include "pty_link.h"
+#include "zhand_sim.h"
+
+namespace zhandsim {
+
+namespace {
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+bool WriteWholeFile(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path temporary = path.string() + ".tmp";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file) return false;
+        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        if (!file) return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    return !error;
+}
+
+std::filesystem::path LoaderFilePath(const std::filesystem::path& directory, int port,
+                                     LoaderFile file) {
+    static constexpr const char* kSuffix[] = {"-eeploadr.bin", "-eeprom.bin", "-firmware.bin"};
+    return directory / ("COM" + std::to_string(port) + kSuffix[static_cast<int>(file)]);
+}
+
+}  // namespace
+
+struct Simulator::Server {
+    struct InByte {
+        char byte;
+        int baud;
+        double available;
+    };
+    struct OutChunk {
+        std::string bytes;
+        int baud = 0;
+        double ready = 0;
+        std::size_t sent = 0;
+        bool checked = false;
+        bool hangup = false;
+        int downMs = 0;
+    };
+
+    explicit Server(const SimulatorOptions& options)
+        : options(options),
+          controller(ControllerOptions{options.seed, options.speed, options.minSpreadVelocity,
+                                       options.faults}) {}
+
+    ~Server() {
+        for (int fd : wake)
+            if (fd >= 0) close(fd);
+    }
+
+    double Now() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - origin).count();
+    }
+
+    void Trace(std::string_view text) {
+        if (!options.trace) return;
+        if (options.traceSink) {
+            options.traceSink(text);
+        } else {
+            std::string line = "zhand-sim: " + std::string(text) + "\n";
+            std::fwrite(line.data(), 1, line.size(), stderr);
+        }
+    }
+
+    void DrainWake() {
+        char drain[64];
+        while (read(wake[0], drain, sizeof drain) > 0) {
+        }
+    }
+
+    void Wake() {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t n = write(wake[1], &byte, 1);
+    }
+
+    // Writes a loader's data to its file (called with the lock held).
+    void SaveLoaderData(LoaderFile file) {
+        const std::filesystem::path path = LoaderPath(file);
+        bool ok = false;
+        switch (file) {
+            case LoaderFile::BootLoader: {
+                const auto& bytes = controller.BootLoaderBytes();
+                ok = WriteWholeFile(path, bytes.data(), bytes.size());
+                break;
+            }
+            case LoaderFile::Eeprom: {
+                const auto& bytes = controller.EepromImage();
+                ok = WriteWholeFile(path, bytes.data(), bytes.size());
+                break;
+            }
+            case LoaderFile::Firmware: {
+                const auto& memory = controller.FirmwareMemory();
+                ok = WriteWholeFile(path, memory.data(), memory.size());
+                break;
+            }
+        }
+        Trace((ok ? "wrote " : "cannot write ") + path.string());
+    }
+
+    std::filesystem::path LoaderPath(LoaderFile file) const {
+        return LoaderFilePath(options.directory, options.port, file);
+    }
+
+    bool OpenLine(std::string& error) {
+        if (!pty.Open(error)) return false;
+        if (!CreateLink(link, pty.SlavePath(), error)) {
+            pty.Close();
+            return false;
+        }
+        std::lock_guard lock(mutex);
+        device = pty.SlavePath();
+        return true;
+    }
+
+    // Sends what is due; returns when output next needs attention.
+    double WriteOutput(double now, int host) {
+        while (!out.empty()) {
+            OutChunk& chunk = out.front();
+            if (chunk.hangup) {
+                hangupDownMs = chunk.downMs;
+                hangupNow = true;
+                out.pop_front();
+                return kNever;
+            }
+            if (!chunk.checked) {
+                if (!Controller::SameRate(host, chunk.baud)) {
+                    // The host may still be switching its rate; a real line
+                    // would have had the bytes in flight that long.
+                    if ((now - chunk.ready) * 1000 < options.graceMs) return now + 0.001;
+                    Trace("line: host at " + std::to_string(host) + " baud, hand at " +
+                          std::to_string(chunk.baud) + ": the host gets garbage");
+                    for (char& c : chunk.bytes)
+                        c = static_cast<char>(Controller::Garble(static_cast<std::uint8_t>(c)));
+                }
+                chunk.checked = true;
+            }
+            if (!options.pace) {
+                Send(chunk.bytes.data() + chunk.sent, chunk.bytes.size() - chunk.sent);
+                out.pop_front();
+                continue;
+            }
+            const int rate = host > 0 ? host : (chunk.baud > 0 ? chunk.baud : 9600);
+            const double byteTime = 10.0 / rate;
+            while (chunk.sent < chunk.bytes.size()) {
+                const double due = std::max(chunk.ready, outFree) + byteTime;
+                if (now < due) return due;
+                Send(chunk.bytes.data() + chunk.sent, 1);
+                ++chunk.sent;
+                outFree = due;
+            }
+            out.pop_front();
+        }
+        return kNever;
+    }
+
+    void Send(const char* data, std::size_t size) {
+        while (size > 0 && pty.IsOpen()) {
+            const ssize_t n = write(pty.Master(), data, size);
+            if (n > 0) {
+                data += n;
+                size -= static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                return;  // nobody reads the line: the bytes are lost, as on a wire
+            }
+        }
+    }
+
+    // Waits up to `seconds` (forever when negative) or until Stop.
+    void Sleep(double seconds) {
+        pollfd fd{wake[0], POLLIN, 0};
+        const int ms = seconds < 0 ? -1 : static_cast<int>(std::ceil(seconds * 1000));
+        if (poll(&fd, 1, ms) > 0) DrainWake();
+    }
+
+    void HangUp() {
+        hangupNow = false;
+        out.clear();
+        in.clear();
+        {
+            std::lock_guard lock(mutex);
+            pty.Close();
+            ++hangups;
+            controller.LineReset(Now());
+        }
+        Trace("line: hung up");
+        changed.notify_all();
+        if (hangupDownMs < 0) {
+            while (!stopping) Sleep(-1);
+            return;
+        }
+        Sleep(hangupDownMs / 1000.0);
+        if (stopping) return;
+        std::string error;
+        if (OpenLine(error))
+            Trace("line: COM" + std::to_string(options.port) + " -> " + pty.SlavePath());
+        else
+            Trace("line: " + error);
+    }
+
+    void Run() {
+        std::vector<char> buffer(4096);
+        while (!stopping) {
+            double now = Now();
+            int host = pty.IsOpen() ? ReadLineRate(pty.Master()) : 0;
+            std::vector<Output> produced;
+            double due = kNever;
+            {
+                std::lock_guard lock(mutex);
+                while (!in.empty() && in.front().available <= now) {
+                    controller.Receive(std::string_view(&in.front().byte, 1), in.front().baud, now);
+                    in.pop_front();
+                }
+                controller.Advance(now, host);
+                produced = controller.TakeOutput();
+                due = controller.NextDue();
+            }
+            changed.notify_all();
+            for (Output& o : produced)
+                out.push_back(
+                    OutChunk{std::move(o.bytes), o.baud, now, 0, false, o.hangup, o.downMs});
+            const double outputDue = WriteOutput(now, host);
+            if (hangupNow) {
+                HangUp();
+                continue;
+            }
+            double next = std::min(due, outputDue);
+            if (!in.empty()) next = std::min(next, in.front().available);
+            const double wait = std::clamp(next - now, 0.0, 1.0);
+
+            pollfd fds[2] = {{wake[0], POLLIN, 0}, {pty.Master(), POLLIN, 0}};
+            timespec timeout{};
+            timeout.tv_sec = static_cast<time_t>(wait);
+            timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
+            const int ready = ppoll(fds, pty.IsOpen() ? 2 : 1, &timeout, nullptr);
+            if (ready <= 0) continue;
+            if (fds[0].revents & POLLIN) DrainWake();
+            if (fds[1].revents & POLLIN) {
+                const ssize_t n = read(pty.Master(), buffer.data(), buffer.size());
+                if (n > 0) {
+                    host = ReadLineRate(pty.Master());
+                    now = Now();
+                    const double byteTime = 10.0 / (host > 0 ? host : 9600);
+                    for (ssize_t i = 0; i < n; ++i) {
+                        double available = now;
+                        if (options.pace) available = inFree = std::max(now, inFree) + byteTime;
+                        in.push_back(InByte{buffer[static_cast<std::size_t>(i)], host, available});
+                    }
+                }
+            } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+                Sleep(0.01);  // cannot happen while the slave is held open; never spin
+            }
+        }
+    }
+
+    SimulatorOptions options;
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    Controller controller;
+    Pty pty;
+    std::string device;
+    std::filesystem::path link;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    int wake[2] = {-1, -1};
+    unsigned hangups = 0;
+    std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
+    std::deque<InByte> in;
+    std::deque<OutChunk> out;
+    double inFree = 0;
+    double outFree = 0;
+    bool hangupNow = false;
+    int hangupDownMs = 0;
+};
+
+Simulator::Simulator(SimulatorOptions options) : options_(std::move(options)) {}
+
+Simulator::~Simulator() {
+    Stop();
+}
+
+bool Simulator::Start(std::string* error) {
+    std::string message;
+    auto fail = [&](std::string text) {
+        if (error) *error = std::move(text);
+        server_.reset();
+        return false;
+    };
+    if (server_) return fail("already running");
+    if (options_.port < 1 || options_.port > 9) return fail("port must be 1 to 9");
+    if (!(options_.speed > 0)) return fail("speed must be above 0");
+    server_ = std::make_unique<Server>(options_);
+    Server& s = *server_;
+    if (pipe2(s.wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("cannot make a wake-up pipe");
+    s.link = options_.directory / ("COM" + std::to_string(options_.port));
+    if (!s.OpenLine(message)) return fail(message);
+    s.controller.trace = [&s](std::string_view text) { s.Trace(text); };
+    s.controller.onLoaderData = [&s](LoaderFile file) { s.SaveLoaderData(file); };
+    s.thread = std::thread([&s] { s.Run(); });
+    return true;
+}
+
+void Simulator::Stop() {
+    if (!server_) return;
+    Server& s = *server_;
+    s.stopping = true;
+    s.Wake();
+    if (s.thread.joinable()) s.thread.join();
+    {
+        std::lock_guard lock(s.mutex);
+        s.controller.LineReset(s.Now());  // a loader session in progress keeps its data
+        RemoveLink(s.link, s.device);
+        s.pty.Close();
+    }
+    server_.reset();
+}
+
+bool Simulator::Running() const {
+    return server_ != nullptr;
+}
+
+std::string Simulator::DevicePath() const {
+    if (!server_) return {};
+    std::lock_guard lock(server_->mutex);
+    return server_->device;
+}
+
+std::filesystem::path Simulator::LinkPath() const {
+    return options_.directory / ("COM" + std::to_string(options_.port));
+}
+
+std::filesystem::path Simulator::LoaderPath(LoaderFile file) const {
+    return LoaderFilePath(options_.directory, options_.port, file);
+}
+
+void Simulator::SetSpeed(double speed) {
+    if (server_) {
+        std::lock_guard lock(server_->mutex);
+        server_->controller.SetSpeed(speed, server_->Now());
+        server_->Wake();
+    } else if (speed > 0) {
+        options_.speed = speed;
+    }
+}
+
+void Simulator::InjectFault(const Fault& fault) {
+    if (!server_) {
+        options_.faults.push_back(fault);
+        return;
+    }
+    std::lock_guard lock(server_->mutex);
+    server_->controller.AddFault(fault);
+    server_->Trace("fault: " + DescribeFault(fault));
+}
+
+void Simulator::ClearFaults() {
+    if (!server_) {
+        options_.faults.clear();
+        return;
+    }
+    std::lock_guard lock(server_->mutex);
+    server_->controller.ClearFaults();
+}
+
+namespace {
+
+HandState Snapshot(const Controller& controller, double now, unsigned hangups) {
+    HandState state;
+    const HandModel& model = controller.Model();
+    const double t = controller.ModelTime(now);
+    for (int m = 1; m <= kMotorCount; ++m) {
+        MotorState& motor = state.motors[static_cast<std::size_t>(m - 1)];
+        motor.position = model.Position(m, t);
+        motor.closes = model.Closes(m);
+        motor.opens = model.Opens(m);
+        motor.working = model.Working(m);
+        motor.stored = model.Stored(m);
+    }
+    state.mode = controller.CurrentMode();
+    state.handBaud = controller.HandBaud();
+    state.commands = controller.Commands();
+    state.hangups = hangups;
+    state.temperatureTenths =
+        HandModel::kAmbientTenths + static_cast<int>(std::lround(model.Heat(t)));
+    state.loopMotors = controller.LoopMotors();
+    state.controlLength = controller.ControlLength();
+    state.feedbackLength = controller.FeedbackLength();
+    state.firmwarePackets = controller.FirmwarePackets();
+    return state;
+}
+
+}  // namespace
+
+HandState Simulator::State() const {
+    if (!server_) return {};
+    std::lock_guard lock(server_->mutex);
+    return Snapshot(server_->controller, server_->Now(), server_->hangups);
+}
+
+int Simulator::Parameter(int motor, std::string_view name) const {
+    const int index = ParameterIndex(name);
+    if (index < 0 || motor < 1 || motor > kMotorCount) return 0;
+    return State()
+        .motors[static_cast<std::size_t>(motor - 1)]
+        .working[static_cast<std::size_t>(index)];
+}
+
+std::vector<std::uint8_t> Simulator::BootLoaderBytes() const {
+    if (!server_) return {};
+    std::lock_guard lock(server_->mutex);
+    return server_->controller.BootLoaderBytes();
+}
+
+std::vector<std::uint8_t> Simulator::EepromImage() const {
+    if (!server_) return {};
+    std::lock_guard lock(server_->mutex);
+    return server_->controller.EepromImage();
+}
+
+std::vector<std::uint8_t> Simulator::FirmwareMemory() const {
+    if (!server_) return {};
+    std::lock_guard lock(server_->mutex);
+    const auto& memory = server_->controller.FirmwareMemory();
+    return {memory.begin(), memory.end()};
+}
+
+void Simulator::WithController(const std::function<void(Controller&)>& f) {
+    if (!server_) return;
+    {
+        std::lock_guard lock(server_->mutex);
+        f(server_->controller);
+    }
+    server_->Wake();
+}
+
+bool Simulator::WaitFor(const std::function<bool(const HandState&)>& done,
+                        std::chrono::milliseconds limit) const {
+    if (!server_) return false;
+    Server& s = *server_;
+    std::unique_lock lock(s.mutex);
+    return s.changed.wait_for(lock, limit,
+                              [&] { return done(Snapshot(s.controller, s.Now(), s.hangups)); });
+}
+
+}  // namespace zhandsim
