@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wire_text.h"
 #include "zhand.h"
 
 namespace {
@@ -19,42 +20,6 @@ bool InRange(int value) {
 
 const char* Text(const char* s) {
     return s ? s : "";
-}
-
-// Parses "12 -7   300" into values in order, stopping at the first
-// character that is neither whitespace, a digit nor '-', or when full.
-void ParseIntegers(const char* text, std::span<int> values) {
-    size_t filled = 0;
-    const char* p = text;
-    while (*p != '\0' && filled < values.size()) {
-        while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-        if (*p == '\0' || !(*p == '-' || (*p >= '0' && *p <= '9'))) break;
-        bool negative = *p == '-';
-        const char* digits = negative ? p + 1 : p;
-        long long value = 0;
-        for (; *digits >= '0' && *digits <= '9'; ++digits) {
-            if (value < 10000000000LL) value = value * 10 + (*digits - '0');
-        }
-        if (negative) value = -value;
-        value = std::clamp<long long>(value, INT32_MIN, INT32_MAX);
-        values[filled++] = static_cast<int>(value);
-        while (*p == '-' || (*p >= '0' && *p <= '9')) ++p;
-    }
-}
-
-// The integer at the start of `text`, if it begins with one.
-bool LeadingInteger(const char* text, int* value) {
-    const char* p = text;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    if (*p < '0' || *p > '9') return false;
-    long long number = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (number < 10000000000LL) number = number * 10 + (*p - '0');
-    }
-    *value =
-        static_cast<int>(std::clamp<long long>(negative ? -number : number, INT32_MIN, INT32_MAX));
-    return true;
 }
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -162,7 +127,7 @@ int ZHand::SetParameter(const char* motors, const char* name, int value) {
 int ZHand::GetParameters(const char* motors, const char* names, std::span<int> values) {
     int rc = AskHand(Format("%sFGET %s\r", Text(motors), Text(names)));
     if (rc != 0) return rc;
-    ParseIntegers(reply.data(), values);
+    ParseIntegers(std::string_view(reply.data(), static_cast<size_t>(replyLength)), values);
     return 0;
 }
 
@@ -181,7 +146,9 @@ int ZHand::LoadDefaults(const char* motors) {
 int ZHand::GetTemperature(int* value) {
     int rc = AskHand("PGET TEMP\r");
     int tenths = 0;
-    if (rc == 0 && value != nullptr && LeadingInteger(reply.data(), &tenths)) *value = tenths / 10;
+    if (rc == 0 && value != nullptr &&
+        LeadingInteger(std::string_view(reply.data(), static_cast<size_t>(replyLength)), &tenths))
+        *value = tenths / 10;
     return rc;
 }
 
@@ -192,8 +159,8 @@ int ZHand::Reset() {
 }
 
 int ZHand::SetHandBaud(unsigned baud) {
-    int rate = baud > static_cast<unsigned>(INT32_MAX) ? INT32_MAX : static_cast<int>(baud);
-    return SendText(Format("PSET BAUD %d\r", static_cast<int>(baud / 100)), rate);
+    // A rate beyond int wraps to a negative one, which the port refuses.
+    return SendText(Format("PSET BAUD %d\r", static_cast<int>(baud / 100)), static_cast<int>(baud));
 }
 
 int ZHand::Delay(unsigned ms) {

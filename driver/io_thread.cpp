@@ -1,27 +1,28 @@
 // The I/O thread: waits for a request, performs the exchange on the wire and
 // completes it with a result code.
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
 
 #include "thread_state.h"
+#include "wire_text.h"
 #include "zhand.h"
 
 namespace {
 
 constexpr std::string_view kPrompt = "=> ";
 constexpr int kMaxReply = ZHand::BufferSize - 1;  // 4999 characters without a prompt: -10
-constexpr unsigned long kMaxDelayMs = 100000;
 
 bool IsSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 }  // namespace
+
+std::string_view ZHand::CommandView() const {
+    return std::string_view(command.data(), static_cast<size_t>(commandLength));
+}
 
 void ZHand::Complete(int code) {
     result = code;
@@ -42,29 +43,9 @@ int ZHand::Exchange(int kind) {
     }
 }
 
-// A command whose first word is DELAY pauses on the host; nothing is sent.
-bool ZHand::IsHostDelay() const {
-    std::string_view text(command.data(), static_cast<size_t>(commandLength));
-    size_t start = 0;
-    while (start < text.size() && IsSpace(text[start])) ++start;
-    size_t end = start;
-    while (end < text.size() && !IsSpace(text[end])) ++end;
-    return text.substr(start, end - start) == "DELAY";
-}
-
-// Sleeps for the number after "DELAY ", clamped to 1..100000 ms; a missing
-// or unreadable number counts as 0 and so sleeps 1 ms.
+// Sleeps on the host; nothing is sent.
 void ZHand::HostDelay() {
-    unsigned long ms = 0;
-    if (commandLength > 6) {
-        std::string number(command.data() + 6, static_cast<size_t>(commandLength - 6));
-        errno = 0;
-        ms = std::strtoul(number.c_str(), nullptr, 10);
-        if (errno == ERANGE) ms = kMaxDelayMs;
-    }
-    if (ms == 0) ms = 1;
-    if (ms > kMaxDelayMs) ms = kMaxDelayMs;
-    port.Pause(static_cast<int>(ms));
+    port.Pause(static_cast<int>(HostDelayMs(CommandView())));
 }
 
 void ZHand::ClearReply() {
@@ -89,19 +70,7 @@ int ZHand::ReadReply(bool skipLeadingSpace) {
     replyLength -= static_cast<int>(kPrompt.size());
     while (replyLength > 0 && IsSpace(reply[replyLength - 1])) --replyLength;
     reply[replyLength] = '\0';
-    return HandError();
-}
-
-// 0, or the hand's error number when the reply begins with "ERR": the number
-// after "ERR " when it is positive, else 1, so the answer never reads as success.
-int ZHand::HandError() const {
-    std::string_view text(reply.data(), static_cast<size_t>(replyLength));
-    if (!text.starts_with("ERR")) return 0;
-    if (text.size() <= 4) return 1;
-    errno = 0;
-    long number = std::strtol(reply.data() + 4, nullptr, 10);
-    if (number <= 0) return 1;
-    return number > INT_MAX ? INT_MAX : static_cast<int>(number);
+    return HandErrorCode(std::string_view(reply.data(), static_cast<size_t>(replyLength)));
 }
 
 // After the echo of RESET or PSET BAUD the port follows the hand to its new
@@ -112,8 +81,7 @@ int ZHand::SwitchPendingBaud() {
     pendingBaud = 0;
     int rc = SetBaudRate(baud);
     if (rc != 0) return rc;
-    if (std::string_view(command.data(), static_cast<size_t>(commandLength))
-            .starts_with("PSET BAUD")) {
+    if (CommandView().starts_with("PSET BAUD")) {
         port.Pause(1000);
         if (!PurgePort()) return -11;
         const unsigned char cr = '\r';
@@ -123,7 +91,7 @@ int ZHand::SwitchPendingBaud() {
 }
 
 int ZHand::TextExchange() {
-    if (IsHostDelay()) {
+    if (IsHostDelay(CommandView())) {
         HostDelay();
         ClearReply();
         return 0;
@@ -135,8 +103,7 @@ int ZHand::TextExchange() {
     ClearReply();
     int rc = SwitchPendingBaud();
     if (rc != 0) return rc;
-    std::string_view text(command.data(), static_cast<size_t>(commandLength));
-    if (text.ends_with("LOOP\r")) {
+    if (CommandView().ends_with("LOOP\r")) {
         unsigned char first = 0;
         if (ReadBytes(&first, 1) != 0) return -9;
         if (first == '*') return 0;
@@ -177,8 +144,12 @@ void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
             state->changed.notify_all();
             return;
         }
-        Complete(Exchange(requestKind));
-        if (auto notify = callback) {
+        int code = Exchange(requestKind);
+        // The callback in effect at completion: read while the request is
+        // still pending, so a caller may change it once it sees the result.
+        auto notify = callback;
+        Complete(code);
+        if (notify) {
             {
                 std::lock_guard lock(state->mutex);
                 state->inCallback = true;

@@ -156,11 +156,10 @@ class ZHand {
     int Exchange(int kind);
     int TextExchange();
     int RealtimeExchange();
-    bool IsHostDelay() const;
+    std::string_view CommandView() const;
     void HostDelay();
     void ClearReply();
     int ReadReply(bool skipLeadingSpace);
-    int HandError() const;
     int SwitchPendingBaud();
 
     std::array<RTMotor, 4> rtMotor{};
