@@ -1,0 +1,79 @@
+// Terminal mode with a scripted keyboard against the simulated hand: which
+// typed lines reach the hand, in what case, and what the screen shows.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "seams.h"
+#include "sim_station.h"
+#include "terminal_mode.h"
+#include "zhand_sim.h"
+
+namespace {
+
+class TerminalModeTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        serialNumber = "HND042";
+    }
+    void TearDown() override { UseTerminalKeys(); }
+
+    // Runs terminal mode on the typed keys; returns the screen.
+    std::string Run(const std::string& keys) {
+        UseKeyScript(keys);
+        Screen screen;
+        TerminalMode();
+        return screen.Text();
+    }
+};
+
+TEST_F(TerminalModeTest, LinesAreSentUpperCasedAndXAloneLeaves) {
+    const int unknown = hand.Command("BOGUS");
+    ASSERT_GT(unknown, 0);
+    const std::string error =
+        "Error " + std::string(zhandsim::Controller::ErrorText(unknown)) + "\n";
+    const std::string mov = std::to_string(Sim().Parameter(1, "MOV"));
+    TakeCommands();
+
+    std::string screen = Run("1fget mov\rbogus\rX \rxx\r\rx\r");
+    EXPECT_NE(screen.find("TERMINAL MODE - Type 'X' to eXit.\t\t\tS/N: HND042\n\n>> "),
+              std::string::npos);
+    const std::string u = std::to_string(unknown);
+    EXPECT_TRUE(screen.ends_with(">> 1fget mov\n-> " + mov + "\n>> bogus\n" + error + ">> X \n" +
+                                 error + ">> xx\n" + error + ">> \n>> x\n"))
+        << screen;
+    const std::vector<std::string> sent = {"1FGET MOV", "BOGUS", "err " + u, "X ",
+                                           "err " + u,  "XX",    "err " + u, ""};
+    EXPECT_EQ(TakeCommands(), sent);
+    EXPECT_EQ(lastResult, 0);  // the empty line was the last command
+}
+
+TEST_F(TerminalModeTest, UtilitiesTakeTheFileNameAsTyped) {
+    WriteFile("Cmds.TXT", "# from a batch\n1fget mov\n");
+    WriteFile("bad.s19", "S1051000AA55EC\n");
+    const std::string mov = std::to_string(Sim().Parameter(1, "MOV"));
+
+    std::string screen = Run("Batch\rCmds.TXT\rfirmware\rbad.s19\reeprom\rnone.bin\rkX\r");
+    EXPECT_NE(
+        screen.find(">> Batch\nRun Batch File: Cmds.TXT\n# from a batch\n1fget mov\n-> " + mov +
+                    "\n>> firmware\nLoad Firmware: bad.s19\n\nBad S-record in line 1\n"
+                    ">> eeprom\nLoad EEPROM: none.bin\n\nFile not found: EEPLOADR.BOO\n"),
+        std::string::npos)
+        << screen;
+    // After the EEPROM loader the hand is reset, whatever the loader's outcome.
+    EXPECT_EQ(TakeCommands(), (std::vector<std::string>{"1fget mov", "RESET"}));
+    EXPECT_EQ(lastResult, 0);
+    EXPECT_TRUE(screen.ends_with(">> X\n")) << screen;
+}
+
+TEST_F(TerminalModeTest, KeyboardThatGoesAwayEndsTheVisit) {
+    for (const char* keys : {"1fget m", "batch\rCmds"}) {
+        SCOPED_TRACE(keys);
+        Run(keys);
+        EXPECT_TRUE(TakeCommands().empty());
+    }
+}
+
+}  // namespace
