@@ -1,0 +1,191 @@
+#include "guided_fixture.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <sstream>
+
+#include "procedures.h"
+#include "seams.h"
+#include "test_log.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// 30 June 1999 21:49:08 UTC.
+constexpr std::time_t kStart = 930779348;
+
+std::mutex traceMutex;
+std::vector<std::string> traced;
+zhandsim::Simulator* simulator = nullptr;
+
+std::string MakeTempDir(const char* prefix) {
+    std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
+}
+
+class SimEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        home = MakeTempDir("zhand-guided-");
+        zhandsim::SimulatorOptions options;
+        options.directory = home;
+        options.speed = kSimSpeed;
+        options.seed = 7;
+        options.minSpreadVelocity = kSimMinSpreadVelocity;
+        options.trace = true;
+        options.traceSink = [](std::string_view line) {
+            if (line.substr(0, 3) != "<- ") return;
+            std::lock_guard lock(traceMutex);
+            traced.emplace_back(line.substr(3));
+        };
+        simulator = new zhandsim::Simulator(options);
+        std::string error;
+        ASSERT_TRUE(simulator->Start(&error)) << error;
+        fs::current_path(home);
+        ASSERT_EQ(hand.Initialize(1, 15), 0);
+    }
+    void TearDown() override {
+        fs::current_path(fs::temp_directory_path());
+        // The hand keeps its port until the process ends; the simulator goes
+        // with the process too, so the line never hangs up under the driver.
+        std::error_code ignored;
+        fs::remove(fs::path(home) / "COM1", ignored);
+    }
+    std::string home;
+};
+
+[[maybe_unused]] const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new SimEnvironment);
+
+}  // namespace
+
+zhandsim::Simulator& Sim() {
+    return *simulator;
+}
+
+ScreenCapture::ScreenCapture() {
+    std::fflush(stdout);
+    saved = dup(STDOUT_FILENO);
+    char name[] = "/tmp/zhand-guided-screen-XXXXXX";
+    file = mkstemp(name);
+    unlink(name);
+    dup2(file, STDOUT_FILENO);
+}
+
+ScreenCapture::~ScreenCapture() {
+    Take();
+}
+
+std::string ScreenCapture::Text() const {
+    std::string text;
+    char buffer[4096];
+    ssize_t n = 0;
+    for (off_t at = 0; (n = pread(file, buffer, sizeof buffer, at)) > 0; at += n) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+std::string ScreenCapture::Take() {
+    if (saved < 0) return "";
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    saved = -1;
+    std::string text = Text();
+    close(file);
+    return text;
+}
+
+KeyPipe::KeyPipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) std::abort();
+    saved = dup(STDIN_FILENO);
+    dup2(ends[0], STDIN_FILENO);
+    close(ends[0]);
+    writeEnd = ends[1];
+}
+
+KeyPipe::~KeyPipe() {
+    close(writeEnd);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+}
+
+void KeyPipe::Type(const std::string& keys) {
+    [[maybe_unused]] ssize_t n = write(writeEnd, keys.data(), keys.size());
+}
+
+void GuidedTest::SetUp() {
+    ASSERT_NE(simulator, nullptr);
+    dir = MakeTempDir("zhand-guided-run-");
+    fs::current_path(dir);
+    UseFakeClock(kStart, 1000);
+    UseKeyScript("");
+    testProcs = {nullptr,
+                 FingerMovementTest,
+                 CableTensionTest,
+                 StrainGagesTest,
+                 VibrationGraspTest,
+                 MultiAxisTest,
+                 EncoderSlipGraspTest,
+                 EncoderSlipSpreadTest,
+                 FingerprintTest,
+                 AfterFreezerTest,
+                 ParameterCheckTest};
+    LoadPrefs();
+    Sim().ClearFaults();
+    Sim().SetSpeed(kSimSpeed);
+    HandCommands();
+}
+
+void GuidedTest::TearDown() {
+    UseTerminalKeys();
+    UseRealClock();
+    Sim().ClearFaults();
+    Sim().SetSpeed(kSimSpeed);
+    fs::current_path(fs::temp_directory_path());
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+}
+
+int GuidedTest::Run(int slot) {
+    ScreenCapture screenCapture;
+    capture = &screenCapture;
+    const int result = testProcs[slot](slot);
+    capture = nullptr;
+    screen = screenCapture.Take();
+    return result;
+}
+
+std::string GuidedTest::Log() const {
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() != ".txt") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    return "";
+}
+
+std::vector<std::string> GuidedTest::HandCommands() {
+    std::lock_guard lock(traceMutex);
+    return std::exchange(traced, {});
+}
+
+std::string MaskTimes(const std::string& log) {
+    static const std::regex time(
+        "[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} "
+        "[0-9]{4}\n");
+    return std::regex_replace(log, time, "<time>\n");
+}

@@ -1,0 +1,72 @@
+// Runs the station's test procedures in-process: the real global `hand` on an
+// in-process simulator's pty, a fresh working directory per test, scripted
+// keys and a fake clock, the screen captured and the hand's commands traced.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "station.h"
+#include "zhand_sim.h"
+
+// The simulator the hand talks to; one per test program.
+zhandsim::Simulator& Sim();
+// The spread's minimum closing velocity the simulator is configured with.
+constexpr int kSimMinSpreadVelocity = 31;
+// Model time runs this much faster than wall time, unless a test says else.
+constexpr double kSimSpeed = 100;
+
+// Standard output redirected into a file; the file can be read while the
+// capture runs (from any thread).
+class ScreenCapture {
+  public:
+    ScreenCapture();
+    ~ScreenCapture();
+    // Everything printed so far.
+    std::string Text() const;
+    // Stops capturing; returns everything printed.
+    std::string Take();
+
+  private:
+    int saved = -1;
+    int file = -1;
+};
+
+// Standard input replaced by a pipe: keys typed into it reach the station's
+// terminal key reader while a procedure runs.
+class KeyPipe {
+  public:
+    KeyPipe();
+    ~KeyPipe();
+    void Type(const std::string& keys);
+
+  private:
+    int saved = -1;
+    int writeEnd = -1;
+};
+
+class GuidedTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the procedure of `slot` with the screen captured into `screen`.
+    int Run(int slot);
+    // The test log's whole content ("" when there is none).
+    std::string Log() const;
+    // Hand command lines the simulator received since the last call.
+    std::vector<std::string> HandCommands();
+
+    std::string dir;
+    std::string screen;
+    ScreenCapture* capture = nullptr;  // set while Run runs
+};
+
+// Replaces every time text of `log` by "<time>\n", so that log sections can
+// be compared whole.
+std::string MaskTimes(const std::string& log);

@@ -1,0 +1,121 @@
+// Parameter Check against the simulator's "FLISTA"/"FLISTAV" lists: matches,
+// fixes, declines, a fix that cannot hold, a name found inside a longer one,
+// file problems and two passes.
+#include <filesystem>
+#include <fstream>
+
+#include "guided_fixture.h"
+#include "procedures.h"
+#include "seams.h"
+
+namespace {
+
+constexpr int kSlot = 10;
+const std::string kBanner = "\n\n*****\n* Parameter Check, 1 cycles\n* <time>\n*****\n";
+
+class ParameterCheck : public GuidedTest {
+  protected:
+    void SetUp() override {
+        GuidedTest::SetUp();
+        // The check sends no FDEF of its own: start from the factory values.
+        hand.Command("FDEF");
+        hand.Command("FSAVE");
+        HandCommands();
+    }
+    static void WriteDefaults(const std::string& text) {
+        std::ofstream("Defaults.dat", std::ios::binary) << text;
+    }
+};
+
+TEST_F(ParameterCheck, ShippedDefaultsMatchTheHand) {
+    std::filesystem::copy_file(ZHAND_SIM_DEFAULTS, "Defaults.dat");
+    EXPECT_EQ(Run(kSlot), 0);
+    EXPECT_EQ(MaskTimes(Log()), kBanner + "\n\nSUMMARY:\nErrors: 0\n");
+    EXPECT_EQ(screen.find("Try to fix"), std::string::npos);
+    EXPECT_EQ(HandCommands(), (std::vector<std::string>{"FLISTAV", "FLISTA"}));
+    EXPECT_NE(screen.find("Test completed with 0 errors."), std::string::npos);
+}
+
+TEST_F(ParameterCheck, FixesDeclinesAndReportsWhatCannotBeFixed) {
+    WriteDefaults(
+        "MCV 100 100 90 50\n"    // M3 differs: fixed
+        "MOV\t100 100 100 40\n"  // M4 differs: declined
+        "HOLD 1 0 0 1\n"         // M1 differs: fixed with a blank
+        "CV 100 100 100 51\n"    // found inside MCV's line; the hand has no CV
+        "NOPE 1 2 3 4\n");       // not listed by the hand
+    UseKeyScript("yn Y");
+    EXPECT_EQ(Run(kSlot), 0);
+
+    EXPECT_EQ(MaskTimes(Log()),
+              kBanner +
+                  "The MCV parameter for M3 is 100, but should be 90. -Fixed.\n"
+                  "The MOV parameter for M4 is 50, but should be 40. -User chose not to fix\n"
+                  "The HOLD parameter for M1 is 0, but should be 1. -Fixed.\n"
+                  "The CV parameter for M4 is 50, but should be 51. -Can not fix!\n"
+                  "Parameter 'NOPE' not found in hand!\n"
+                  "\n\nSUMMARY:\nErrors: 2\n");
+    EXPECT_EQ(HandCommands(),
+              (std::vector<std::string>{"FLISTAV", "FLISTA", "3FSET MCV 90", "FSAVE", "3FGET MCV",
+                                        "1FSET HOLD 1", "FSAVE", "1FGET HOLD", "4FSET CV 51",
+                                        "FSAVE", "4FGET CV"}));
+    EXPECT_NE(screen.find("The MCV parameter for M3 is 100, but should be 90.\n"
+                          "Try to fix (Y/N)?  -Fixed.\n"),
+              std::string::npos);
+    EXPECT_NE(screen.find("Test completed with 2 errors."), std::string::npos);
+
+    // The fixes are held and stored by the hand; the declined value is not.
+    const auto state = Sim().State();
+    EXPECT_EQ(state.motors[2].working[zhandsim::kMCV], 90);
+    EXPECT_EQ(state.motors[2].stored[zhandsim::kMCV], 90);
+    EXPECT_EQ(state.motors[0].stored[zhandsim::kHOLD], 1);
+    EXPECT_EQ(state.motors[3].stored[zhandsim::kMOV], 50);
+}
+
+TEST_F(ParameterCheck, SecondPassOffersTheDeclinedValueAgainAndCountsOnlyItself) {
+    testCycles[kSlot] = 2;
+    WriteDefaults("MOV 100 100 100 40\nMCV 100 100 90 50\n");
+    UseKeyScript("nyn");
+    EXPECT_EQ(Run(kSlot), 0);
+    EXPECT_EQ(MaskTimes(Log()),
+              "\n\n*****\n* Parameter Check, 2 cycles\n* <time>\n*****\n"
+              "The MOV parameter for M4 is 50, but should be 40. -User chose not to fix\n"
+              "The MCV parameter for M3 is 100, but should be 90. -Fixed.\n"
+              "The MOV parameter for M4 is 50, but should be 40. -User chose not to fix\n"
+              "\n\nSUMMARY:\nErrors: 1\n");
+    const auto commands = HandCommands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "FLISTA"), 2);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "FLISTAV"), 2);
+}
+
+struct FileCase {
+    const char* title;
+    const char* defaults;  // nullptr: no file
+    int result;
+    const char* logAfterBanner;
+};
+
+const FileCase kFileCases[] = {
+    {"missing file", nullptr, 1, "Could not open preferences file!\n"},
+    {"empty file", "", 0, "\n\nSUMMARY:\nErrors: 0\n"},
+    {"record with three numbers", "MOV 100 100 100 50\nMCV 1 2\nHOLD 9 9 9 9\n", 0,
+     "Defaults.dat: bad record at line 2\n\n\nSUMMARY:\nErrors: 1\n"},
+};
+
+TEST_F(ParameterCheck, FileProblems) {
+    for (const auto& c : kFileCases) {
+        SCOPED_TRACE(c.title);
+        std::filesystem::remove("Defaults.dat");
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            if (entry.path().extension() == ".txt") std::filesystem::remove(entry.path());
+        if (c.defaults != nullptr) WriteDefaults(c.defaults);
+        EXPECT_EQ(Run(kSlot), c.result);
+        EXPECT_EQ(MaskTimes(Log()), kBanner + c.logAfterBanner);
+        // Nothing is changed in the hand, and no prompt is shown.
+        for (const auto& command : HandCommands())
+            EXPECT_EQ(command.find("FSET"), std::string::npos);
+        EXPECT_EQ(screen.find("Try to fix"), std::string::npos);
+        EXPECT_EQ(screen.find("Press any key to continue") == std::string::npos, c.result == 1);
+    }
+}
+
+}  // namespace
