@@ -1,0 +1,134 @@
+// Multi-Axis end to end: the real station in tmux against the real simulator,
+// started with Ctrl-R from its field in the form; the status line, the
+// countdown, the redraw of the form and the log section.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+const char* const kLegend =
+    "     <CTRL><R> Runs selected test  <CTRL><A> Runs all tests  <CTRL><Q> Quit";
+
+std::string Centred(const std::string& text, int length) {
+    return std::string(static_cast<std::size_t>(40 - length / 2), ' ') + text;
+}
+
+std::string CountdownRow(int count) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Press any key to continue [%2.2d]...", count);
+    return Centred(text, 33);
+}
+
+std::string TheLog(const fs::path& dir) {
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() == ".txt") return ReadFile(entry.path());
+    }
+    return "";
+}
+
+TEST(MultiAxisEndToEnd, RunFromTheFormShowsStatusCountdownAndRedraw) {
+    StationDir dir;
+    Simulator sim(dir.path());
+    ASSERT_TRUE(sim.ready());
+    Tmux tmux(dir.path(), Quote(STATION_BIN));
+    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
+    tmux.Keys("Enter");
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+
+    // Field 7 holds Multi-Axis's count; three cycles, then Ctrl-R.
+    tmux.Keys("Tab Tab Tab Tab Tab Tab");
+    tmux.Type("3");
+    ASSERT_TRUE(tmux.WaitForRow(11, "        [3       ]      Multi-Axis")) << tmux.Dump();
+    tmux.Keys("C-r");
+
+    const std::string done = Centred("Test completed with 0 errors.", 29);
+    ASSERT_TRUE(tmux.WaitForRow(20, done, 30000ms)) << tmux.Dump();
+    EXPECT_EQ(tmux.Row(0), Centred("Multi-Axis", 10));
+    EXPECT_EQ(tmux.Row(1), Centred("Cycle 3 of 3, Errors = 0", 26));
+    EXPECT_EQ(tmux.Row(3), Centred("I am performing an all-motor cycle test.", 41));
+    EXPECT_EQ(tmux.Row(4), Centred("Please make sure nothing interferes with the hand.", 51));
+    EXPECT_EQ(tmux.Row(5), Centred("Commands: <P>ause, <A>bort", 27));
+    // The countdown goes on, one count a second.
+    ASSERT_TRUE(tmux.WaitForRow(21, CountdownRow(8), 5000ms)) << tmux.Dump();
+    tmux.Keys("Space");  // ends it; the form then takes the key (a blank: ignored)
+
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    EXPECT_TRUE(std::regex_match(tmux.Row(0), std::regex("ZorvathHand Test Application v3\\.0.*")));
+    EXPECT_EQ(tmux.Row(10), "        [     500]      Vibration Grasp");
+    EXPECT_EQ(tmux.Row(11), "        [3       ]      Multi-Axis");
+    EXPECT_EQ(tmux.Row(21), "");
+    EXPECT_EQ(tmux.Cursor(), std::make_pair(11, 9));
+
+    const std::string log = TheLog(dir.path());
+    EXPECT_TRUE(std::regex_match(
+        log, std::regex("\n\n\\*{5}\n\\* Multi-Axis, 3 cycles\n\\* [A-Z][a-z]{2} [A-Z][a-z]{2} "
+                        "\\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n\\*{5}\n"
+                        "\n\nSUMMARY:\nErrors: 0\nMaximum temperature: \\d+\n")))
+        << log;
+
+    tmux.Keys("C-q");
+    ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
+    EXPECT_EQ(tmux.ExitStatus(), 0);
+}
+
+// CPU time (user + system, in clock ticks) the process has used so far.
+long CpuTicks(int pid) {
+    std::istringstream stat(ReadFile("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+        if (i == 14 || i == 15) ticks += std::atol(field.c_str());
+    }
+    return ticks;
+}
+
+TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
+    StationDir dir;
+    Simulator sim(dir.path());
+    ASSERT_TRUE(sim.ready());
+    Tmux tmux(dir.path(), Quote(STATION_BIN));
+    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
+    tmux.Keys("Enter");
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    tmux.Keys("Tab Tab Tab Tab Tab Tab C-r");
+    ASSERT_TRUE(tmux.WaitForText("Cycle 2 of 1500", 30000ms)) << tmux.Dump();
+
+    tmux.Type("p");
+    ASSERT_TRUE(tmux.WaitForRow(21, Centred("*** PAUSED ***", 14), 10000ms)) << tmux.Dump();
+    const std::string status = tmux.Row(1);
+    const int pid = tmux.StationPid();
+    ASSERT_GT(pid, 0);
+    const long before = CpuTicks(pid);
+    std::this_thread::sleep_for(1500ms);
+    // Blinking, not cycling, and asleep while it waits (a tick is 10 ms).
+    EXPECT_LE(CpuTicks(pid) - before, 5);
+    EXPECT_EQ(tmux.Row(1), status);
+
+    tmux.Type("a");  // ends the pause; acted on after one more cycle
+    std::smatch cycle;
+    const std::regex aborted(" *Test aborted in cycle (\\d+) of 1500\\.");
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::string row = tmux.Row(20);
+        return std::regex_match(row, cycle, aborted);
+    })) << tmux.Dump();
+    const int paused =
+        std::stoi(std::regex_replace(status, std::regex(" *Cycle (\\d+) of.*"), "$1"));
+    EXPECT_EQ(std::stoi(cycle[1]), paused + 1);
+    tmux.Keys("Space");
+
+    // The field under the cursor gets its count back; the later tests are 0.
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    EXPECT_EQ(tmux.Row(11), "        [1500    ]      Multi-Axis");
+    EXPECT_EQ(tmux.Row(12), "        [       0]      Encoder slip - Grasp");
+    EXPECT_EQ(tmux.Row(16), "        [       0]      Parameter Check");
+    EXPECT_EQ(tmux.Row(10), "        [     500]      Vibration Grasp");
+}
+
+}  // namespace
+}  // namespace e2e
