@@ -1,0 +1,163 @@
+// Fingerprint against the simulator: the minimum spread velocity found is the
+// one the simulator is configured with, the encoder figures come from the
+// simulated scatter, and the finger times follow the simulated motion at the
+// four speeds, with a finger stopped short by a fault reported as failing.
+#include <chrono>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "guided_fixture.h"
+#include "procedures.h"
+#include "seams.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr int kSlot = 8;
+// Model speed during the finger speed trials: slow enough that every trial
+// lasts well beyond the 100 ms that are never judged.
+constexpr double kTrialSpeed = 5;
+constexpr int kShortAt = 12000;  // where the faulty F1 stops when closing
+
+struct Figures {
+    long long minClose, avgClose, maxClose, minOpen, avgOpen, maxOpen;
+};
+
+std::vector<Figures> EncoderTable(const std::string& log) {
+    std::vector<Figures> rows;
+    static const std::regex row(
+        "\nM([1-4])\t(-?\\d+)\t(-?\\d+)\t(-?\\d+)\t(-?\\d+)\t(-?\\d+)\t(-?\\d+)");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), row); it != std::sregex_iterator();
+         ++it) {
+        const auto& m = *it;
+        rows.push_back({std::stoll(m[2]), std::stoll(m[3]), std::stoll(m[4]), std::stoll(m[5]),
+                        std::stoll(m[6]), std::stoll(m[7])});
+    }
+    return rows;
+}
+
+// The finger speed table: eight times in seconds per finger.
+std::vector<std::vector<double>> SpeedTable(const std::string& log) {
+    std::vector<std::vector<double>> rows;
+    static const std::regex row("\nF([1-3])\t((\\d+\\.\\d{3}\t){8})");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), row); it != std::sregex_iterator();
+         ++it) {
+        std::vector<double> times;
+        std::istringstream in((*it)[2].str());
+        for (double t = 0; in >> t;) times.push_back(t);
+        rows.push_back(times);
+    }
+    return rows;
+}
+
+std::vector<std::string> ExpectedCommands() {
+    std::vector<std::string> c = {"FDEF", "FSAVE", "1234HI"};
+    for (int v = 16; v <= kSimMinSpreadVelocity; ++v) {
+        c.insert(c.end(), {"SFSET MCV " + std::to_string(v), "SC", "SFGET P", "SO"});
+    }
+    for (int i = 0; i < 25; ++i) c.insert(c.end(), {"GM 16000", "GFGET P", "GM 50", "GFGET P"});
+    c.insert(c.end(), {"FDEF", "FSAVE"});
+    for (int i = 0; i < 25; ++i) c.insert(c.end(), {"SM 3000", "SFGET P", "SM 30", "SFGET P"});
+    c.push_back("123FSET LCV 1 LCVC 1 LCPG 0 LFV 1 LFVC 1 LFS 0 LFAP 1 LFDP 1 LFDPC 1");
+    for (char m : std::string("1234"))
+        c.push_back(std::string(1, m) + "FGET LCV LCPG LFV LFS LFAP LFDP");
+    c.insert(c.end(), {"123LOOP", "1234C"});
+    return c;
+}
+
+using Fingerprint = GuidedTest;
+
+TEST_F(Fingerprint, MeasuresTheSimulatedHand) {
+    UseRealClock();         // the trials time the fingers' motion
+    testCycles[kSlot] = 5;  // runs once whatever the count
+    hand.Command("FDEF");
+    HandCommands();
+    // When the finger speed trials are set up, slow the model down to a pace
+    // the trials can time, and make F1 stop short of its closed end.
+    std::thread trials([] {
+        if (!Sim().WaitFor(
+                [](const zhandsim::HandState& s) {
+                    return s.motors[0].working[zhandsim::kLFDP] == 1;
+                },
+                60s))
+            return;
+        Sim().SetSpeed(kTrialSpeed);
+        zhandsim::Fault shortFinger;
+        shortFinger.kind = zhandsim::FaultKind::NoBreakaway;
+        shortFinger.motor = 1;
+        shortFinger.at = kShortAt;
+        Sim().InjectFault(shortFinger);
+    });
+    UseKeyScript("  x");  // ready, hand back upright, and a key that ends the countdown
+    const int result = Run(kSlot);
+    trials.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(HandCommands(), ExpectedCommands());
+
+    const std::string log = MaskTimes(Log());
+    EXPECT_EQ(log.substr(0, log.find("\n\n*****\n* Encoder")),
+              "\n\n*****\n* Minimum Spread Velocity\n* <time>\n*****\n"
+              "\nMinimum velocity for sucessful vertical close = " +
+                  std::to_string(kSimMinSpreadVelocity) + "\n");
+    EXPECT_NE(log.find("\n\n*****\n* Encoder Accuracy (Encoder counts)\n* <time>\n*****\n"
+                       "\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen\nM1\t"),
+              std::string::npos);
+
+    // Encoder figures: the simulated positions scatter by up to 3 counts.
+    const auto encoders = EncoderTable(log);
+    ASSERT_EQ(encoders.size(), 4u);
+    const int closedTarget[] = {16000, 16000, 16000, 3000};
+    const int openTarget[] = {50, 50, 50, 30};
+    for (int m = 0; m < 4; ++m) {
+        SCOPED_TRACE("M" + std::to_string(m + 1));
+        const auto& f = encoders[m];
+        EXPECT_GE(f.minClose, closedTarget[m] - 3);
+        EXPECT_LT(f.minClose, f.maxClose);
+        EXPECT_LE(f.minClose, f.avgClose);
+        EXPECT_LE(f.avgClose, f.maxClose);
+        EXPECT_LE(f.maxClose, closedTarget[m] + 3);
+        EXPECT_GE(f.minOpen, openTarget[m] - 3);
+        EXPECT_LT(f.minOpen, f.maxOpen);
+        EXPECT_LE(f.minOpen, f.avgOpen);
+        EXPECT_LE(f.avgOpen, f.maxOpen);
+        EXPECT_LE(f.maxOpen, openTarget[m] + 3);
+    }
+
+    // Finger speeds: F1 stops at 12000 in every closing trial.
+    const auto speeds = log.substr(log.find("\n\n*****\n* Finger Speeds"));
+    EXPECT_EQ(speeds.substr(0, speeds.find("\n\n\tClse20")),
+              "\n\n*****\n* Finger Speeds (seconds)\n* <time>\n*****\n"
+              "F1 failed to fully close at V=20\nF1 failed to fully close at V=55\n"
+              "F1 failed to fully close at V=75\nF1 failed to fully close at V=100\n");
+    EXPECT_NE(speeds.find("\n\n\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100"
+                          "\nF1\t"),
+              std::string::npos);
+    const auto times = SpeedTable(speeds);
+    ASSERT_EQ(times.size(), 3u);
+    // A finger runs 175 counts per second per unit of velocity in model time.
+    const int velocities[] = {20, 20, 55, 55, 75, 75, 100, 100};
+    for (int f = 0; f < 3; ++f) {
+        const double travel = f == 0 ? kShortAt : 17500;
+        for (int t = 0; t < 8; ++t) {
+            SCOPED_TRACE("F" + std::to_string(f + 1) + " trial " + std::to_string(t));
+            const double expected = travel / (175.0 * velocities[t]) / kTrialSpeed;
+            EXPECT_GT(times[f][t], 0.100);
+            EXPECT_NEAR(times[f][t], expected, expected * 0.25 + 0.02);
+        }
+    }
+    EXPECT_NE(screen.find("Test completed with 4 errors."), std::string::npos);
+    EXPECT_NE(screen.find("\r\t\t\tNow trying velocity: " + std::to_string(kSimMinSpreadVelocity) +
+                          "   "),
+              std::string::npos);
+
+    // Real-time mode has ended and all four motors are closed.
+    const auto state = Sim().State();
+    EXPECT_EQ(state.mode, zhandsim::Mode::Command);
+    EXPECT_EQ(state.motors[0].position, kShortAt);
+    EXPECT_GT(state.motors[1].position, 17000);
+    EXPECT_GT(state.motors[2].position, 17000);
+    EXPECT_GT(state.motors[3].position, 3050);
+}
+
+}  // namespace
