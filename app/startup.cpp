@@ -29,8 +29,8 @@ void WarnSmallTerminal() {
     int columns = 0;
     if (!TerminalSize(&rows, &columns)) return;
     if (columns >= kMinColumns && rows >= kMinRows) return;
-    std::printf("Warning: this terminal is %d columns by %d rows; the station needs %d by %d.\n",
-                columns, rows, kMinColumns, kMinRows);
+    std::printf("Warning: terminal %dx%d, the form needs %dx%d.\n", columns, rows, kMinColumns,
+                kMinRows);
 }
 
 }  // namespace

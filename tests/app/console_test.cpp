@@ -1,7 +1,9 @@
 #include "console.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <ostream>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +19,10 @@ struct CenterCase {
     std::string text;
     int blanks;
 };
+
+void PrintTo(const CenterCase& c, std::ostream* out) {
+    *out << c.text.size() << " characters";
+}
 
 class Centering : public testing::TestWithParam<CenterCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -239,6 +241,10 @@ const EditCase kEdits[] = {
      "HND000",
      {{1, 2}}},
 };
+
+void PrintTo(const EditCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class FormEditing : public FormTest, public testing::WithParamInterface<EditCase> {};
 

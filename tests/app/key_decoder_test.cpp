@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -21,6 +23,10 @@ std::vector<int> Decode(const DecodeCase& c) {
     std::vector<int> keys;
     while (decoder.HasKey()) keys.push_back(decoder.TakeKey());
     return keys;
+}
+
+void PrintTo(const DecodeCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
 class KeyDecoding : public testing::TestWithParam<DecodeCase> {};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -223,6 +225,10 @@ class PrefsFiles : public testing::Test {
     void TearDown() override { UseRealClock(); }
     TempDir dir;
 };
+
+void PrintTo(const Scenario& s, std::ostream* out) {
+    *out << s.name;
+}
 
 class PrefsScenario : public PrefsFiles, public testing::WithParamInterface<Scenario> {};
 

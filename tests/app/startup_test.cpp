@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "station.h"
@@ -17,6 +19,10 @@ struct PortCase {
     std::string line;
     int port;
 };
+
+void PrintTo(const PortCase& c, std::ostream* out) {
+    *out << c.port;
+}
 
 class PortPrompt : public testing::TestWithParam<PortCase> {};
 
