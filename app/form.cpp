@@ -208,6 +208,10 @@ void HandleFormKey(int key) {
 void FormLoop() {
     form = FormState{};
     DrawMainScreen();
+    if (!PrefsProblem().empty()) {
+        MoveCursor(21, 0);
+        std::fputs(PrefsProblem().c_str(), stdout);
+    }
     ChangeField(0, 1);
     while (!form.quitRequested) {
         int key = ReadKey();

@@ -58,6 +58,7 @@ void StartUp() {
         std::printf("\n\nInitialization error: %d\n", lastResult);
         std::fputs(ConnectionHint(lastResult), stdout);
         std::printf("\n\nContinue (Y/N)? ");
+        FlushKeys();  // only a key pressed after the question answers it
         int answer = GetKey();
         if (answer >= 0 && std::toupper(answer) == 'N') {
             std::putchar('\n');

@@ -46,6 +46,8 @@ Prefs FreshPrefs(std::time_t now) {
     return Prefs{serialNumber, userInitials, DateStamp(now), {}};
 }
 
+std::string prefsProblem;
+
 bool FileExists(const std::string& name) {
     struct stat info {};
     return stat(name.c_str(), &info) == 0;
@@ -53,7 +55,12 @@ bool FileExists(const std::string& name) {
 
 }  // namespace
 
+const std::string& PrefsProblem() {
+    return prefsProblem;
+}
+
 void LoadPrefs() {
+    prefsProblem.clear();
     std::string today = DateStamp(CurrentTime());
     for (int t = 1; t <= kTestCount; ++t) {
         if (testProcs[t] != nullptr) testCycles[t] = testProcs[t](-t);
@@ -64,10 +71,13 @@ void LoadPrefs() {
     Prefs prefs;
     switch (ReadPrefsFile(&prefs)) {
         case FileState::Missing:
-            ReplaceFile(kPrefsFile, FormatPrefs(Prefs{serialNumber, userInitials, today, {}}));
+            if (!ReplaceFile(kPrefsFile,
+                             FormatPrefs(Prefs{serialNumber, userInitials, today, {}}))) {
+                prefsProblem = "Prefs.dat could not be written; the defaults hold until the end.";
+            }
             return;
         case FileState::Unreadable:
-            std::fprintf(stderr, "%s cannot be read; it is left as it is.\n", kPrefsFile);
+            prefsProblem = "Prefs.dat cannot be read; it is left as it is and the defaults hold.";
             return;
         case FileState::Read:
             break;
@@ -84,7 +94,9 @@ void LoadPrefs() {
             tidy.counters.push_back({counter.serial, used});
         }
     }
-    ReplaceFile(kPrefsFile, FormatPrefs(tidy));
+    if (!ReplaceFile(kPrefsFile, FormatPrefs(tidy))) {
+        prefsProblem = "Prefs.dat could not be rewritten; it is left as it was.";
+    }
 }
 
 bool SavePrefs(int field, const std::string& text) {

@@ -6,6 +6,8 @@
 
 // Registers the tests (names, default counts), then loads and tidies Prefs.dat.
 void LoadPrefs();
+// What went wrong with Prefs.dat at start-up ("" when nothing did).
+const std::string& PrefsProblem();
 // Field 1 sets serialNumber, field 2 userInitials; the file is rewritten
 // (written afresh from memory when it has gone missing). False when the file
 // could not be read or written; the value in memory is set all the same.

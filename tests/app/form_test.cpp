@@ -345,6 +345,21 @@ TEST_F(FormTest, CtrlQCommitsTheFieldAndLeavesTheCursorBelowTheForm) {
     EXPECT_EQ(GetKey(), 'a');  // the loop stopped at Ctrl-Q
 }
 
+TEST_F(FormTest, PrefsProblemAtStartUpIsShownBelowTheForm) {
+    std::filesystem::remove("Prefs.dat");
+    std::filesystem::create_directory("Prefs.dat");
+    LoadPrefs();
+    std::string output;
+    {
+        StdoutCapture capture;
+        UseKeyScript("\x11");
+        FormLoop();
+        output = capture.Take();
+    }
+    ASSERT_NE(PrefsProblem(), "");
+    EXPECT_NE(output.find("\x1b[22;1H" + PrefsProblem()), std::string::npos);
+}
+
 TEST_F(FormTest, LoopEndsWhenTheKeyboardIsGone) {
     Loop("\t\t42");
     EXPECT_TRUE(Form().quitRequested);

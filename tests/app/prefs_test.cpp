@@ -318,6 +318,19 @@ TEST_F(PrefsFiles, LogThatCannotBeOpenedGivesNull) {
     EXPECT_EQ(name, "HND000--990615_1.txt");
 }
 
+TEST_F(PrefsFiles, UnusablePrefsFileIsReportedAndLeftAlone) {
+    UseFakeClock(kJune15);
+    LoadPrefs();
+    EXPECT_EQ(PrefsProblem(), "");
+    std::filesystem::remove("Prefs.dat");
+    std::filesystem::create_directory("Prefs.dat");
+    serialNumber = "OLD";
+    LoadPrefs();
+    EXPECT_NE(PrefsProblem(), "");
+    EXPECT_EQ(serialNumber, "HND000");
+    EXPECT_TRUE(std::filesystem::is_directory("Prefs.dat"));
+}
+
 TEST_F(PrefsFiles, FailedRewriteLeavesFileIntactAndValueInMemory) {
     UseFakeClock(kJune15);
     LoadPrefs();
