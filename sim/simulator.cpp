@@ -129,6 +129,7 @@ struct Simulator::Server {
         }
         std::lock_guard lock(mutex);
         device = pty.SlavePath();
+        lineUp = true;
         return true;
     }
 
@@ -202,6 +203,7 @@ struct Simulator::Server {
             std::lock_guard lock(mutex);
             pty.Close();
             ++hangups;
+            lineUp = false;
             controller.LineReset(Now());
         }
         Trace("line: hung up");
@@ -217,6 +219,7 @@ struct Simulator::Server {
             Trace("line: COM" + std::to_string(options.port) + " -> " + pty.SlavePath());
         else
             Trace("line: " + error);
+        changed.notify_all();
     }
 
     void Run() {
@@ -285,6 +288,7 @@ struct Simulator::Server {
     std::atomic<bool> stopping{false};
     int wake[2] = {-1, -1};
     unsigned hangups = 0;
+    bool lineUp = false;
     std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
     std::deque<InByte> in;
     std::deque<OutChunk> out;
@@ -385,7 +389,7 @@ void Simulator::ClearFaults() {
 
 namespace {
 
-HandState Snapshot(const Controller& controller, double now, unsigned hangups) {
+HandState Snapshot(const Controller& controller, double now, unsigned hangups, bool lineUp) {
     HandState state;
     const HandModel& model = controller.Model();
     const double t = controller.ModelTime(now);
@@ -401,6 +405,7 @@ HandState Snapshot(const Controller& controller, double now, unsigned hangups) {
     state.handBaud = controller.HandBaud();
     state.commands = controller.Commands();
     state.hangups = hangups;
+    state.lineUp = lineUp;
     state.temperatureTenths =
         HandModel::kAmbientTenths + static_cast<int>(std::lround(model.Heat(t)));
     state.loopMotors = controller.LoopMotors();
@@ -415,7 +420,7 @@ HandState Snapshot(const Controller& controller, double now, unsigned hangups) {
 HandState Simulator::State() const {
     if (!server_) return {};
     std::lock_guard lock(server_->mutex);
-    return Snapshot(server_->controller, server_->Now(), server_->hangups);
+    return Snapshot(server_->controller, server_->Now(), server_->hangups, server_->lineUp);
 }
 
 int Simulator::Parameter(int motor, std::string_view name) const {
@@ -459,8 +464,8 @@ bool Simulator::WaitFor(const std::function<bool(const HandState&)>& done,
     if (!server_) return false;
     Server& s = *server_;
     std::unique_lock lock(s.mutex);
-    return s.changed.wait_for(lock, limit,
-                              [&] { return done(Snapshot(s.controller, s.Now(), s.hangups)); });
+    return s.changed.wait_for(
+        lock, limit, [&] { return done(Snapshot(s.controller, s.Now(), s.hangups, s.lineUp)); });
 }
 
 }  // namespace zhandsim

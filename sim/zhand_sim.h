@@ -61,6 +61,7 @@ struct HandState {
     int handBaud = 9600;        // the rate the hand runs its command line at
     unsigned commands = 0;      // command lines received
     unsigned hangups = 0;       // line hang-ups so far
+    bool lineUp = false;        // a pty is open and linked
     int temperatureTenths = 0;  // without reading noise
     unsigned loopMotors = 0;    // bit m-1: motor m in the real-time loop
     int controlLength = 0;

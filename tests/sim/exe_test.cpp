@@ -61,7 +61,8 @@ class Program {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             pollfd fd{out_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
+            if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0)
+                return false;
             char buffer[256];
             const ssize_t n = read(out_, buffer, sizeof buffer);
             if (n <= 0) return false;
@@ -159,10 +160,9 @@ TEST(Program, HelpDocumentsTheFaults) {
 }
 
 TEST(Program, BadArgumentsEndWithStatus2) {
-    const std::vector<std::vector<std::string>> cases{{"--port", "0"},         {"--port", "10"},
-                                                      {"--speed", "0"},        {"--speed", "x"},
-                                                      {"--fault", "jam-open"}, {"--fault"},
-                                                      {"--bogus"}};
+    const std::vector<std::vector<std::string>> cases{
+        {"--port", "0"},         {"--port", "10"}, {"--speed", "0"}, {"--speed", "x"},
+        {"--fault", "jam-open"}, {"--fault"},      {"--bogus"}};
     for (const auto& args : cases) {
         TempDir dir;
         Program sim(dir.path(), args);
