@@ -33,7 +33,7 @@ export LD_LIBRARY_PATH=$prefix/$LIBDIR
 
 mkdir "$work/run"
 cd "$work/run"
-"$prefix/bin/zhand-sim" --port 1 --speed 20 >sim.out 2>&1 &
+"$prefix/bin/zhand-sim" --port 1 --speed 100 >sim.out 2>&1 &
 sim=$!
 for _ in $(seq 200); do
     [ -L COM1 ] && break
