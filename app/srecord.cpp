@@ -75,7 +75,9 @@ FirmwareImage ReadFirmwareImage(std::string_view text) {
         if (TrimEnd(line).find_first_not_of(" \t") == std::string_view::npos) continue;
         std::optional<SRecord> record = ParseSRecord(line);
         FirmwareCheck fault = FirmwareCheck::Good;
-        if (!record)
+        // An S1 record's data must fit below 0x10000: the hand's loader
+        // would wrap it round to address 0.
+        if (!record || (record->type == '1' && record->address + record->data.size() > 0x10000))
             fault = FirmwareCheck::BadRecord;
         else if (record->type == '2' || record->type == '3')
             fault = FirmwareCheck::WideData;

@@ -25,7 +25,7 @@ std::optional<SRecord> ParseSRecord(std::string_view line);
 // What the whole-file check found.
 enum class FirmwareCheck {
     Good,       // every line is a record or blank
-    BadRecord,  // a line that is not a well-formed record
+    BadRecord,  // a line that is not a well-formed record, or S1 data beyond 0xFFFF
     WideData,   // an S2 or S3 data record: the hand's loader takes 16-bit addresses only
 };
 

@@ -119,6 +119,8 @@ TEST(FirmwareFile, ReportsTheFirstOffendingLine) {
                      "ELF\x02\x01\x01\0\0",
                      9),
          FirmwareCheck::BadRecord, 1},
+        {"data up to 0xFFFF", "S105FFFE0102FA\n", FirmwareCheck::Good, 0},
+        {"data beyond 0xFFFF", "S1030000FC\nS106FFFE010203F6\n", FirmwareCheck::BadRecord, 2},
         {"24-bit data", "S1030000FC\nS20501000012E7\n", FirmwareCheck::WideData, 2},
         {"32-bit data", "S3060000100012D7\n", FirmwareCheck::WideData, 1},
     };
