@@ -84,6 +84,8 @@ class Controller {
     // Does everything due at `now`: queued input, finished moves, loop ticks,
     // loader moments. `hostBaud` is the host's rate now.
     void Advance(double now, int hostBaud);
+    // Received bytes not yet worked off (a move in progress holds them).
+    std::size_t Backlog() const { return input_.size(); }
     // Output produced so far, in order; clears it.
     std::vector<Output> TakeOutput();
     // When Advance has something to do next (infinity: only input wakes it).

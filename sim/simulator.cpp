@@ -20,6 +20,7 @@ namespace zhandsim {
 namespace {
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
+constexpr std::size_t kMaxBacklog = 65536;  // received bytes held before reading stops
 
 bool WriteWholeFile(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
     const std::filesystem::path temporary = path.string() + ".tmp";
@@ -229,15 +230,18 @@ struct Simulator::Server {
             int host = pty.IsOpen() ? ReadLineRate(pty.Master()) : 0;
             std::vector<Output> produced;
             double due = kNever;
+            bool feeding = true;
             {
                 std::lock_guard lock(mutex);
-                while (!in.empty() && in.front().available <= now) {
+                while (!in.empty() && in.front().available <= now &&
+                       controller.Backlog() < kMaxBacklog) {
                     controller.Receive(std::string_view(&in.front().byte, 1), in.front().baud, now);
                     in.pop_front();
                 }
                 controller.Advance(now, host);
                 produced = controller.TakeOutput();
                 due = controller.NextDue();
+                feeding = controller.Backlog() < kMaxBacklog;
             }
             changed.notify_all();
             for (Output& o : produced)
@@ -249,17 +253,20 @@ struct Simulator::Server {
                 continue;
             }
             double next = std::min(due, outputDue);
-            if (!in.empty()) next = std::min(next, in.front().available);
+            if (!in.empty() && feeding) next = std::min(next, in.front().available);
             const double wait = std::clamp(next - now, 0.0, 1.0);
 
             pollfd fds[2] = {{wake[0], POLLIN, 0}, {pty.Master(), POLLIN, 0}};
             timespec timeout{};
             timeout.tv_sec = static_cast<time_t>(wait);
             timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
-            const int ready = ppoll(fds, pty.IsOpen() ? 2 : 1, &timeout, nullptr);
+            // A host that floods the line while the hand is busy fills the
+            // kernel's buffers, not ours.
+            const bool listen = pty.IsOpen() && in.size() < kMaxBacklog;
+            const int ready = ppoll(fds, listen ? 2 : 1, &timeout, nullptr);
             if (ready <= 0) continue;
             if (fds[0].revents & POLLIN) DrainWake();
-            if (fds[1].revents & POLLIN) {
+            if (listen && (fds[1].revents & POLLIN)) {
                 const ssize_t n = read(pty.Master(), buffer.data(), buffer.size());
                 if (n > 0) {
                     host = ReadLineRate(pty.Master());
@@ -271,7 +278,7 @@ struct Simulator::Server {
                         in.push_back(InByte{buffer[static_cast<std::size_t>(i)], host, available});
                     }
                 }
-            } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+            } else if (listen && (fds[1].revents & (POLLHUP | POLLERR))) {
                 Sleep(0.01);  // cannot happen while the slave is held open; never spin
             }
         }

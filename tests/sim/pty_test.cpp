@@ -117,6 +117,18 @@ TEST_F(SimOnPty, KeepsServingAcrossClosesAndReopens) {
     }
 }
 
+TEST_F(SimOnPty, FloodWhileAMoveRunsIsSurvived) {
+    Start();
+    EXPECT_EQ(port.Exchange("1FSET MCV 1"), "1FSET MCV 1\r\n=> ");
+    port.Write("1C\r");  // a second of real time at speed 100
+    EXPECT_GT(port.Flood('A', 1 << 20), 0u);
+    ASSERT_TRUE(sim->WaitFor([](const HandState& s) { return s.motors[0].position > 17000; }, 5s));
+    // byte 3 drops whatever line the flood left
+    port.Write("\x03PGET BAUD\r");
+    EXPECT_TRUE(port.ReadUntil("PGET BAUD\r\n96\r\n=> ", 10000).ends_with("96\r\n=> "));
+    EXPECT_EQ(port.Exchange("PGET TEMP").substr(0, 11), "PGET TEMP\r\n");
+}
+
 TEST_F(SimOnPty, HostAtAnotherRateGetsGarbage) {
     Start(Options(1, 50));
     ASSERT_TRUE(port.SetRate(19200));

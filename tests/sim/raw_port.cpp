@@ -61,6 +61,20 @@ bool RawPort::Write(std::string_view bytes) {
     return true;
 }
 
+std::size_t RawPort::Flood(char byte, std::size_t count) {
+    const int flags = fcntl(fd_, F_GETFL);
+    fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    const std::string chunk(1024, byte);
+    std::size_t sent = 0;
+    while (sent < count) {
+        const ssize_t n = write(fd_, chunk.data(), std::min(chunk.size(), count - sent));
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    fcntl(fd_, F_SETFL, flags);
+    return sent;
+}
+
 std::string RawPort::ReadUntil(std::string_view suffix, int ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     std::string text;

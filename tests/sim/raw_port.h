@@ -22,6 +22,9 @@ class RawPort {
     bool SetRate(int baud);
     void Purge();
     bool Write(std::string_view bytes);
+    // Writes up to `count` copies of `byte` without blocking; returns how
+    // many went out before the line's buffers were full.
+    std::size_t Flood(char byte, std::size_t count);
     // Reads until the text read ends with `suffix` or `ms` pass.
     std::string ReadUntil(std::string_view suffix, int ms);
     // Reads exactly `count` bytes unless `ms` pass first.
