@@ -20,7 +20,7 @@
 
 // The read time-out the tests give a single byte, in ms: long enough for a
 // loaded machine, short enough that a silent hand is found quickly.
-constexpr int kReadMs = 400;
+constexpr int kReadMs = 1000;
 
 class SimStation : public ::testing::Environment {
   public:
