@@ -320,8 +320,7 @@ void Controller::ExecuteLine(double now) {
         answer = "\r\n=> ";
     else
         answer = "\r\n" + reply.text + "\r\n=> ";
-    if (LineFault(FaultKind::Noise, number)) {
-        const Fault* fault = LineFault(FaultKind::Noise, number);
+    if (const Fault* fault = LineFault(FaultKind::Noise, number)) {
         answer.clear();
         for (int i = 0; i < fault->bytes; ++i) {
             auto c = static_cast<char>(noise_.Uniform(0, 255));

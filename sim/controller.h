@@ -198,7 +198,6 @@ class Controller {
     bool lineOverflow_ = false;
     double lastByteTime_ = 0;
     unsigned commands_ = 0;
-    std::vector<bool> hangupDone_;
     // loop
     unsigned loopMotors_ = 0;
     std::array<std::array<int, 6>, kMotorCount> loopFlags_{};  // LCV LCPG LFV LFS LFAP LFDP
