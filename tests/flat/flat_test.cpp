@@ -101,7 +101,10 @@ TEST(FlatInterface, LifeOfTheInterface) {
                      0,
                      {"\r", "RESET\r"}});
     steps.push_back({"second CreateHand keeps the first object",
-                     [&] { return theHand == first ? CreateHand() : -999; },
+                     [&] {
+                         int code = CreateHand();
+                         return theHand == first ? code : -999;  // -999: object replaced
+                     },
                      -1,
                      {}});
     // Set with 'C' and SetParameter with "MCV" put the same bytes on the wire.
