@@ -57,10 +57,12 @@ Echoed SendByteEchoed(unsigned char byte) {
     return outcome;
 }
 
-void SetRate(int baud, const char* failureFormat) {
+// Switches the port's rate; a failure is shown ("Com4800 Err: -4") and the
+// load goes on.
+void SetRate(int baud) {
     int code = hand.SetBaudRate(baud);
     if (code != 0) {
-        std::printf(failureFormat, code);
+        std::printf("Com%d Err: %d\n", baud, code);
         std::fflush(stdout);
     }
 }
@@ -69,7 +71,7 @@ constexpr const char* kNoEcho = "\nNo echo from hand - download aborted\n";
 
 int AbortEeprom() {
     Print(kNoEcho);
-    SetRate(9600, "Com9600 Err: %d\n");
+    SetRate(9600);
     return 1;
 }
 
@@ -85,7 +87,7 @@ int MissingEepromFile(std::string_view shownName) {
 }  // namespace
 
 int LoadEeprom(const std::string& name) {
-    SetRate(4800, "Com4800 Err: %d\n");
+    SetRate(4800);
 
     std::string loader;
     if (!ReadFileBytes("eeploadr.boo", loader)) return MissingEepromFile("EEPLOADR.BOO");
@@ -111,7 +113,7 @@ int LoadEeprom(const std::string& name) {
     }
     Print("\n\nEEPLOADR.BOO downloaded successfully!\n");
 
-    SetRate(5908, "Com5908 Err: %d\n");
+    SetRate(5908);
     std::string image;
     if (!ReadFileBytes(name, image)) return MissingEepromFile(name);
 
@@ -126,7 +128,7 @@ int LoadEeprom(const std::string& name) {
     Print("\rProgress: Complete\n");
     Print("\nSet CPU switch 4 to 'OFF' position, press RESET to continue...");
 
-    SetRate(9600, "Com9600 Err: %d\n");
+    SetRate(9600);
     return 0;
 }
 
