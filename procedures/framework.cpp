@@ -78,6 +78,7 @@ int FoldUpper(int key) {
 }
 
 void ShowTestHeader(int test) {
+    if (!IsTestSlot(test)) return;
     MoveCursor(0, 0);
     PrintCentered(testNames[test]);
     ShowCycleStatus(1, testCycles[test], 0);
@@ -237,6 +238,7 @@ void CancelLaterTests(int test) {
 }
 
 std::string AbortTest(int test, int cycle) {
+    if (!IsTestSlot(test)) return Format("Test aborted in cycle %d of %d.", cycle, cycle);
     std::string message = Format("Test aborted in cycle %d of %d.", cycle, testCycles[test]);
     testCycles[test] = cycle;
     CancelLaterTests(test);

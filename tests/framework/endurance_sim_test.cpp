@@ -155,7 +155,7 @@ class Endurance : public ::testing::Test {
     }
     // A motion fault of `motor` on its move `ahead` moves from now, only then.
     void FaultOnMove(FaultKind kind, int motor, bool closing, int ahead, int at) {
-        const auto& state = sim->State().motors[static_cast<std::size_t>(motor - 1)];
+        const auto state = sim->State().motors[static_cast<std::size_t>(motor - 1)];
         Fault fault;
         fault.kind = kind;
         fault.motor = motor;

@@ -111,10 +111,11 @@ TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
     EXPECT_EQ(tmux.Row(1), status);
 
     tmux.Type("a");  // ends the pause; acted on after one more cycle
+    std::string row;
     std::smatch cycle;
     const std::regex aborted(" *Test aborted in cycle (\\d+) of 1500\\.");
     ASSERT_TRUE(WaitUntil([&] {
-        const std::string row = tmux.Row(20);
+        row = tmux.Row(20);
         return std::regex_match(row, cycle, aborted);
     })) << tmux.Dump();
     const int paused =
