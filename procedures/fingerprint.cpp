@@ -98,9 +98,7 @@ int RunSpeedTrial(std::size_t trial, int velocity, std::vector<std::vector<int>>
             const char motor = static_cast<char>('1' + f);
             const int position = hand.RTGetPosition(motor);
             history[f][k % kHistoryLength] = position;
-            const bool stopped =
-                CountsAsStopped(history[f], k, elapsed) || elapsed >= kTrialLimitMs;
-            if (stopped && times[f][trial] == 0) {
+            if (FingerJudged(history[f], k, elapsed) && times[f][trial] == 0) {
                 times[f][trial] = elapsed;
                 const std::string failure = SpeedFailureLine(f + 1, commanded[f], position);
                 if (!failure.empty()) {

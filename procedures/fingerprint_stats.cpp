@@ -26,6 +26,10 @@ bool CountsAsStopped(std::span<const int> history, std::uint32_t k, std::uint32_
     return std::abs((earlier - now) / 10) <= 1;
 }
 
+bool FingerJudged(std::span<const int> history, std::uint32_t k, std::uint32_t elapsedMs) {
+    return CountsAsStopped(history, k, elapsedMs) || elapsedMs >= kTrialLimitMs;
+}
+
 std::string SpeedFailureLine(int finger, int velocity, int position) {
     char line[80];
     if (velocity > 0 && position < 17000) {

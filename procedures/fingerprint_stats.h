@@ -31,6 +31,10 @@ struct EncoderFigures {
 // |(sample k-5 - sample k) / 10| <= 1, i.e. it moved less than 20 counts.
 bool CountsAsStopped(std::span<const int> history, std::uint32_t k, std::uint32_t elapsedMs);
 
+// True when the finger is judged at sample k: it counts as stopped, or the
+// trial has run for kTrialLimitMs and it is judged where it stands.
+bool FingerJudged(std::span<const int> history, std::uint32_t k, std::uint32_t elapsedMs);
+
 // The failure line for a finger judged stopped at `position` in the trial of
 // velocity `velocity` (positive closes, otherwise opens), or "" when it
 // reached its end: a close must end at 17000 or beyond, an open at 100 or less.

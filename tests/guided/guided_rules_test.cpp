@@ -160,6 +160,13 @@ TEST(StopRule, LooksBackAcrossTheRingsWrap) {
     EXPECT_FALSE(CountsAsStopped(ring, k, 500));
 }
 
+TEST(StopRule, AFingerStillMovingIsJudgedAtTheTrialsTimeBound) {
+    const auto moving = FiveBack(5000);
+    EXPECT_FALSE(FingerJudged(moving, 5, kTrialLimitMs - 1));
+    EXPECT_TRUE(FingerJudged(moving, 5, kTrialLimitMs));
+    EXPECT_TRUE(FingerJudged(FiveBack(1000), 5, 101));
+}
+
 TEST(SpeedFailures, CloseMustReach17000AndOpen100) {
     EXPECT_EQ(SpeedFailureLine(2, 55, 16999), "F2 failed to fully close at V=55\n");
     EXPECT_EQ(SpeedFailureLine(2, 55, 17000), "");

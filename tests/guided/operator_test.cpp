@@ -37,7 +37,7 @@ struct FingerCase {
     const char* keys;
     const char* moved;  // motors closed and opened, in order
     int result;
-    const char* closing;  // the log's closing line
+    const char* closing;  // the log's closing line, if any
 };
 
 // The draws put the motors in the order 3, 1, 4, 2 in every cycle.
@@ -48,6 +48,7 @@ const FingerCase kFingerCases[] = {
      "TEST COMPLETED SUCCESSFULLY"},
     {"'n' at the retry fails the test", 2, "319nx", "314", 1,
      "TEST FAILED: M4 IS NOT FUNCTIONING PROPERLY!"},
+    {"the keyboard goes away: the run ends unconfirmed", 1, "3", "31", 1, nullptr},
 };
 
 class FingerMovement : public GuidedTest {
@@ -74,8 +75,9 @@ TEST_F(FingerMovement, AnswersRetriesAndFailure) {
 
         EXPECT_EQ(HandCommands(), Concat(kPrepare, Moves(c.moved)));
         const std::string cycles = std::to_string(c.cycles);
+        const std::string closing = c.closing ? "\n" + std::string(c.closing) + "\n\n" : "";
         EXPECT_EQ(MaskTimes(Log()), "\n\n*****\n* Finger Movement, " + cycles +
-                                        " cycles\n* <time>\n*****\n\n" + c.closing + "\n\n");
+                                        " cycles\n* <time>\n*****\n" + closing);
         EXPECT_EQ(testCycles[1], c.cycles);
         for (int slot = 2; slot <= kTestCount; ++slot) {
             EXPECT_EQ(testCycles[slot], c.result == 1 ? 0 : 3) << "slot " << slot;
@@ -89,7 +91,7 @@ TEST_F(FingerMovement, AnswersRetriesAndFailure) {
         if (c.result == 0) {
             EXPECT_NE(screen.find("TEST COMPLETED SUCCESSFULLY"), std::string::npos);
             EXPECT_NE(screen.find("Press any key to continue [01]..."), std::string::npos);
-        } else {
+        } else if (c.closing != nullptr) {
             EXPECT_NE(screen.find("Press any key to return to the Main Menu..."),
                       std::string::npos);
             EXPECT_EQ(screen.find("Press any key to continue"), std::string::npos);
