@@ -1,6 +1,8 @@
 #include "pty_link.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -43,6 +45,15 @@ bool Pty::Open(std::string& error) {
     // are lost as they would be on a real wire.
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     return true;
+}
+
+bool Pty::ClearAbandonedExclusive() {
+    int exclusive = 0;
+    if (slave_ < 0 || ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || !exclusive) return false;
+    // A station holds its lock for as long as it has the port open.
+    if (flock(slave_, LOCK_EX | LOCK_NB) != 0) return false;
+    flock(slave_, LOCK_UN);
+    return ioctl(slave_, TIOCNXCL) == 0;
 }
 
 void Pty::Close() {

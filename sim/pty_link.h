@@ -22,6 +22,10 @@ class Pty {
     // Closes both sides; whoever has the slave open sees a hang-up.
     void Close();
     bool IsOpen() const { return master_ >= 0; }
+    // Clears exclusive mode that a program set and left behind when it ended
+    // without clearing it (killed, crashed): exclusive mode is set but nobody
+    // holds the device's lock any more. True when it cleared it.
+    bool ClearAbandonedExclusive();
     int Master() const { return master_; }
     const std::string& SlavePath() const { return slavePath_; }
 

@@ -252,7 +252,12 @@ struct Simulator::Server {
                 HangUp();
                 continue;
             }
-            double next = std::min(due, outputDue);
+            if (now >= nextExclusiveCheck) {
+                nextExclusiveCheck = now + 0.5;
+                if (pty.ClearAbandonedExclusive())
+                    Trace("line: cleared exclusive mode left by a program that has gone");
+            }
+            double next = std::min({due, outputDue, nextExclusiveCheck});
             if (!in.empty() && feeding) next = std::min(next, in.front().available);
             const double wait = std::clamp(next - now, 0.0, 1.0);
 
@@ -302,6 +307,7 @@ struct Simulator::Server {
     double inFree = 0;
     double outFree = 0;
     bool hangupNow = false;
+    double nextExclusiveCheck = 0;
     int hangupDownMs = 0;
 };
 

@@ -1,7 +1,10 @@
 // The simulator served on a real pty, talked to by a bare raw-mode client:
 // the link, framing, reopening, line rates seen through the master, the
 // loaders, pacing, tracing and the hang-up.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +130,34 @@ TEST_F(SimOnPty, FloodWhileAMoveRunsIsSurvived) {
     port.Write("\x03PGET BAUD\r");
     EXPECT_TRUE(port.ReadUntil("PGET BAUD\r\n96\r\n=> ", 10000).ends_with("96\r\n=> "));
     EXPECT_EQ(port.Exchange("PGET TEMP").substr(0, 11), "PGET TEMP\r\n");
+}
+
+// Exclusive mode of the device, -1 while it cannot be opened (busy).
+int Exclusive(const std::filesystem::path& link) {
+    const int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int exclusive = 0;
+    ioctl(fd, TIOCGEXCL, &exclusive);
+    close(fd);
+    return exclusive;
+}
+
+TEST_F(SimOnPty, ExclusiveModeOfAProgramThatHasGoneIsCleared) {
+    Start();
+    port.Close();
+    const int station = open(sim->LinkPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(station, 0);
+    ASSERT_EQ(flock(station, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(ioctl(station, TIOCEXCL), 0);
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_NE(Exclusive(sim->LinkPath()), 0);  // kept while its holder is there
+    close(station);                            // gone without clearing it
+    int exclusive = -1;
+    for (int i = 0; i < 300 && exclusive != 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+        exclusive = Exclusive(sim->LinkPath());
+    }
+    EXPECT_EQ(exclusive, 0);
 }
 
 TEST_F(SimOnPty, HostAtAnotherRateGetsGarbage) {
