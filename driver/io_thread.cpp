@@ -137,11 +137,15 @@ void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
         requestSignal.Wait();
         result = 0;
         if (requestKind == RequestExit) {
+            {
+                // Marked first: a request made after the exit completes at
+                // once instead of waiting for a thread that is gone.
+                std::lock_guard lock(state->mutex);
+                state->ended = true;
+                state->changed.notify_all();
+            }
             requestSignal.Reset();
             doneSignal.Set();
-            std::lock_guard lock(state->mutex);
-            state->ended = true;
-            state->changed.notify_all();
             return;
         }
         int code = Exchange(requestKind);

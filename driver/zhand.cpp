@@ -124,8 +124,9 @@ int ZHand::Request(int kind) {
         if (callback) callback(this);
         return 0;
     }
-    if (!thread.joinable()) {
-        // No I/O thread (the port never opened): complete at once, send nothing.
+    if (!IoThreadRunning()) {
+        // No I/O thread (the port never opened, or the thread has ended):
+        // complete at once, send nothing.
         result = 0;
         return mode == ModeSync ? 0 : -14;
     }
@@ -139,6 +140,12 @@ int ZHand::Request(int kind) {
 
 bool ZHand::IsBusy() {
     return requestSignal.IsSet();
+}
+
+bool ZHand::IoThreadRunning() {
+    if (!thread.joinable()) return false;
+    std::lock_guard lock(threadState->mutex);
+    return !threadState->ended;
 }
 
 int ZHand::WaitDone(int ms) {

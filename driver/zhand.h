@@ -150,6 +150,7 @@ class ZHand {
     int AskHand(const std::string& text);
     static int MotorIndex(char motor);
     void StopThread();
+    bool IoThreadRunning();
     // I/O thread
     void IoThreadMain(std::shared_ptr<ThreadState> state);
     void Complete(int code);

@@ -193,6 +193,17 @@ TEST_F(OnPty, TheDestructorLeavesAThreadHeldInItsCallbackBehind) {
     EXPECT_EQ(next.Initialize(1, 15), 0);
 }
 
+TEST_F(HandOver, AfterAnExitRequestEveryOperationCompletesAtOnce) {
+    EXPECT_EQ(hand.Request(ZHand::RequestExit), 0);
+    long ms = ElapsedMs([&] {
+        EXPECT_EQ(hand.Open("G"), 0);
+        EXPECT_EQ(hand.Request(ZHand::RequestExit), 0);
+    });
+    EXPECT_LT(ms, 100);
+    EXPECT_FALSE(hand.IsBusy());
+    EXPECT_EQ(peer.Received(20), "");
+}
+
 TEST(StaticHand, NeedsNoSetUpAndDestroysCleanly) {
     static ZHand unused;  // static storage, never initialised
     EXPECT_EQ(unused.mode, 0);
