@@ -1,0 +1,250 @@
+// The station end to end while the hand fails: the simulator killed in the
+// middle of a Multi-Axis run, a hand that starts sending noise, a hand that
+// stops answering, and bad files in every place the station reads one. The
+// run goes on, every failed reading is logged, the form comes back, Ctrl-Q
+// ends the station with status 0, and Prefs.dat stays whole.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "defaults_file.h"
+#include "prefs.h"
+#include "survival_support.h"
+#include "tmux_station.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Field 7 holds the cycle count of Multi-Axis (test 5); 12 that of Parameter Check.
+constexpr int kMultiAxisField = 7;
+constexpr int kParameterCheckField = 12;
+
+void GoToField(TmuxStation& station, int field) {
+    for (int f = 1; f < field; ++f) station.Key("Tab");
+}
+
+// Fault lines of a log by cycle number, and every line that names one.
+struct LogFaults {
+    std::map<int, int> unreadByCycle;  // "NO POSITION READING" lines per cycle
+    int faultLines = 0;                // every check's fault line
+};
+
+LogFaults ReadFaults(const std::string& log) {
+    static const std::regex fault(
+        R"((F[123] (JAMMED OPEN|PREMATURE BREAKAWAY|NO BREAKAWAY|JAMMED CLOSE|NO POSITION READING)|Spread (DID NOT FULLY CLOSE|DID NOT FULLY OPEN|NO POSITION READING)) in cycle (\d+) at )");
+    LogFaults faults;
+    for (std::sregex_iterator it(log.begin(), log.end(), fault), end; it != end; ++it) {
+        ++faults.faultLines;
+        if (it->str(0).find("NO POSITION READING") != std::string::npos)
+            ++faults.unreadByCycle[std::stoi(it->str(4))];
+    }
+    return faults;
+}
+
+// After the first cycle that lost the hand, every cycle up to `lastCycle`
+// logged all eight readings as missing.
+void ExpectEveryLaterCycleLogged(const LogFaults& faults, int lastCycle) {
+    ASSERT_FALSE(faults.unreadByCycle.empty());
+    const int first = faults.unreadByCycle.begin()->first;
+    EXPECT_LE(faults.unreadByCycle.begin()->second, 8);
+    for (int cycle = first + 1; cycle <= lastCycle; ++cycle) {
+        auto found = faults.unreadByCycle.find(cycle);
+        ASSERT_NE(found, faults.unreadByCycle.end()) << "cycle " << cycle << " logged nothing";
+        EXPECT_EQ(found->second, 8) << "cycle " << cycle;
+    }
+    EXPECT_EQ(faults.unreadByCycle.rbegin()->first, lastCycle);
+}
+
+int SummaryErrors(const std::string& log) {
+    std::smatch match;
+    static const std::regex summary(R"(SUMMARY:\nErrors: (\d+)\nMaximum temperature: -?\d+\n)");
+    return std::regex_search(log, match, summary) ? std::stoi(match.str(1)) : -1;
+}
+
+// Prefs.dat reads whole with the default identity and this run's log counter.
+void ExpectPrefsWhole(const TmuxStation& station) {
+    bool complete = false;
+    const std::string text = ReadFile(station.Dir() / "Prefs.dat");
+    Prefs prefs = ParsePrefs(text, &complete);
+    EXPECT_TRUE(complete) << text;
+    EXPECT_EQ(text, FormatPrefs(prefs));
+    EXPECT_EQ(prefs.serial, "HND000");
+    ASSERT_EQ(prefs.counters.size(), 1u) << text;
+    EXPECT_EQ(prefs.counters[0], (PrefsCounter{"HND000", 1}));
+}
+
+void QuitWithStatusZero(TmuxStation& station) {
+    station.Key("C-q");
+    EXPECT_EQ(station.WaitForExit(10s), std::optional<int>(0)) << station.Screen();
+}
+
+struct KillCase {
+    const char* name;
+    bool abort;  // abort the run with "A" rather than let it finish
+};
+
+class SimulatorKilled : public testing::TestWithParam<KillCase> {};
+
+TEST_P(SimulatorKilled, RunGoesOnLogsEveryLostReadingAndTheStationEndsCleanly) {
+    const bool abort = GetParam().abort;
+    TmuxStation station;
+    ASSERT_TRUE(station.StartSimulator({"--speed", "100"}));
+    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
+
+    const int cycles = abort ? 99999999 : 40;
+    GoToField(station, kMultiAxisField);
+    station.Type(std::to_string(cycles));
+    station.Key("C-r");
+    const std::string total = " of " + std::to_string(cycles);
+    ASSERT_TRUE(station.WaitFor("Cycle 3" + total, 60s)) << station.Screen();
+
+    station.KillSimulator(SIGKILL);
+    int lastCycle = cycles;
+    if (abort) {
+        std::this_thread::sleep_for(300ms);  // a few cycles without a hand
+        station.Type("a");
+        ASSERT_TRUE(station.WaitFor("Test aborted in cycle", 30s)) << station.Screen();
+        std::smatch match;
+        const std::string screen = station.Screen();
+        ASSERT_TRUE(std::regex_search(screen, match, std::regex(R"(aborted in cycle (\d+) of)")));
+        lastCycle = std::stoi(match.str(1));
+    } else {
+        ASSERT_TRUE(station.WaitFor("Test completed with", 60s)) << station.Screen();
+    }
+    ASSERT_TRUE(station.WaitFor("Press any key to continue", 5s));
+    station.Key("Space");
+    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 10s)) << station.Screen();
+    QuitWithStatusZero(station);
+
+    const std::vector<std::string> logs = FilesEndingIn(station.Dir(), ".txt");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string& log = logs[0];
+    EXPECT_NE(log.find("* Multi-Axis, " + std::to_string(cycles) + " cycles\n"), std::string::npos);
+    const LogFaults faults = ReadFaults(log);
+    ExpectEveryLaterCycleLogged(faults, lastCycle);
+    EXPECT_EQ(SummaryErrors(log), faults.faultLines) << log.substr(log.size() - 300);
+    if (abort) {
+        EXPECT_NE(log.find("Test aborted in cycle " + std::to_string(lastCycle) + total + "."),
+                  std::string::npos);
+    }
+    ExpectPrefsWhole(station);
+}
+
+INSTANTIATE_TEST_SUITE_P(Run, SimulatorKilled,
+                         testing::Values(KillCase{"Finished", false}, KillCase{"Aborted", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HandFaults, NoisyHandFailsEveryReadingFastAndTheRunEnds) {
+    TmuxStation station;
+    // Noise longer than a reply may be: every command fails at once (-10)
+    // instead of waiting for a prompt that never comes.
+    ASSERT_TRUE(station.StartSimulator({"--speed", "100", "--fault", "noise,after=35,bytes=6000"}));
+    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
+    GoToField(station, kMultiAxisField);
+    station.Type("6");
+    station.Key("C-r");
+    ASSERT_TRUE(station.WaitFor("Test completed with", 60s)) << station.Screen();
+    station.Key("Space");
+    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 10s));
+
+    // Terminal mode still shows the failure, and returns.
+    station.Key("C-t");
+    ASSERT_TRUE(station.WaitFor(">>", 5s));
+    station.Type("PGET TEMP");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("Error", 10s)) << station.Screen();
+    station.Type("X");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 5s));
+    QuitWithStatusZero(station);
+
+    const std::vector<std::string> logs = FilesEndingIn(station.Dir(), ".txt");
+    ASSERT_EQ(logs.size(), 1u);
+    const LogFaults faults = ReadFaults(logs[0]);
+    ExpectEveryLaterCycleLogged(faults, 6);
+    EXPECT_GE(faults.unreadByCycle.size(), 3u);
+    EXPECT_EQ(SummaryErrors(logs[0]), faults.faultLines);
+    ExpectPrefsWhole(station);
+}
+
+TEST(HandFaults, SilentHandFailsEachCommandAfterItsTimeOut) {
+    TmuxStation station;
+    ASSERT_TRUE(station.StartSimulator({"--fault", "silent,after=2"}));  // after the reset
+    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
+    station.Key("C-t");
+    ASSERT_TRUE(station.WaitFor(">>", 5s));
+    station.Type("PGET TEMP");
+    station.Key("Enter");
+    // The command and then the error query each fail after about 15 s.
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(station.WaitFor("Error", 60s)) << station.Screen();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 14s);
+    station.Type("X");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 5s)) << station.Screen();
+    QuitWithStatusZero(station);
+}
+
+TEST(BadFiles, StationSaysWhatItCannotUseAndKeepsRunning) {
+    TmuxStation station;
+    const std::filesystem::path dir = station.Dir();
+    WriteFile(dir / "Prefs.dat", BadVariant("HND123\nQA\n240615\n", BadKind::Binary, 0));
+    WriteFile(dir / "batch.bat", BadVariant("PGET TEMP\n", BadKind::Binary, 0));
+    const std::string firmware = "S107100001020304DE\r\nS9030000FC\r\n";
+    WriteFile(dir / "firmware.s19", BadVariant(firmware, BadKind::Truncated, 0));
+    // The hand's own values, so that no record asks for a fix; the last one cut short.
+    const std::string defaults = BadVariant(FactoryDefaults(), BadKind::Truncated, 0);
+    WriteFile(dir / "Defaults.dat", defaults);
+    const int badLine = ParseDefaults(defaults).badLine;
+    ASSERT_GT(badLine, 1);
+    ASSERT_TRUE(station.StartSimulator({"--speed", "100"}));
+    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
+    EXPECT_TRUE(station.WaitFor("Hand Serial Number [HND000", 2s)) << station.Screen();
+
+    station.Key("C-t");
+    ASSERT_TRUE(station.WaitFor(">>", 5s));
+    station.Type("BATCH");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("Run Batch File:", 5s));
+    station.Type("batch.bat");
+    station.Key("Enter");
+    station.Type("FIRMWARE");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("Load Firmware:", 30s)) << station.Screen();
+    station.Type("firmware.s19");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("Bad S-record in line 2", 5s)) << station.Screen();
+    station.Type("PGET TEMP");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("-> ", 5s)) << station.Screen();
+    station.Type("X");
+    station.Key("Enter");
+    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 5s));
+
+    GoToField(station, kParameterCheckField);
+    station.Key("C-r");
+    ASSERT_TRUE(station.WaitFor("Test completed with", 30s)) << station.Screen();
+    station.Key("Space");
+    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 10s));
+    QuitWithStatusZero(station);
+
+    const std::vector<std::string> logs = FilesEndingIn(dir, ".txt");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_NE(logs[0].find("Defaults.dat: bad record at line " + std::to_string(badLine) + "\n"),
+              std::string::npos)
+        << logs[0];
+    EXPECT_EQ(logs[0].find("Try to fix"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "Defaults.dat"), defaults);
+    ExpectPrefsWhole(station);
+}
+
+}  // namespace
