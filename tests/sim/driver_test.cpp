@@ -360,6 +360,7 @@ TEST_F(DriverOnSim, SilentHandTimesOut) {
     sim->InjectFault(FromNow(Fault{.kind = FaultKind::Silent, .count = 1}));
     int p = 0;
     EXPECT_EQ(hand->GetParameters("1", "P", std::span(&p, 1)), -9);
+    ASSERT_EQ(hand->SetTimeouts(0, 1, 1000, 1, 1000), 0);
     EXPECT_EQ(hand->GetParameters("1", "P", std::span(&p, 1)), 0);  // answering again
 }
 
@@ -369,6 +370,7 @@ TEST_F(DriverOnSim, NoisyHandFailsTheExchange) {
     EXPECT_EQ(hand->Command("PGET TEMP"), -9);  // no prompt comes
     sim->InjectFault(FromNow(Fault{.kind = FaultKind::Noise, .count = 1, .bytes = 6000}));
     EXPECT_EQ(hand->Command("PGET TEMP"), -10);  // too much without a prompt
+    ASSERT_EQ(hand->SetTimeouts(0, 1, 1000, 1, 1000), 0);
     EXPECT_EQ(hand->Command("PGET TEMP"), 0);
 }
 

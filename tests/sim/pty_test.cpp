@@ -126,10 +126,11 @@ TEST_F(SimOnPty, FloodWhileAMoveRunsIsSurvived) {
     port.Write("1C\r");  // a second of real time at speed 100
     EXPECT_GT(port.Flood('A', 1 << 20), 0u);
     ASSERT_TRUE(sim->WaitFor([](const HandState& s) { return s.motors[0].position > 17000; }, 5s));
-    // byte 3 drops whatever line the flood left
-    port.Write("\x03PGET BAUD\r");
-    EXPECT_TRUE(port.ReadUntil("PGET BAUD\r\n96\r\n=> ", 10000).ends_with("96\r\n=> "));
-    EXPECT_EQ(port.Exchange("PGET TEMP").substr(0, 11), "PGET TEMP\r\n");
+    // The echoes of the flood overflow the client's buffer, as on a wire
+    // nobody reads; once they stop, byte 3 drops whatever line is left.
+    EXPECT_FALSE(port.Drain(500).empty());
+    EXPECT_EQ(port.Exchange("\x03"), "\r\n=> ");
+    EXPECT_EQ(port.Exchange("PGET BAUD"), "PGET BAUD\r\n96\r\n=> ");
 }
 
 // Exclusive mode of the device, -1 while it cannot be opened (busy).
@@ -163,7 +164,9 @@ TEST_F(SimOnPty, ExclusiveModeOfAProgramThatHasGoneIsCleared) {
 TEST_F(SimOnPty, HostAtAnotherRateGetsGarbage) {
     Start(Options(1, 50));
     ASSERT_TRUE(port.SetRate(19200));
-    const std::string got = port.Exchange("1FGET P", 400);
+    port.Write("1FGET P\r");
+    std::string got = port.ReadCount(8, 5000);
+    got += port.ReadFor(300);
     EXPECT_EQ(got.find("=> "), std::string::npos);
     EXPECT_EQ(got.size(), 8u);  // the garbled bytes echoed, nothing answered
     ASSERT_TRUE(port.SetRate(9600));

@@ -103,15 +103,33 @@ std::string RawPort::ReadCount(std::size_t count, int ms) {
 }
 
 std::string RawPort::ReadFor(int ms) {
-    return ReadUntil("", ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::string text;
+    for (;;) {
+        pollfd fd{fd_, POLLIN, 0};
+        if (poll(&fd, 1, RemainingMs(deadline)) <= 0 || !(fd.revents & POLLIN)) return text;
+        char buffer[4096];
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n <= 0) return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string RawPort::Drain(int quietMs) {
+    std::string text;
+    for (std::string more; !(more = ReadFor(quietMs)).empty();) text += more;
+    return text;
 }
 
 bool RawPort::HungUp(int ms) {
-    pollfd fd{fd_, POLLIN, 0};
-    if (poll(&fd, 1, ms) <= 0) return false;
-    if (fd.revents & (POLLHUP | POLLERR)) return true;
-    char c;
-    return read(fd_, &c, 1) <= 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {  // whatever still arrives before the hang-up is read and dropped
+        pollfd fd{fd_, POLLIN, 0};
+        if (poll(&fd, 1, RemainingMs(deadline)) <= 0) return false;
+        if (fd.revents & (POLLHUP | POLLERR)) return true;
+        char c;
+        if (read(fd_, &c, 1) <= 0) return true;
+    }
 }
 
 std::string RawPort::Exchange(std::string_view line, int ms) {

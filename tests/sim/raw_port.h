@@ -31,6 +31,8 @@ class RawPort {
     std::string ReadCount(std::size_t count, int ms);
     // Reads whatever comes within `ms`.
     std::string ReadFor(int ms);
+    // Reads until nothing has come for `quietMs`.
+    std::string Drain(int quietMs);
     // True when the line has hung up (the other side is gone).
     bool HungUp(int ms);
     // Sends a command line and returns everything up to and with the prompt.
