@@ -324,7 +324,10 @@ bool Simulator::Start(std::string* error) {
         server_.reset();
         return false;
     };
-    if (server_) return fail("already running");
+    if (server_) {
+        if (error) *error = "already running";
+        return false;
+    }
     if (options_.port < 1 || options_.port > 9) return fail("port must be 1 to 9");
     if (!(options_.speed > 0)) return fail("speed must be above 0");
     server_ = std::make_unique<Server>(options_);

@@ -63,6 +63,10 @@ TEST_F(SimOnPty, LinksTheDeviceAndRemovesTheLinkWhenStopped) {
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(LinkTarget(link), sim->DevicePath());
     EXPECT_TRUE(sim->DevicePath().starts_with("/dev/pts/"));
+    std::string error;
+    EXPECT_FALSE(sim->Start(&error));  // a second start leaves the running one alone
+    EXPECT_EQ(error, "already running");
+    EXPECT_EQ(port.Exchange("PGET BAUD"), "PGET BAUD\r\n96\r\n=> ");
     port.Close();
     sim->Stop();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
