@@ -117,6 +117,10 @@ class Controller {
     const std::array<std::uint8_t, 65536>& FirmwareMemory() const { return firmware_; }
     const std::vector<bool>& FirmwareWritten() const { return firmwareWritten_; }
     int FirmwarePackets() const { return firmwarePackets_; }
+    // In the firmware loader, past the handshake and between two packets.
+    bool FirmwareBetweenPackets() const {
+        return mode_ == Mode::Firmware && step_ == FirmwareStep::PacketStart;
+    }
     int FirmwareErrors() const { return firmwareErrors_; }
 
     // Text of one of the hand's error numbers ("err n").

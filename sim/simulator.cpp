@@ -428,6 +428,7 @@ HandState Snapshot(const Controller& controller, double now, unsigned hangups, b
     state.controlLength = controller.ControlLength();
     state.feedbackLength = controller.FeedbackLength();
     state.firmwarePackets = controller.FirmwarePackets();
+    state.firmwareBetweenPackets = controller.FirmwareBetweenPackets();
     return state;
 }
 

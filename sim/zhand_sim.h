@@ -67,6 +67,7 @@ struct HandState {
     int controlLength = 0;
     int feedbackLength = 0;
     int firmwarePackets = 0;
+    bool firmwareBetweenPackets = false;  // loader past its handshake, waiting for a packet
 };
 
 class Simulator {

@@ -3,6 +3,7 @@
 // and that the port is back at 9600 baud after every outcome.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -155,6 +156,12 @@ class FirmwareTest : public SimTest {
         int result = LoadFirmware(file);
         std::string text = screen.Text();
         EXPECT_EQ(result, 0) << text;
+        // Nothing marks the end of a download on the wire, and the last byte
+        // may be an unechoed marker still on its way to the hand: the next
+        // command's purge would throw it away. Wait until the hand has it.
+        EXPECT_TRUE(
+            Sim().WaitFor([](const zhandsim::HandState& s) { return s.firmwareBetweenPackets; },
+                          std::chrono::seconds(10)));
         EXPECT_EQ(Sim().FirmwareMemory(), expected);
         EXPECT_EQ(Sim().State().firmwarePackets - packets, records);
         EXPECT_EQ(FirmwareErrors(Sim()), 0);
