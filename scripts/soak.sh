@@ -17,5 +17,5 @@ cmake -S . -B build/soak -DZHAND_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build build/soak -j "$(nproc)" --target survival_soak
 # A small quarantine: freed memory held back for use-after-free checks would
 # otherwise swell the resident set for the first 256 MiB of frees.
-ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16:halt_on_error=1 \
+ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=4:halt_on_error=1 \
     build/soak/bin/survival_soak "$exchanges" "$updates"
