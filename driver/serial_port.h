@@ -24,7 +24,8 @@ class SerialPort {
     int SetBaudRate(int baud);
     // The rate the port runs at, or -1.
     int BaudRate() const;
-    // Win32-style time-outs in ms, kept as total deadlines. 0, or -5.
+    // Time-outs in ms: read interval, read multiplier and constant, write
+    // multiplier and constant, kept as total deadlines per transfer. 0, or -5.
     int SetTimeouts(int readInterval, int readMultiplier, int readConstant, int writeMultiplier,
                     int writeConstant);
     bool Purge();
