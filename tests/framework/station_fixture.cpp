@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "procedures.h"
+#include "startup.h"
 #include "station.h"
 #include "test_log.h"
 
@@ -23,17 +23,7 @@ std::string EnterTempDir(const char* prefix) {
 }
 
 void RegisterTests() {
-    testProcs = {nullptr,
-                 FingerMovementTest,
-                 CableTensionTest,
-                 StrainGagesTest,
-                 VibrationGraspTest,
-                 MultiAxisTest,
-                 EncoderSlipGraspTest,
-                 EncoderSlipSpreadTest,
-                 FingerprintTest,
-                 AfterFreezerTest,
-                 ParameterCheckTest};
+    FillTestTable();
     LoadPrefs();
 }
 

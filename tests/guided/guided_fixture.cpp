@@ -11,8 +11,8 @@
 #include <regex>
 #include <sstream>
 
-#include "procedures.h"
 #include "seams.h"
+#include "startup.h"
 #include "test_log.h"
 
 namespace fs = std::filesystem;
@@ -131,17 +131,7 @@ void GuidedTest::SetUp() {
     fs::current_path(dir);
     UseFakeClock(kStart, 1000);
     UseKeyScript("");
-    testProcs = {nullptr,
-                 FingerMovementTest,
-                 CableTensionTest,
-                 StrainGagesTest,
-                 VibrationGraspTest,
-                 MultiAxisTest,
-                 EncoderSlipGraspTest,
-                 EncoderSlipSpreadTest,
-                 FingerprintTest,
-                 AfterFreezerTest,
-                 ParameterCheckTest};
+    FillTestTable();
     LoadPrefs();
     Sim().ClearFaults();
     Sim().SetSpeed(kSimSpeed);
