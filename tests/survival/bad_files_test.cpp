@@ -105,6 +105,22 @@ TEST_P(BadFile, PrefsFileIsReplacedByAWellFormedOne) {
     EXPECT_EQ(prefs.serial, "HND124");
 }
 
+TEST_F(StationFiles, PrefsPathThatIsADirectoryIsLeftAloneAndReported) {
+    std::filesystem::create_directory("Prefs.dat");
+    WriteFile("Prefs.dat/keep", "x");
+
+    LoadPrefs();
+    EXPECT_FALSE(PrefsProblem().empty());
+    EXPECT_EQ(serialNumber, "HND000");
+    std::string name;
+    std::FILE* log = OpenTestLog(&name);
+    ASSERT_NE(log, nullptr) << name;  // the tests still get their log
+    std::fclose(log);
+    EXPECT_TRUE(std::filesystem::is_directory("Prefs.dat"));
+    EXPECT_EQ(ReadFile("Prefs.dat/keep"), "x");
+    EXPECT_FALSE(std::filesystem::exists("Prefs.dat.tmp"));
+}
+
 // --- Defaults.dat ---
 
 TEST_P(BadFile, ParameterCheckReportsWhatItCannotUse) {

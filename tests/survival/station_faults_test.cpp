@@ -88,12 +88,31 @@ struct KillCase {
     bool abort;  // abort the run with "A" rather than let it finish
 };
 
+void PrintTo(const KillCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// Waits until the status line shows cycle `least` or a later one of `total`.
+bool WaitForCycle(TmuxStation& station, int least, int total, std::chrono::milliseconds limit) {
+    const std::regex status("Cycle (\\d+) of " + std::to_string(total) + ",");
+    auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        std::smatch match;
+        const std::string screen = station.Screen();
+        if (std::regex_search(screen, match, status) && std::stoi(match.str(1)) >= least)
+            return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
 class SimulatorKilled : public testing::TestWithParam<KillCase> {};
 
 TEST_P(SimulatorKilled, RunGoesOnLogsEveryLostReadingAndTheStationEndsCleanly) {
     const bool abort = GetParam().abort;
     TmuxStation station;
-    ASSERT_TRUE(station.StartSimulator({"--speed", "100"}));
+    // A cycle takes about a quarter of a second: time to see it before the kill.
+    ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
     ASSERT_TRUE(station.StartStation());
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
 
@@ -102,7 +121,7 @@ TEST_P(SimulatorKilled, RunGoesOnLogsEveryLostReadingAndTheStationEndsCleanly) {
     station.Type(std::to_string(cycles));
     station.Key("C-r");
     const std::string total = " of " + std::to_string(cycles);
-    ASSERT_TRUE(station.WaitFor("Cycle 3" + total, 60s)) << station.Screen();
+    ASSERT_TRUE(WaitForCycle(station, 3, cycles, 60s)) << station.Screen();
 
     station.KillSimulator(SIGKILL);
     int lastCycle = cycles;
