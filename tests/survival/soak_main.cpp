@@ -77,10 +77,11 @@ struct Phase {
         const long rssGrowth = rssAtEnd - rssAtTenth;
         const bool ok = failures == 0 && heapGrowth <= kHeapSlack && rssGrowth <= kRssSlack;
         std::printf(
-            "%-15s %7ld done, %ld failed, %6.1f us each; heap %+ld bytes, resident %+ld KiB after "
-            "the first tenth: %s\n",
-            name, count, failures, seconds * 1e6 / static_cast<double>(count), heapGrowth,
-            rssGrowth / 1024, ok ? "ok" : "FAILED");
+            "%-15s %7ld done, %ld failed, %6.1f us each; live heap %ld -> %ld bytes (%+ld), "
+            "resident %ld -> %ld KiB (%+ld) from the first tenth to the end: %s\n",
+            name, count, failures, seconds * 1e6 / static_cast<double>(count), heapAtTenth,
+            heapAtEnd, heapGrowth, rssAtTenth / 1024, rssAtEnd / 1024, rssGrowth / 1024,
+            ok ? "ok" : "FAILED");
         return ok;
     }
 };
