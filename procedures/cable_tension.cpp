@@ -16,11 +16,7 @@ constexpr int kEsc = 27;
 }  // namespace
 
 int CableTensionTest(int test) {
-    if (test < 0) {
-        if (IsTestSlot(-test)) testNames[-test] = kName;
-        return kDefaultCycles;
-    }
-    if (!IsTestSlot(test)) return 0;
+    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);

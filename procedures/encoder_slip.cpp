@@ -39,23 +39,10 @@ void WriteSpreadPositions(std::FILE* log, const std::array<int, 1>& initial,
     std::fprintf(log, "M4\t%d\t%d\n", initial[0], final[0]);
 }
 
-// Registration and slot guard shared by both tests; true when the test is to
-// run, else *result holds what the procedure returns.
-bool Register(int test, const char* name, int* result) {
-    if (test < 0 && IsTestSlot(-test)) {
-        testNames[-test] = name;
-        *result = 20;
-        return false;
-    }
-    *result = 0;
-    return IsTestSlot(test);
-}
-
 }  // namespace
 
 int EncoderSlipGraspTest(int test) {
-    int result = 0;
-    if (!Register(test, "Encoder slip - Grasp", &result)) return result;
+    if (auto answer = RegistrationAnswer(test, "Encoder slip - Grasp", 20)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);
@@ -101,8 +88,7 @@ int EncoderSlipGraspTest(int test) {
 }
 
 int EncoderSlipSpreadTest(int test) {
-    int result = 0;
-    if (!Register(test, "Encoder slip - Spread", &result)) return result;
+    if (auto answer = RegistrationAnswer(test, "Encoder slip - Spread", 20)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);

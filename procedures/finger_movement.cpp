@@ -69,11 +69,7 @@ int FailTest(int test, int m, int errors, std::FILE* log) {
 }  // namespace
 
 int FingerMovementTest(int test) {
-    if (test < 0) {
-        if (IsTestSlot(-test)) testNames[-test] = kName;
-        return kDefaultCycles;
-    }
-    if (!IsTestSlot(test)) return 0;
+    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);

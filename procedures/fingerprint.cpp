@@ -139,11 +139,7 @@ int MeasureFingerSpeeds(std::FILE* log) {
 }  // namespace
 
 int FingerprintTest(int test) {
-    if (test < 0) {
-        if (IsTestSlot(-test)) testNames[-test] = kName;
-        return kDefaultCycles;
-    }
-    if (!IsTestSlot(test)) return 0;
+    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);

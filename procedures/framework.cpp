@@ -53,6 +53,15 @@ bool IsTestSlot(int test) {
     return test >= 1 && test <= kTestCount;
 }
 
+std::optional<int> RegistrationAnswer(int test, const char* name, int defaultCycles) {
+    if (test < 0 && IsTestSlot(-test)) {
+        testNames[-test] = name;
+        return defaultCycles;
+    }
+    if (!IsTestSlot(test)) return 0;
+    return std::nullopt;
+}
+
 std::string Format(const char* format, ...) {
     std::va_list args;
     va_start(args, format);

@@ -6,12 +6,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 
 // True for a test slot 1..10; a procedure called with any other number (or its
 // negative) does nothing.
 bool IsTestSlot(int test);
+
+// The registration side of a procedure's call. Called with -k (k a slot) it
+// stores `name` in testNames[k] and answers `defaultCycles`; called with a
+// number that is no slot it answers 0. It answers nothing for a run of a
+// slot, which the caller then performs:
+//     if (auto answer = RegistrationAnswer(test, kName, kDefaults)) return *answer;
+std::optional<int> RegistrationAnswer(int test, const char* name, int defaultCycles);
 
 // Printf-style formatting into a string. The format is always a literal of
 // the program; text from the hand or a file goes in as a "%s" argument.

@@ -26,11 +26,7 @@ void WriteSummary(std::FILE* log, int errors, int maxTemperature) {
 }
 
 int RunAllMotorTest(int test, const AllMotorTest& spec) {
-    if (test < 0 && IsTestSlot(-test)) {
-        testNames[-test] = spec.name;
-        return spec.defaultCycles;
-    }
-    if (!IsTestSlot(test)) return 0;
+    if (auto answer = RegistrationAnswer(test, spec.name, spec.defaultCycles)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);

@@ -94,11 +94,7 @@ int CheckRecord(const DefaultsRecord& record, const std::string& names, const st
 }  // namespace
 
 int ParameterCheckTest(int test) {
-    if (test < 0) {
-        if (IsTestSlot(-test)) testNames[-test] = kName;
-        return kDefaultCycles;
-    }
-    if (!IsTestSlot(test)) return 0;
+    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);

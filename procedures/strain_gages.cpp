@@ -102,11 +102,7 @@ void WriteTable(std::FILE* log, const ReadingTable& table) {
 }  // namespace
 
 int StrainGagesTest(int test) {
-    if (test < 0) {
-        if (IsTestSlot(-test)) testNames[-test] = kName;
-        return kDefaultCycles;
-    }
-    if (!IsTestSlot(test)) return 0;
+    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);

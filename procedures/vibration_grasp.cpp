@@ -61,11 +61,7 @@ int Settle(int fault) {
 }  // namespace
 
 int VibrationGraspTest(int test) {
-    if (test < 0 && IsTestSlot(-test)) {
-        testNames[-test] = "Vibration Grasp";
-        return 500;
-    }
-    if (!IsTestSlot(test)) return 0;
+    if (auto answer = RegistrationAnswer(test, "Vibration Grasp", 500)) return *answer;
 
     ClearScreen();
     ShowTestHeader(test);
