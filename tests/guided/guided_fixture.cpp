@@ -72,59 +72,6 @@ zhandsim::Simulator& Sim() {
     return *simulator;
 }
 
-ScreenCapture::ScreenCapture() {
-    std::fflush(stdout);
-    saved = dup(STDOUT_FILENO);
-    char name[] = "/tmp/zhand-guided-screen-XXXXXX";
-    file = mkstemp(name);
-    unlink(name);
-    dup2(file, STDOUT_FILENO);
-}
-
-ScreenCapture::~ScreenCapture() {
-    Take();
-}
-
-std::string ScreenCapture::Text() const {
-    std::string text;
-    char buffer[4096];
-    ssize_t n = 0;
-    for (off_t at = 0; (n = pread(file, buffer, sizeof buffer, at)) > 0; at += n) {
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-}
-
-std::string ScreenCapture::Take() {
-    if (saved < 0) return "";
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    saved = -1;
-    std::string text = Text();
-    close(file);
-    return text;
-}
-
-KeyPipe::KeyPipe() {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) std::abort();
-    saved = dup(STDIN_FILENO);
-    dup2(ends[0], STDIN_FILENO);
-    close(ends[0]);
-    writeEnd = ends[1];
-}
-
-KeyPipe::~KeyPipe() {
-    close(writeEnd);
-    dup2(saved, STDIN_FILENO);
-    close(saved);
-}
-
-void KeyPipe::Type(const std::string& keys) {
-    [[maybe_unused]] ssize_t n = write(writeEnd, keys.data(), keys.size());
-}
-
 void GuidedTest::SetUp() {
     ASSERT_NE(simulator, nullptr);
     dir = MakeTempDir("zhand-guided-run-");

@@ -12,7 +12,11 @@
 #include <vector>
 
 #include "station.h"
+#include "std_redirect.h"
 #include "zhand_sim.h"
+
+using ScreenCapture = StdoutCapture;
+using KeyPipe = StdinPipe;
 
 // The simulator the hand talks to; one per test program.
 zhandsim::Simulator& Sim();
@@ -20,35 +24,6 @@ zhandsim::Simulator& Sim();
 constexpr int kSimMinSpreadVelocity = 31;
 // Model time runs this much faster than wall time, unless a test says else.
 constexpr double kSimSpeed = 100;
-
-// Standard output redirected into a file; the file can be read while the
-// capture runs (from any thread).
-class ScreenCapture {
-  public:
-    ScreenCapture();
-    ~ScreenCapture();
-    // Everything printed so far.
-    std::string Text() const;
-    // Stops capturing; returns everything printed.
-    std::string Take();
-
-  private:
-    int saved = -1;
-    int file = -1;
-};
-
-// Standard input replaced by a pipe: keys typed into it reach the station's
-// terminal key reader while a procedure runs.
-class KeyPipe {
-  public:
-    KeyPipe();
-    ~KeyPipe();
-    void Type(const std::string& keys);
-
-  private:
-    int saved = -1;
-    int writeEnd = -1;
-};
 
 class GuidedTest : public ::testing::Test {
   protected:
