@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -48,7 +49,12 @@ Prefs ParsePrefs(std::string_view text, bool* complete) {
     for (; i + 1 < words.size(); i += 2) {
         PrefsCounter counter{std::string(words[i]), 0};
         if (!ParseInt(words[i + 1], &counter.number)) break;
-        prefs.counters.push_back(counter);
+        // Only a serial number's first counter line counts; a later one (a
+        // hand-edited or merged file) is dropped, so every rewrite keeps one
+        // line per serial number and a program run keeps one log.
+        auto same = [&](const PrefsCounter& c) { return c.serial == counter.serial; };
+        if (std::none_of(prefs.counters.begin(), prefs.counters.end(), same))
+            prefs.counters.push_back(counter);
     }
     return prefs;
 }

@@ -28,7 +28,8 @@ struct Prefs {
 
 // Reads the file's words: three header words, then (word, number) pairs up to
 // the end or up to the first pair whose number is not a 32-bit decimal
-// integer. Header words that are missing stay empty; *complete (when given)
+// integer; of several pairs for one serial number only the first is kept.
+// Header words that are missing stay empty; *complete (when given)
 // says whether all three were there.
 Prefs ParsePrefs(std::string_view text, bool* complete = nullptr);
 // The file's text: the header lines, then one "serial<TAB>number" line each.

@@ -108,11 +108,8 @@ TEST_P(BadFile, PrefsFileIsReplacedByAWellFormedOne) {
 
 // A Prefs.dat edited by hand (or two merged) can hold two counter lines for
 // one serial number. Every test of a program run must still write to the one
-// log of that run. Today OpenTestLog renumbers from the first line, moves the
-// new line to the end, and the next call takes the other line: the second
-// test of the run goes to log _6, the first and third to log _3. Disabled
-// until OpenTestLog (or the tidying in LoadPrefs) keeps one line per serial.
-TEST_F(StationFiles, DISABLED_DuplicateCounterLinesKeepOneLogPerRun) {
+// log of that run: the first line counts and the later one is dropped.
+TEST_F(StationFiles, DuplicateCounterLinesKeepOneLogPerRun) {
     WriteFile("Prefs.dat", "HND123\nQA\n240615\nHND123\t2\nHND123\t5\n");
     LoadPrefs();
     std::vector<std::string> names;
