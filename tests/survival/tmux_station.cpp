@@ -63,7 +63,8 @@ std::string ShellQuoted(const std::string& text) {
 }  // namespace
 
 TmuxStation::TmuxStation() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zhand-e2e-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "zhand-survival-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     dir_ = pattern;
     socket_ = "zhand-survival-" + std::to_string(getpid()) + "-" + std::to_string(sessions++);
