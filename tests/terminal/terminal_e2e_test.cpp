@@ -13,37 +13,19 @@
 #include <string>
 #include <thread>
 
+#include "harness.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+using e2e::Quote;
+using e2e::Shell;
+using e2e::WaitUntil;
 
-std::string Shell(const std::string& command) {
-    std::string output;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
-
-template <typename Done>
-bool WaitUntil(Done done, std::chrono::milliseconds limit = 15000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(30ms);
-    }
-    return true;
-}
+// Terminal mode's loads take longer than a form screen to show.
+constexpr std::chrono::milliseconds kScreenWait = 15000ms;
 
 class TerminalE2E : public ::testing::Test {
   protected:
@@ -63,7 +45,7 @@ class TerminalE2E : public ::testing::Test {
             _exit(127);
         }
         ASSERT_GT(sim_, 0);
-        ASSERT_TRUE(WaitUntil([&] { return fs::is_symlink(dir_ / "COM1"); }));
+        ASSERT_TRUE(WaitUntil([&] { return fs::is_symlink(dir_ / "COM1"); }, kScreenWait));
 
         Tmux("-f /dev/null new-session -d -x 100 -y 40 -c " + Quote(dir_.string()) + " " +
              Quote(STATION_BIN));
@@ -91,7 +73,7 @@ class TerminalE2E : public ::testing::Test {
         Tmux("send-keys Enter");
     }
     bool WaitForText(const std::string& text) {
-        return WaitUntil([&] { return Screen().find(text) != std::string::npos; });
+        return WaitUntil([&] { return Screen().find(text) != std::string::npos; }, kScreenWait);
     }
     // The commands the simulated hand received, from its trace.
     std::string HandLog() {
@@ -128,12 +110,14 @@ TEST_F(TerminalE2E, TypedLinesBatchAndLeaving) {
     EXPECT_NE(log.find("<- 1fset mov 33\n"), std::string::npos) << log;
 
     Type("x");
-    ASSERT_TRUE(WaitUntil([&] { return Screen().find("TERMINAL MODE") == std::string::npos; }))
+    ASSERT_TRUE(
+        WaitUntil([&] { return Screen().find("TERMINAL MODE") == std::string::npos; }, kScreenWait))
         << Screen();
     Tmux("send-keys C-t");
     ASSERT_TRUE(WaitForText("TERMINAL MODE - Type 'X' to eXit.")) << Screen();
     Type("X");
-    ASSERT_TRUE(WaitUntil([&] { return Screen().find("TERMINAL MODE") == std::string::npos; }))
+    ASSERT_TRUE(
+        WaitUntil([&] { return Screen().find("TERMINAL MODE") == std::string::npos; }, kScreenWait))
         << Screen();
     EXPECT_EQ(HandLog().find("<- X\n"), std::string::npos);
 }
@@ -174,7 +158,7 @@ TEST_F(TerminalE2E, LoadsEepromImageAndFirmwareIntoTheHand) {
                     "RESET to continue..."))
         << Screen();
     const fs::path eeprom = dir_ / "COM1-eeprom.bin";
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(eeprom); })) << Screen();
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(eeprom); }, kScreenWait)) << Screen();
     EXPECT_EQ(ReadBytes(eeprom), image);
     EXPECT_NE(HandLog().find("<- RESET\n"), std::string::npos);
 
@@ -183,10 +167,13 @@ TEST_F(TerminalE2E, LoadsEepromImageAndFirmwareIntoTheHand) {
     Type("fw.s19");
     ASSERT_TRUE(WaitForText("Progress: 100%\n>>")) << Screen();
     const fs::path memory = dir_ / "COM1-firmware.bin";
-    ASSERT_TRUE(WaitUntil([&] {
-        std::string bytes = ReadBytes(memory);
-        return bytes.size() == 65536 && bytes.substr(0x4000, firmware.size()) == firmware;
-    })) << Screen();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::string bytes = ReadBytes(memory);
+            return bytes.size() == 65536 && bytes.substr(0x4000, firmware.size()) == firmware;
+        },
+        kScreenWait))
+        << Screen();
     std::string bytes = ReadBytes(memory);
     EXPECT_EQ(bytes.find_first_not_of('\xff'), 0x4000u);
     EXPECT_EQ(bytes.find_last_not_of('\xff'), 0x4000u + firmware.find_last_not_of('\xff'));
