@@ -1,0 +1,111 @@
+#include "recorder.h"
+
+#include <cstdarg>
+
+#include "journal.h"
+#include "run_ids.h"
+
+Recorder::~Recorder() {
+    if (log_ != nullptr) std::fclose(log_);
+}
+
+bool Recorder::BeginRun(const std::string& test, int cyclesPlanned, const std::string& serial,
+                        const std::string& operatorInitials, std::FILE* log,
+                        const std::string& logFile) {
+    if (log_ != nullptr) EndRun(results::kError, cyclesDone_, errors_);
+    run_ = results::RunStart{};
+    run_.uuid = results::NewRunUuid();
+    run_.serial = serial;
+    run_.operatorInitials = operatorInitials;
+    run_.test = test;
+    run_.cyclesPlanned = cyclesPlanned;
+    run_.started = results::NowIso();
+    run_.logFile = logFile;
+    seq_ = 0;
+    cyclesDone_ = 0;
+    errors_ = 0;
+    log_ = log;
+    Put(run_);
+    if (log == nullptr) {
+        Put(results::RunEnd{run_.uuid, results::NowIso(), results::kError, 0, 0});
+        return false;
+    }
+    return true;
+}
+
+void Recorder::Write(std::string_view text) {
+    if (log_ != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), log_);
+}
+
+void Recorder::Print(const char* format, ...) {
+    if (log_ == nullptr) return;
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(log_, format, args);
+    va_end(args);
+}
+
+void Recorder::Fault(std::optional<int> cycle, std::string_view motor, std::string_view kind,
+                     std::string_view line) {
+    if (log_ == nullptr) return;
+    Write(line);
+    std::string_view text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    results::Event event;
+    event.run = run_.uuid;
+    event.seq = ++seq_;
+    event.at = results::NowIso();
+    event.cycle = cycle;
+    if (!motor.empty()) event.motor = std::string(motor);
+    event.kind = std::string(kind);
+    event.text = std::string(text);
+    Put(std::move(event));
+}
+
+void Recorder::Note(std::string_view kind, std::string_view text, std::optional<int> cycle) {
+    if (log_ == nullptr) return;
+    results::Event event;
+    event.run = run_.uuid;
+    event.seq = ++seq_;
+    event.at = results::NowIso();
+    event.cycle = cycle;
+    event.kind = std::string(kind);
+    event.text = std::string(text);
+    Put(std::move(event));
+}
+
+void Recorder::Measure(std::string_view name, double value, const char* unit,
+                       std::optional<int> cycle, std::optional<double> low,
+                       std::optional<double> high) {
+    if (log_ == nullptr) return;
+    results::Measurement m;
+    m.run = run_.uuid;
+    m.seq = ++seq_;
+    m.name = std::string(name);
+    m.value = value;
+    if (unit != nullptr) m.unit = unit;
+    m.low = low;
+    m.high = high;
+    m.outcome = results::Verdict(value, low, high);
+    m.cycle = cycle;
+    Put(std::move(m));
+}
+
+void Recorder::Progress(int cyclesDone, int errors) {
+    if (log_ == nullptr) return;
+    if (cyclesDone == cyclesDone_ && errors == errors_) return;
+    cyclesDone_ = cyclesDone;
+    errors_ = errors;
+    Put(results::RunProgress{run_.uuid, cyclesDone, errors});
+}
+
+void Recorder::EndRun(const char* outcome, int cyclesDone, int errors) {
+    if (log_ == nullptr) return;
+    std::fclose(log_);
+    log_ = nullptr;
+    Put(results::RunEnd{run_.uuid, results::NowIso(), outcome, cyclesDone, errors});
+}
+
+void Recorder::Put(results::Entry entry) {
+    if (journal_ != nullptr) journal_->Put(entry);
+}

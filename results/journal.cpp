@@ -1,0 +1,207 @@
+#include "journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "sqlite_store.h"
+
+namespace results {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kDefaultStore = "results.db";
+constexpr const char* kUnsavedName = "results-unsaved.jsonl";
+// While the store is unusable, it is tried again this often, and then
+// without waiting for a lock: a test must not stall on every fact.
+constexpr auto kRetryEvery = std::chrono::seconds(5);
+constexpr int kRetryBusyMs = 50;
+// Row 21 is 80 columns wide.
+constexpr std::size_t kProblemWidth = 78;
+
+std::string Beside(const std::string& target, const char* name) {
+    std::filesystem::path path(target);
+    while (path.has_filename() == false && path.has_parent_path() && path != path.root_path()) {
+        path = path.parent_path();  // "dir/results.db/" names results.db
+    }
+    return (path.parent_path() / name).string();
+}
+
+bool IsOff(const std::string& target) {
+    return target.empty() || target == "off";
+}
+
+}  // namespace
+
+std::string StoreFromEnvironment() {
+    const char* value = std::getenv("ZHAND_RESULTS");
+    return value != nullptr && *value != '\0' ? value : kDefaultStore;
+}
+
+std::string StationFromEnvironment() {
+    const char* value = std::getenv("ZHAND_STATION");
+    if (value != nullptr && *value != '\0') return value;
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "station";
+    return host;
+}
+
+struct Journal::Impl {
+    JournalOptions options;
+    std::unique_ptr<SqliteStore> store;
+    std::string problem;
+    // Facts of this process or an earlier one wait in the unsaved file; new
+    // facts follow them there, so that they reach the store in order.
+    bool unsavedPending = false;
+    Clock::time_point nextTry{};
+
+    bool Enabled() const { return !IsOff(options.target); }
+
+    void Trouble(const std::string& why) {
+        std::string text = "Record not stored (" + why + "); kept in " +
+                           std::filesystem::path(options.unsaved).filename().string();
+        if (text.size() > kProblemWidth) {
+            const std::string tail = "); kept in " +
+                                     std::filesystem::path(options.unsaved).filename().string();
+            const std::size_t room = kProblemWidth - tail.size() - 3;
+            text = "Record not stored (" + why.substr(0, room > 19 ? room - 19 : 0) + "..." + tail;
+        }
+        problem = text;
+        nextTry = Clock::now() + kRetryEvery;
+    }
+
+    bool OpenStore(int busyMs) {
+        std::string why;
+        std::error_code ec;
+        if (std::filesystem::is_directory(options.target, ec)) {
+            why = "results store is a directory";
+        } else {
+            store = SqliteStore::Open(options.target, SqliteStore::Mode::ReadWrite, busyMs, &why);
+        }
+        if (store == nullptr) {
+            Trouble(why);
+            return false;
+        }
+        return true;
+    }
+
+    // Loads the unsaved file into the store and removes it. False (file kept)
+    // when the store would not take it.
+    bool LoadUnsaved() {
+        std::ifstream file(options.unsaved, std::ios::binary);
+        if (!file) {
+            unsavedPending = false;
+            return true;
+        }
+        std::vector<Entry> entries;
+        std::string line;
+        // A line cut short by a crash, or edited by hand, is left out.
+        while (std::getline(file, line)) {
+            if (auto entry = FromJson(line)) entries.push_back(std::move(*entry));
+        }
+        file.close();
+        std::string why;
+        if (!store->ApplyAll(entries, &why, true)) {
+            Trouble(why);
+            store.reset();
+            return false;
+        }
+        std::error_code ec;
+        std::filesystem::remove(options.unsaved, ec);
+        unsavedPending = false;
+        return true;
+    }
+
+    // Tries to bring the store back and to empty the unsaved file into it.
+    bool Recover(int busyMs) {
+        if (store == nullptr && !OpenStore(busyMs)) return false;
+        store->SetBusyTimeout(busyMs);
+        if (unsavedPending && !LoadUnsaved()) return false;
+        store->SetBusyTimeout(options.busyTimeoutMs);
+        problem.clear();
+        return true;
+    }
+
+    void AppendUnsaved(const Entry& entry) {
+        const std::string line = ToJson(entry) + "\n";
+        const int fd = open(options.unsaved.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        bool written = false;
+        if (fd >= 0) {
+            written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+            close(fd);
+        }
+        unsavedPending = true;
+        if (!written) {
+            problem = "Record lost: neither the results store nor " +
+                      std::filesystem::path(options.unsaved).filename().string() +
+                      " can be written";
+            if (problem.size() > kProblemWidth) problem.resize(kProblemWidth);
+        }
+    }
+};
+
+Journal::Journal(JournalOptions options) : impl_(std::make_unique<Impl>()) {
+    impl_->options = std::move(options);
+    if (impl_->options.unsaved.empty() && impl_->Enabled()) {
+        impl_->options.unsaved = Beside(impl_->options.target, kUnsavedName);
+    }
+}
+
+Journal::~Journal() = default;
+
+bool Journal::Open() {
+    Impl& d = *impl_;
+    if (!d.Enabled()) return true;
+    std::error_code ec;
+    d.unsavedPending = std::filesystem::exists(d.options.unsaved, ec);
+    if (!d.Recover(d.options.busyTimeoutMs)) return false;
+    std::string why;
+    if (d.store->MarkInterrupted(d.options.station, &why) < 0) {
+        d.Trouble(why);
+        return false;
+    }
+    return true;
+}
+
+void Journal::Put(const Entry& entry) {
+    Impl& d = *impl_;
+    if (!d.Enabled()) return;
+    const Entry* fact = &entry;
+    Entry filled;
+    if (const auto* start = std::get_if<RunStart>(&entry)) {
+        RunStart copy = *start;
+        if (copy.station.empty()) copy.station = d.options.station;
+        if (copy.software.empty()) copy.software = d.options.software;
+        filled = std::move(copy);
+        fact = &filled;
+    }
+    const bool usable = d.store != nullptr && !d.unsavedPending;
+    if (usable || (Clock::now() >= d.nextTry && d.Recover(kRetryBusyMs))) {
+        std::string why;
+        if (d.store->Apply(*fact, &why)) return;
+        d.Trouble(why);
+        // A store that failed once is opened afresh at the next try: the
+        // file may have been replaced, repaired or unlocked meanwhile.
+        d.store.reset();
+    }
+    d.AppendUnsaved(*fact);
+}
+
+const std::string& Journal::Problem() const {
+    return impl_->problem;
+}
+
+bool Journal::Enabled() const {
+    return impl_->Enabled();
+}
+
+}  // namespace results

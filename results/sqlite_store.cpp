@@ -1,0 +1,354 @@
+#include "sqlite_store.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <string_view>
+
+namespace results {
+
+namespace {
+
+// Each step takes the file from version i to i + 1; a newer station runs the
+// steps an older file has not seen, in one transaction each.
+constexpr std::array<const char*, kSchemaVersion> kMigrations = {
+    // 1: the record.
+    "CREATE TABLE runs ("
+    " id INTEGER PRIMARY KEY,"
+    " uuid TEXT NOT NULL UNIQUE,"
+    " station TEXT NOT NULL,"
+    " software TEXT NOT NULL,"
+    " serial TEXT NOT NULL,"
+    " operator TEXT NOT NULL,"
+    " test TEXT NOT NULL,"
+    " cycles_planned INTEGER NOT NULL,"
+    " cycles_done INTEGER NOT NULL DEFAULT 0,"
+    " started TEXT NOT NULL,"
+    " ended TEXT,"
+    " outcome TEXT NOT NULL DEFAULT 'running',"
+    " errors INTEGER NOT NULL DEFAULT 0,"
+    " log_file TEXT NOT NULL);"
+    "CREATE TABLE measurements ("
+    " run_id INTEGER NOT NULL REFERENCES runs(id),"
+    " seq INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " value REAL NOT NULL,"
+    " unit TEXT,"
+    " low REAL,"
+    " high REAL,"
+    " outcome TEXT,"
+    " cycle INTEGER,"
+    " PRIMARY KEY (run_id, seq));"
+    "CREATE TABLE events ("
+    " run_id INTEGER NOT NULL REFERENCES runs(id),"
+    " seq INTEGER NOT NULL,"
+    " at TEXT NOT NULL,"
+    " cycle INTEGER,"
+    " motor TEXT,"
+    " kind TEXT NOT NULL,"
+    " text TEXT NOT NULL,"
+    " PRIMARY KEY (run_id, seq));",
+    // 2: lookups by unit, by day and by measurement for the reports.
+    "CREATE INDEX runs_serial ON runs(serial, started);"
+    "CREATE INDEX runs_started ON runs(started);"
+    "CREATE INDEX runs_station ON runs(station, outcome);"
+    "CREATE INDEX measurements_name ON measurements(name);",
+};
+
+constexpr const char* kUnknownRun = "fact of an unknown run";
+
+std::string Message(sqlite3* db, std::string_view what) {
+    std::string text(what);
+    text += ": ";
+    text += db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    return text;
+}
+
+class Statement {
+  public:
+    Statement() = default;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { sqlite3_finalize(stmt_); }
+
+    bool Prepare(sqlite3* db, const char* sql) {
+        return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) ==
+               SQLITE_OK;
+    }
+    Statement& Text(int i, const std::string& v) {
+        sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& Int(int i, long long v) {
+        sqlite3_bind_int64(stmt_, i, v);
+        return *this;
+    }
+    Statement& Real(int i, double v) {
+        sqlite3_bind_double(stmt_, i, v);
+        return *this;
+    }
+    template <typename T>
+    Statement& Maybe(int i, const std::optional<T>& v) {
+        if (!v) {
+            sqlite3_bind_null(stmt_, i);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+            Text(i, *v);
+        } else if constexpr (std::is_same_v<T, double>) {
+            Real(i, *v);
+        } else {
+            Int(i, *v);
+        }
+        return *this;
+    }
+    // Runs the statement to its end; SQLITE_DONE or SQLITE_ROW on success.
+    int Step() {
+        const int rc = sqlite3_step(stmt_);
+        return rc;
+    }
+    long long ColumnInt(int i) const { return sqlite3_column_int64(stmt_, i); }
+    void Reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+
+  private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace
+
+struct SqliteStore::Statements {
+    Statement insertRun;
+    Statement runId;
+    Statement insertMeasurement;
+    Statement insertEvent;
+    Statement progress;
+    Statement end;
+    Statement interrupted;
+    // The last run looked up: facts come in runs, so one entry is enough.
+    std::string cachedUuid;
+    long long cachedId = 0;
+};
+
+SqliteStore::SqliteStore(sqlite3* db) : db_(db), statements_(std::make_unique<Statements>()) {}
+
+SqliteStore::~SqliteStore() {
+    statements_.reset();
+    sqlite3_close_v2(db_);
+}
+
+bool SqliteStore::Exec(const char* sql, std::string* error) {
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+    if (error != nullptr) *error = message != nullptr ? message : sqlite3_errmsg(db_);
+    sqlite3_free(message);
+    return false;
+}
+
+void SqliteStore::SetBusyTimeout(int ms) {
+    sqlite3_busy_timeout(db_, ms);
+}
+
+std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mode,
+                                               int busyTimeoutMs, std::string* error) {
+    sqlite3* db = nullptr;
+    const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY
+                                              : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                      SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        if (error != nullptr) *error = Message(db, "cannot open");
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    std::unique_ptr<SqliteStore> store(new SqliteStore(db));
+    store->SetBusyTimeout(busyTimeoutMs);
+    std::string why;
+    // Reading the version touches the file: a file that is not a database
+    // fails here rather than half-way through a run.
+    int version = -1;
+    {
+        Statement read;
+        if (!read.Prepare(db, "PRAGMA user_version") || read.Step() != SQLITE_ROW) {
+            if (error != nullptr) *error = Message(db, "not a results store");
+            return nullptr;
+        }
+        version = static_cast<int>(read.ColumnInt(0));
+    }
+    if (version > kSchemaVersion) {
+        if (error != nullptr) {
+            *error = "written by a newer station (schema " + std::to_string(version) + ")";
+        }
+        return nullptr;
+    }
+    if (mode == Mode::ReadOnly) {
+        if (version < kSchemaVersion) {
+            if (error != nullptr) *error = "not a results store of this version";
+            return nullptr;
+        }
+        return store;
+    }
+    if (!store->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;",
+                     &why)) {
+        if (error != nullptr) *error = "cannot set up: " + why;
+        return nullptr;
+    }
+    for (int v = version; v < kSchemaVersion; ++v) {
+        const std::string step = std::string("BEGIN IMMEDIATE;") + kMigrations[v] +
+                                 "PRAGMA user_version=" + std::to_string(v + 1) + ";COMMIT;";
+        if (!store->Exec(step.c_str(), &why)) {
+            store->Exec("ROLLBACK", nullptr);
+            if (error != nullptr) *error = "cannot migrate to schema " + std::to_string(v + 1) + ": " + why;
+            return nullptr;
+        }
+    }
+    Statements& s = *store->statements_;
+    const bool prepared =
+        s.insertRun.Prepare(db,
+                            "INSERT OR IGNORE INTO runs (uuid, station, software, serial, operator,"
+                            " test, cycles_planned, started, log_file)"
+                            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)") &&
+        s.runId.Prepare(db, "SELECT id FROM runs WHERE uuid = ?1") &&
+        s.insertMeasurement.Prepare(db,
+                                    "INSERT OR IGNORE INTO measurements (run_id, seq, name, value,"
+                                    " unit, low, high, outcome, cycle)"
+                                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)") &&
+        s.insertEvent.Prepare(db,
+                              "INSERT OR IGNORE INTO events (run_id, seq, at, cycle, motor, kind,"
+                              " text) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)") &&
+        // Progress never moves a finished run back; an end closes a run that
+        // was running or found interrupted (its end was stored late).
+        s.progress.Prepare(db,
+                           "UPDATE runs SET cycles_done = ?2, errors = ?3"
+                           " WHERE uuid = ?1 AND outcome = 'running'") &&
+        s.end.Prepare(db,
+                      "UPDATE runs SET ended = ?2, outcome = ?3, cycles_done = ?4, errors = ?5"
+                      " WHERE uuid = ?1 AND outcome IN ('running', 'interrupted')") &&
+        s.interrupted.Prepare(db,
+                              "UPDATE runs SET outcome = 'interrupted'"
+                              " WHERE station = ?1 AND outcome = 'running'");
+    if (!prepared) {
+        if (error != nullptr) *error = Message(db, "not a results store");
+        return nullptr;
+    }
+    return store;
+}
+
+bool SqliteStore::ApplyOne(const Entry& entry, std::string* error) {
+    Statements& s = *statements_;
+    auto finish = [&](Statement& st) {
+        const int rc = st.Step();
+        st.Reset();
+        if (rc == SQLITE_DONE || rc == SQLITE_ROW) return true;
+        if (error != nullptr) *error = sqlite3_errmsg(db_);
+        return false;
+    };
+    auto runId = [&](const std::string& uuid, long long* id) {
+        if (uuid == s.cachedUuid && s.cachedId != 0) {
+            *id = s.cachedId;
+            return true;
+        }
+        s.runId.Text(1, uuid);
+        const int rc = s.runId.Step();
+        const long long found = rc == SQLITE_ROW ? s.runId.ColumnInt(0) : 0;
+        s.runId.Reset();
+        if (found == 0) {
+            if (error != nullptr) {
+                *error = rc == SQLITE_DONE ? kUnknownRun : sqlite3_errmsg(db_);
+            }
+            return false;
+        }
+        s.cachedUuid = uuid;
+        s.cachedId = found;
+        *id = found;
+        return true;
+    };
+
+    if (const auto* r = std::get_if<RunStart>(&entry)) {
+        s.insertRun.Text(1, r->uuid)
+            .Text(2, r->station)
+            .Text(3, r->software)
+            .Text(4, r->serial)
+            .Text(5, r->operatorInitials)
+            .Text(6, r->test)
+            .Int(7, r->cyclesPlanned)
+            .Text(8, r->started)
+            .Text(9, r->logFile);
+        return finish(s.insertRun);
+    }
+    if (const auto* m = std::get_if<Measurement>(&entry)) {
+        long long id = 0;
+        if (!runId(m->run, &id)) return false;
+        s.insertMeasurement.Int(1, id)
+            .Int(2, m->seq)
+            .Text(3, m->name)
+            .Real(4, m->value)
+            .Maybe(5, m->unit)
+            .Maybe(6, m->low)
+            .Maybe(7, m->high)
+            .Maybe(8, m->outcome)
+            .Maybe(9, m->cycle);
+        return finish(s.insertMeasurement);
+    }
+    if (const auto* e = std::get_if<Event>(&entry)) {
+        long long id = 0;
+        if (!runId(e->run, &id)) return false;
+        s.insertEvent.Int(1, id)
+            .Int(2, e->seq)
+            .Text(3, e->at)
+            .Maybe(4, e->cycle)
+            .Maybe(5, e->motor)
+            .Text(6, e->kind)
+            .Text(7, e->text);
+        return finish(s.insertEvent);
+    }
+    if (const auto* p = std::get_if<RunProgress>(&entry)) {
+        s.progress.Text(1, p->run).Int(2, p->cyclesDone).Int(3, p->errors);
+        return finish(s.progress);
+    }
+    const auto& end = std::get<RunEnd>(entry);
+    s.end.Text(1, end.run)
+        .Text(2, end.ended)
+        .Text(3, end.outcome)
+        .Int(4, end.cyclesDone)
+        .Int(5, end.errors);
+    return finish(s.end);
+}
+
+bool SqliteStore::Apply(const Entry& entry, std::string* error) {
+    // Outside a transaction each statement commits by itself.
+    return ApplyOne(entry, error);
+}
+
+bool SqliteStore::ApplyAll(std::span<const Entry> entries, std::string* error, bool skipOrphans) {
+    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    for (const Entry& entry : entries) {
+        std::string why;
+        if (!ApplyOne(entry, &why)) {
+            if (skipOrphans && why == kUnknownRun) continue;
+            if (error != nullptr) *error = why;
+            Exec("ROLLBACK", nullptr);
+            statements_->cachedUuid.clear();
+            return false;
+        }
+    }
+    if (!Exec("COMMIT", error)) {
+        Exec("ROLLBACK", nullptr);
+        statements_->cachedUuid.clear();
+        return false;
+    }
+    return true;
+}
+
+int SqliteStore::MarkInterrupted(const std::string& station, std::string* error) {
+    Statements& s = *statements_;
+    s.interrupted.Text(1, station);
+    const int rc = s.interrupted.Step();
+    s.interrupted.Reset();
+    if (rc != SQLITE_DONE) {
+        if (error != nullptr) *error = sqlite3_errmsg(db_);
+        return -1;
+    }
+    return sqlite3_changes(db_);
+}
+
+}  // namespace results

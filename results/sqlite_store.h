@@ -1,0 +1,59 @@
+// The results store in one SQLite file: the tables runs, measurements and
+// events (their names and columns are a contract with SQL users and the
+// report), created or migrated on open, in WAL mode, every fact committed
+// when it is applied. Applying a fact twice changes nothing: runs are keyed
+// by uuid, measurements and events by their run and seq.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+
+#include "record.h"
+
+struct sqlite3;
+
+namespace results {
+
+// The schema version this station writes (PRAGMA user_version).
+inline constexpr int kSchemaVersion = 2;
+
+class SqliteStore {
+  public:
+    enum class Mode { ReadWrite, ReadOnly };
+
+    // Opens (creating it if needed, in ReadWrite) and migrates the store at
+    // `path`; waits up to `busyTimeoutMs` for a lock. nullptr with *error set
+    // when the file cannot be used as a store.
+    static std::unique_ptr<SqliteStore> Open(const std::string& path, Mode mode, int busyTimeoutMs,
+                                             std::string* error);
+    ~SqliteStore();
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
+
+    // Commits one fact; false with *error when it could not be stored.
+    bool Apply(const Entry& entry, std::string* error);
+    // Commits all facts or none. With `skipOrphans`, a fact whose run is not
+    // in the store is left out instead of failing the whole (its run was lost
+    // before it could be stored).
+    bool ApplyAll(std::span<const Entry> entries, std::string* error, bool skipOrphans = false);
+    // Marks the runs of `station` still "running" as "interrupted"; returns
+    // how many, or -1 on failure.
+    int MarkInterrupted(const std::string& station, std::string* error);
+    // Sets how long a statement waits for another writer's lock.
+    void SetBusyTimeout(int ms);
+
+    // The open connection, for readers.
+    sqlite3* Handle() const { return db_; }
+
+  private:
+    explicit SqliteStore(sqlite3* db);
+    bool ApplyOne(const Entry& entry, std::string* error);
+    bool Exec(const char* sql, std::string* error);
+
+    sqlite3* db_;
+    struct Statements;
+    std::unique_ptr<Statements> statements_;
+};
+
+}  // namespace results
