@@ -106,6 +106,11 @@ void Recorder::EndRun(const char* outcome, int cyclesDone, int errors) {
     Put(results::RunEnd{run_.uuid, results::NowIso(), outcome, cyclesDone, errors});
 }
 
+const std::string& Recorder::StoreProblem() const {
+    static const std::string none;
+    return journal_ != nullptr ? journal_->Problem() : none;
+}
+
 void Recorder::Put(results::Entry entry) {
     if (journal_ != nullptr) journal_->Put(entry);
 }

@@ -56,6 +56,10 @@ class Recorder {
     // Ends the run (results::kPass, kFail, kAborted or kError) and closes its log.
     void EndRun(const char* outcome, int cyclesDone, int errors);
 
+    // One line for row 21 while facts could not be stored ("" when all is
+    // well, and always with no journal).
+    const std::string& StoreProblem() const;
+
     // The last run's uuid ("" before the first).
     const std::string& RunUuid() const { return run_.uuid; }
 
