@@ -1,0 +1,218 @@
+#include "journal.h"
+
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "results_fixture.h"
+#include "sqlite_store.h"
+
+namespace {
+
+using namespace results;
+
+class JournalTest : public StoreDir {
+  protected:
+    JournalOptions Options() const {
+        JournalOptions options;
+        options.target = db;
+        options.station = "bench-1";
+        options.software = "3.0.0";
+        options.busyTimeoutMs = 200;
+        options.retryMs = 0;
+        return options;
+    }
+    std::string Unsaved() const { return (dir / "results-unsaved.jsonl").string(); }
+    int UnsavedLines() const {
+        std::ifstream in(Unsaved());
+        int lines = 0;
+        for (std::string line; std::getline(in, line);) ++lines;
+        return lines;
+    }
+    static RunStart Bare(const std::string& uuid) {
+        RunStart run = Run(uuid);
+        run.station.clear();
+        run.software.clear();
+        return run;
+    }
+};
+
+TEST_F(JournalTest, FactsAreCommittedAsTheyComeWithTheStationFilledIn) {
+    Journal journal(Options());
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    journal.Put(Bare("u1"));
+    journal.Put(Fault("u1", 1, 3));
+    // Each fact is in the file as soon as Put returns, seen by another reader.
+    EXPECT_EQ(Query("SELECT station, software, outcome FROM runs"),
+              (QueryRows{{"bench-1", "3.0.0", "running"}}));
+    EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
+    journal.Put(End("u1", kFail, 3, 1));
+    EXPECT_EQ(Value("SELECT outcome FROM runs"), "fail");
+    EXPECT_EQ(journal.Problem(), "");
+    EXPECT_FALSE(std::filesystem::exists(Unsaved()));
+}
+
+TEST_F(JournalTest, OffRecordsNothing) {
+    JournalOptions options = Options();
+    options.target = "off";
+    Journal journal(options);
+    EXPECT_TRUE(journal.Open());
+    EXPECT_FALSE(journal.Enabled());
+    journal.Put(Bare("u1"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+// Root may write any file; an immutable one it may not.
+bool SetReadOnly(const std::string& path, bool readOnly) {
+    if (geteuid() != 0) {
+        std::filesystem::permissions(path,
+                                     readOnly ? std::filesystem::perms::owner_read
+                                              : std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::owner_write);
+        return true;
+    }
+    const std::string command =
+        std::string("chattr ") + (readOnly ? "+i '" : "-i '") + path + "' 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+// A store the journal cannot use: the facts go to the unsaved file, one line
+// says so, and once the store is mended the file is loaded, in order, and
+// removed.
+TEST_F(JournalTest, ABadStoreLosesNothing) {
+    enum class Kind { Directory, ReadOnly, Corrupt, Locked };
+    for (Kind kind : {Kind::Directory, Kind::ReadOnly, Kind::Corrupt, Kind::Locked}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        sqlite3* holder = nullptr;  // the other program holding the lock
+        switch (kind) {
+            case Kind::Directory:
+                std::filesystem::create_directory(db);
+                break;
+            case Kind::ReadOnly: {
+                std::string error;
+                ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 0, &error), nullptr);
+                if (!SetReadOnly(db, true)) GTEST_SKIP() << "this file system cannot make a file immutable";
+                break;
+            }
+            case Kind::Corrupt:
+                std::ofstream(db, std::ios::binary) << std::string(2048, '\x07');
+                break;
+            case Kind::Locked:
+                ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 0, nullptr), nullptr);
+                ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
+                ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+                          SQLITE_OK);
+                break;
+        }
+
+        Journal journal(Options());
+        EXPECT_FALSE(journal.Open());
+        EXPECT_FALSE(journal.Problem().empty());
+        EXPECT_LE(journal.Problem().size(), 78u) << journal.Problem();
+        EXPECT_NE(journal.Problem().find("results-unsaved.jsonl"), std::string::npos);
+        journal.Put(Bare("u1"));
+        journal.Put(Fault("u1", 1, 3));
+        journal.Put(End("u1", kFail, 3, 1));
+        EXPECT_EQ(UnsavedLines(), 3);
+
+        switch (kind) {
+            case Kind::Directory:
+                std::filesystem::remove(db);
+                break;
+            case Kind::ReadOnly:
+                ASSERT_TRUE(SetReadOnly(db, false));
+                break;
+            case Kind::Corrupt:
+                std::filesystem::rename(db, dir / "results.db.damaged");
+                break;
+            case Kind::Locked:
+                sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+                sqlite3_close(holder);
+                break;
+        }
+        // The next fact finds the store usable and brings the set-aside
+        // ones in first.
+        journal.Put(Bare("u2"));
+        EXPECT_EQ(journal.Problem(), "");
+        EXPECT_FALSE(std::filesystem::exists(Unsaved()));
+        EXPECT_EQ(Query("SELECT uuid, station, outcome, errors FROM runs ORDER BY id"),
+                  (QueryRows{{"u1", "bench-1", "fail", "1"}, {"u2", "bench-1", "running", "0"}}));
+        EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
+    }
+}
+
+// The next start of the station loads what an earlier one set aside, and a
+// line cut short by a crash does not keep the rest out.
+TEST_F(JournalTest, TheNextStartLoadsTheUnsavedFile) {
+    {
+        std::ofstream out(Unsaved());
+        out << ToJson(Run("u1")) << "\n"
+            << ToJson(Fault("u1", 1, 2)) << "\n"
+            << ToJson(End("u1", kAborted, 2, 1)) << "\n"
+            << ToJson(Run("u2")).substr(0, 40);
+    }
+    Journal journal(Options());
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    EXPECT_FALSE(std::filesystem::exists(Unsaved()));
+    EXPECT_EQ(Query("SELECT uuid, outcome FROM runs"), (QueryRows{{"u1", "aborted"}}));
+    EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
+}
+
+// A station killed mid-run: every fact whose Put returned is in the store,
+// and the next start of the same station marks the run interrupted.
+TEST_F(JournalTest, AKilledStationLosesNothingAndItsRunIsInterrupted) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ready[0]);
+        Journal journal(Options());
+        if (!journal.Open()) _exit(2);
+        journal.Put(Bare("killed"));
+        for (int seq = 1;; ++seq) {
+            journal.Put(Position("killed", seq, 15000 + seq));
+            if (write(ready[1], &seq, sizeof seq) != sizeof seq) _exit(3);
+        }
+    }
+    close(ready[1]);
+    int seq = 0;
+    while (seq < 200 && read(ready[0], &seq, sizeof seq) == sizeof seq) {
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_GE(std::stoi(Value("SELECT count(*) FROM measurements")), seq);
+    EXPECT_EQ(Value("SELECT outcome FROM runs"), "running");
+
+    JournalOptions other = Options();
+    other.station = "bench-2";
+    ASSERT_TRUE(Journal(other).Open());
+    EXPECT_EQ(Value("SELECT outcome FROM runs"), "running");
+    ASSERT_TRUE(Journal(Options()).Open());
+    EXPECT_EQ(Value("SELECT outcome FROM runs"), "interrupted");
+}
+
+TEST(JournalEnvironment, StoreAndStationFromTheEnvironment) {
+    unsetenv("ZHAND_RESULTS");
+    EXPECT_EQ(StoreFromEnvironment(), "results.db");
+    setenv("ZHAND_RESULTS", "/srv/line/other.db", 1);
+    EXPECT_EQ(StoreFromEnvironment(), "/srv/line/other.db");
+    unsetenv("ZHAND_RESULTS");
+    setenv("ZHAND_STATION", "bench-7", 1);
+    EXPECT_EQ(StationFromEnvironment(), "bench-7");
+    unsetenv("ZHAND_STATION");
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(StationFromEnvironment(), host);
+}
+
+}  // namespace

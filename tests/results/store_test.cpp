@@ -1,0 +1,178 @@
+#include "sqlite_store.h"
+
+#include <sqlite3.h>
+
+#include <fstream>
+
+#include "results_fixture.h"
+
+namespace {
+
+using namespace results;
+
+using StoreTest = StoreDir;
+
+std::unique_ptr<SqliteStore> OpenStore(const std::string& path, std::string* error = nullptr) {
+    std::string why;
+    auto store = SqliteStore::Open(path, SqliteStore::Mode::ReadWrite, 200, &why);
+    if (error != nullptr) *error = why;
+    return store;
+}
+
+TEST_F(StoreTest, ARunWithItsFactsReadsBackAsStored) {
+    auto store = OpenStore(db);
+    ASSERT_NE(store, nullptr);
+    std::string error;
+    ASSERT_TRUE(store->Apply(Run("u1"), &error)) << error;
+    ASSERT_TRUE(store->Apply(Position("u1", 1, 15400), &error)) << error;
+    ASSERT_TRUE(store->Apply(Fault("u1", 2, 3), &error)) << error;
+    ASSERT_TRUE(store->Apply(Position("u1", 3, 2000), &error)) << error;
+    ASSERT_TRUE(store->Apply(RunProgress{"u1", 3, 1}, &error)) << error;
+
+    EXPECT_EQ(Query("SELECT station, software, serial, operator, test, cycles_planned,"
+                    " cycles_done, errors, outcome, ended, log_file FROM runs"),
+              (QueryRows{{"bench-1", "3.0.0", "HND123", "JD", "Multi-Axis", "1500", "3", "1",
+                          "running", "NULL", "HND123JD121026_1.txt"}}));
+    ASSERT_TRUE(store->Apply(End("u1", kFail, 3, 1), &error)) << error;
+    EXPECT_EQ(Query("SELECT outcome, ended FROM runs"),
+              (QueryRows{{"fail", "2026-12-10T10:00:00.000Z"}}));
+    EXPECT_EQ(Query("SELECT m.seq, name, value, unit, low, high, m.outcome, cycle"
+                    " FROM measurements m JOIN runs r ON r.id = m.run_id ORDER BY m.seq"),
+              (QueryRows{{"1", "F1 closed", "15400.0", "counts", "15100.0", "NULL", "pass", "1"},
+                         {"3", "F1 closed", "2000.0", "counts", "15100.0", "NULL", "fail", "1"}}));
+    EXPECT_EQ(Query("SELECT seq, cycle, motor, kind, text FROM events"),
+              (QueryRows{{"2", "3", "F2", "JAMMED OPEN", "F2 JAMMED OPEN in cycle 3"}}));
+    EXPECT_EQ(Value("PRAGMA journal_mode"), "wal");
+}
+
+// Facts are keyed, so storing one again (a reload of the unsaved file, a
+// shipment repeated) changes nothing; a late progress never reopens a run.
+TEST_F(StoreTest, ApplyingAgainChangesNothing) {
+    auto store = OpenStore(db);
+    ASSERT_NE(store, nullptr);
+    const std::vector<Entry> facts = {Run("u1"), Position("u1", 1, 15400), Fault("u1", 2, 1),
+                                      RunProgress{"u1", 1, 1}, End("u1", kPass, 1, 0)};
+    std::string error;
+    ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
+    ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
+    ASSERT_TRUE(store->Apply(RunProgress{"u1", 9, 9}, &error)) << error;
+    EXPECT_EQ(Value("SELECT count(*) FROM runs"), "1");
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "1");
+    EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
+    EXPECT_EQ(Query("SELECT outcome, cycles_done, errors FROM runs"),
+              (QueryRows{{"pass", "1", "0"}}));
+}
+
+TEST_F(StoreTest, AllOrNothing) {
+    auto store = OpenStore(db);
+    ASSERT_NE(store, nullptr);
+    // The second run's measurement names a run that is nowhere.
+    const std::vector<Entry> facts = {Run("u1"), Position("u1", 1, 15400), Position("u2", 1, 1)};
+    std::string error;
+    EXPECT_FALSE(store->ApplyAll(facts, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(Value("SELECT count(*) FROM runs"), "0");
+    // Left out instead, when asked to.
+    EXPECT_TRUE(store->ApplyAll(facts, &error, true)) << error;
+    EXPECT_EQ(Value("SELECT count(*) FROM runs"), "1");
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "1");
+    // The store is usable after the failed transaction.
+    EXPECT_TRUE(store->Apply(Fault("u1", 2, 1), &error)) << error;
+}
+
+TEST_F(StoreTest, OnlyThisStationsRunningRunsBecomeInterrupted) {
+    auto store = OpenStore(db);
+    ASSERT_NE(store, nullptr);
+    std::string error;
+    const std::vector<Entry> facts = {Run("mine-running"), Run("mine-done"),
+                                      End("mine-done", kPass, 1500, 0),
+                                      Run("theirs", "bench-2")};
+    ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
+    EXPECT_EQ(store->MarkInterrupted("bench-1", &error), 1);
+    EXPECT_EQ(Query("SELECT uuid, outcome FROM runs ORDER BY uuid"),
+              (QueryRows{{"mine-done", "pass"}, {"mine-running", "interrupted"},
+                         {"theirs", "running"}}));
+    // An end stored late still closes the run it belongs to.
+    ASSERT_TRUE(store->Apply(End("mine-running", kAborted, 4, 0), &error)) << error;
+    EXPECT_EQ(Value("SELECT outcome FROM runs WHERE uuid = 'mine-running'"), "aborted");
+}
+
+// A file of the first schema, as an older station left it, is migrated in
+// place with its runs intact.
+TEST_F(StoreTest, AnOlderFileIsMigrated) {
+    {
+        sqlite3* old = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &old), SQLITE_OK);
+        const char* v1 =
+            "CREATE TABLE runs (id INTEGER PRIMARY KEY, uuid TEXT NOT NULL UNIQUE,"
+            " station TEXT NOT NULL, software TEXT NOT NULL, serial TEXT NOT NULL,"
+            " operator TEXT NOT NULL, test TEXT NOT NULL, cycles_planned INTEGER NOT NULL,"
+            " cycles_done INTEGER NOT NULL DEFAULT 0, started TEXT NOT NULL, ended TEXT,"
+            " outcome TEXT NOT NULL DEFAULT 'running', errors INTEGER NOT NULL DEFAULT 0,"
+            " log_file TEXT NOT NULL);"
+            "CREATE TABLE measurements (run_id INTEGER NOT NULL REFERENCES runs(id),"
+            " seq INTEGER NOT NULL, name TEXT NOT NULL, value REAL NOT NULL, unit TEXT,"
+            " low REAL, high REAL, outcome TEXT, cycle INTEGER, PRIMARY KEY (run_id, seq));"
+            "CREATE TABLE events (run_id INTEGER NOT NULL REFERENCES runs(id),"
+            " seq INTEGER NOT NULL, at TEXT NOT NULL, cycle INTEGER, motor TEXT,"
+            " kind TEXT NOT NULL, text TEXT NOT NULL, PRIMARY KEY (run_id, seq));"
+            "INSERT INTO runs (uuid, station, software, serial, operator, test, cycles_planned,"
+            " started, log_file, outcome) VALUES ('old', 'bench-1', '2.9.0', 'HND001', 'AB',"
+            " 'Fingerprint', 1, '2026-01-02T03:04:05.006Z', 'HND001AB010226_1.txt', 'pass');"
+            "PRAGMA user_version = 1;";
+        ASSERT_EQ(sqlite3_exec(old, v1, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(old);
+    }
+    std::string error;
+    auto store = OpenStore(db, &error);
+    ASSERT_NE(store, nullptr) << error;
+    EXPECT_EQ(Value("PRAGMA user_version"), std::to_string(kSchemaVersion));
+    EXPECT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'measurements_name'"), "1");
+    EXPECT_EQ(Query("SELECT serial, outcome FROM runs"), (QueryRows{{"HND001", "pass"}}));
+    ASSERT_TRUE(store->Apply(Run("new"), &error)) << error;
+    EXPECT_EQ(Value("SELECT count(*) FROM runs"), "2");
+}
+
+TEST_F(StoreTest, FilesThatAreNoStoreAreRefusedAndLeftAlone) {
+    struct Case {
+        const char* what;
+        std::string content;
+    };
+    std::string newer;
+    {
+        sqlite3* other = nullptr;
+        const std::string path = (dir / "newer.db").string();
+        ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+        sqlite3_exec(other, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        std::ifstream in(path, std::ios::binary);
+        newer.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const Case cases[] = {
+        {"text", "this is the technician's shopping list\n"},
+        {"garbage", std::string(4096, '\x5a')},
+        {"newer schema", newer},
+    };
+    for (const Case& c : cases) {
+        {
+            std::ofstream out(db, std::ios::binary | std::ios::trunc);
+            out << c.content;
+        }
+        std::string error;
+        EXPECT_EQ(OpenStore(db, &error), nullptr) << c.what;
+        EXPECT_FALSE(error.empty()) << c.what;
+        std::ifstream in(db, std::ios::binary);
+        const std::string after((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(after, c.content) << c.what;
+    }
+}
+
+TEST_F(StoreTest, ReadOnlyOpensOnlyACurrentStore) {
+    std::string error;
+    EXPECT_EQ(SqliteStore::Open(db, SqliteStore::Mode::ReadOnly, 0, &error), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(db));
+    ASSERT_NE(OpenStore(db), nullptr);
+    EXPECT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadOnly, 0, &error), nullptr) << error;
+}
+
+}  // namespace
