@@ -14,8 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build/bench
-cmake -S . -B build/bench -DZHAND_BENCH=ON -DZHAND_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/bench -j "$(nproc)" --target driver_bench wire_rate_bench zhand-station zhand-sim
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$(nproc)" --target driver_bench wire_rate_bench zhand-station zhand-sim
 
 exec > >(tee "$out/figures.txt")
 

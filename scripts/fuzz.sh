@@ -19,9 +19,8 @@ seconds=${1:-10}
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(framing get_parameters realtime prefs defaults srecord batch)
 
-cmake -S . -B build/fuzz -DZHAND_FUZZ=ON -DZHAND_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build/fuzz -j "$(nproc)" --target fuzz_targets
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
 
 out=$PWD/build/fuzz
 mkdir -p "$out/findings"

@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 scripts/deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZHAND_TESTS=OFF >/dev/null
-cmake --build build/release -j "$(nproc)" --target zhand-station zhand-sim
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)"
 bin=$top/build/release/bin
 
 mkdir -p run

@@ -13,8 +13,8 @@ cd "$(dirname "$0")/.."
 exchanges=${1:-100000}
 updates=${2:-100000}
 
-cmake -S . -B build/soak -DZHAND_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/soak -j "$(nproc)" --target survival_soak
+cmake --preset soak >/dev/null
+cmake --build --preset soak -j "$(nproc)"
 # A small quarantine: freed memory held back for use-after-free checks would
 # otherwise swell the resident set for the first 256 MiB of frees.
 ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=4:halt_on_error=1 \

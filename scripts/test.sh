@@ -7,13 +7,13 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build/asan -DZHAND_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build/asan -j "$jobs"
-ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 300
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
 
-cmake -S . -B build/tsan -DZHAND_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build/tsan -j "$jobs" --target concurrency_tests
-ctest --test-dir build/tsan --output-on-failure -L concurrency --timeout 300
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan
 
 # The fuzz targets (clang, build/fuzz), each run for 10 s from its seed corpus.
 scripts/fuzz.sh 10
