@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "station.h"
 #include "text_file.h"
+#include "zhand.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ void Print(std::string_view text) {
 
 }  // namespace
 
-int SendAndShow(const std::string& command) {
+int SendAndShow(ZHand& hand, const std::string& command) {
     std::string reply;
     int result = hand.Command(command.c_str(), &reply);
     if (!reply.empty()) {
@@ -34,7 +34,7 @@ int SendAndShow(const std::string& command) {
     return result;
 }
 
-void RunBatchFile(const std::string& name) {
+void RunBatchFile(ZHand& hand, const std::string& name) {
     std::string contents;
     if (!ReadFileBytes(name, contents)) return;
     for (const std::string& line : SplitTextLines(contents)) {
@@ -42,6 +42,6 @@ void RunBatchFile(const std::string& name) {
         Print("\n");
         std::fflush(stdout);
         if (!line.empty() && line[0] == '#') continue;
-        SendAndShow(line);
+        SendAndShow(hand, line);
     }
 }

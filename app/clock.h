@@ -13,3 +13,14 @@ std::uint32_t TickCount();
 std::time_t CurrentTime();
 // The local time as "Wed Jun 30 21:49:08 1999\n" (C locale, 25 characters).
 std::string TimeText();
+
+// The clock as the station's parts reach it.
+class Clock {
+  public:
+    std::uint32_t TickCount() const { return ::TickCount(); }
+    std::time_t CurrentTime() const { return ::CurrentTime(); }
+    std::string TimeText() const { return ::TimeText(); }
+    // Milliseconds from `since` to now as an unsigned 32-bit difference, so a
+    // wrap of the tick counter does not disturb it.
+    std::uint32_t TicksSince(std::uint32_t since) const { return ::TickCount() - since; }
+};

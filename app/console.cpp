@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <deque>
 
 #include "clock.h"
 #include "key_decoder.h"
 #include "seams.h"
-#include "station.h"
 
 namespace {
 
@@ -121,11 +121,11 @@ void PrintCentered(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-void MoveCursor(int row, int column) {
+bool MoveCursor(int row, int column) {
     if (row < 0) row = 0;
     if (column < 0) column = 0;
     std::printf("\x1b[%d;%dH", row + 1, column + 1);
-    lastResult = std::fflush(stdout) == 0 ? 1 : 0;
+    return std::fflush(stdout) == 0;
 }
 
 void ClearScreen() {
@@ -134,9 +134,7 @@ void ClearScreen() {
 }
 
 int ReadKey() {
-    int key = NextKey();
-    lastResult = keyboard.ended ? 0 : 1;
-    return key;
+    return NextKey();
 }
 
 void FlushKeys() {
@@ -226,4 +224,49 @@ void UseTerminalKeys() {
     keyboard.script.clear();
     keyboard.ended = false;
     keyboard.decoder.Clear();
+}
+
+int Console::ReadKey() {
+    const int key = ::ReadKey();
+    Report(::InputEnded() ? 0 : 1);
+    return key;
+}
+
+void Console::Print(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void Console::Printf(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
+void Console::PutChar(char c) {
+    std::putchar(c);
+}
+
+void Console::Flush() {
+    std::fflush(stdout);
+}
+
+void Console::ShowAside(int row, std::string_view text) {
+    std::fputs(
+        "\x1b"
+        "7",
+        stdout);  // keep the cursor
+    MoveCursor(row, 0);
+    std::fputs("\x1b[2K", stdout);
+    if (!text.empty()) ::PrintCentered(text);
+    std::fputs(
+        "\x1b"
+        "8",
+        stdout);
+    std::fflush(stdout);
+}
+
+void Console::BlankRow(int row) {
+    MoveCursor(row, 0);
+    std::fputs("\x1b[2K", stdout);
 }

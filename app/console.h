@@ -9,8 +9,9 @@
 
 // Prints 40 - n/2 blanks (n = length, line ends included), then the text.
 void PrintCentered(std::string_view text);
-// Moves the cursor to (row, column), both from 0 at the top left.
-void MoveCursor(int row, int column);
+// Moves the cursor to (row, column), both from 0 at the top left. True when
+// the terminal took the output (the console's success flag).
+bool MoveCursor(int row, int column);
 // Blanks the screen (scroll-back included) and homes the cursor.
 void ClearScreen();
 
@@ -36,3 +37,42 @@ std::string ReadLine();
 // True once the keyboard has gone for good (the terminal hung up, standard
 // input ended, or a key script ran dry); reads then return 27.
 bool InputEnded();
+
+// The console as the station's parts reach it: the functions above, plain
+// output at the cursor, and the success flags of cursor moves and key reads
+// passed on to the station's last result.
+class Console {
+  public:
+    // Success flags go to *lastResult (nowhere with nullptr).
+    void ReportTo(int* lastResult) { lastResult_ = lastResult; }
+
+    void PrintCentered(std::string_view text) { ::PrintCentered(text); }
+    void MoveCursor(int row, int column) { Report(::MoveCursor(row, column) ? 1 : 0); }
+    void ClearScreen() { ::ClearScreen(); }
+    int ReadKey();
+    void FlushKeys() { ::FlushKeys(); }
+    bool KeyWaiting() { return ::KeyWaiting(); }
+    int GetKey() { return ::GetKey(); }
+    bool WaitForKey(int ms) { return ::WaitForKey(ms); }
+    std::string ReadLine() { return ::ReadLine(); }
+    bool InputEnded() const { return ::InputEnded(); }
+
+    // Text at the cursor, as it stands (never a format).
+    void Print(std::string_view text);
+    void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void PutChar(char c);
+    void Flush();
+
+    // Shows `text` centred on `row` (the row blanked first; "" only blanks
+    // it) and puts the cursor back where it was.
+    void ShowAside(int row, std::string_view text);
+    // Blanks `row` and leaves the cursor at its start.
+    void BlankRow(int row);
+
+  private:
+    void Report(int flag) {
+        if (lastResult_ != nullptr) *lastResult_ = flag;
+    }
+
+    int* lastResult_ = nullptr;
+};

@@ -46,10 +46,10 @@ int Length(const std::string& text) {
 }
 
 // The text a field shows when entered.
-std::string FieldValue(int field) {
-    if (field == 1) return serialNumber;
-    if (field == 2) return userInitials;
-    return std::to_string(testCycles[field - 2]);
+std::string FieldValue(const Station& station, int field) {
+    if (field == 1) return station.identity.serialNumber;
+    if (field == 2) return station.identity.userInitials;
+    return std::to_string(station.tests.cycles[field - 2]);
 }
 
 // The serial number and initials go into file names and into a file read
@@ -60,25 +60,25 @@ bool AcceptsIdentityKey(int key) {
 }
 
 // The form has no message line of its own; row 21 is free until the next redraw.
-void ShowSaveFailure() {
-    MoveCursor(21, 0);
+void ShowSaveFailure(Station& station) {
+    station.console.MoveCursor(21, 0);
     std::printf("Prefs.dat could not be written; the change holds until the program ends.");
 }
 
-void CommitField(int field) {
+void CommitField(Station& station, int field) {
     int blanks = kFieldWidth - Length(form.editBuffer);
-    MoveCursor(FieldRow(field), FieldColumn(field));
+    station.console.MoveCursor(FieldRow(field), FieldColumn(field));
     PrintBlanks(blanks);
     if (IsCountField(field)) {
-        testCycles[field - 2] = std::atoi(form.editBuffer.c_str());
+        station.tests.cycles[field - 2] = std::atoi(form.editBuffer.c_str());
         std::fputs(form.editBuffer.c_str(), stdout);
         return;
     }
     std::printf("%s", form.editBuffer.c_str());
-    if (!SavePrefs(field, form.editBuffer)) ShowSaveFailure();
+    if (!SavePrefs(station.identity, field, form.editBuffer)) ShowSaveFailure(station);
 }
 
-void TypeCharacter(int key) {
+void TypeCharacter(Station& station, int key) {
     if (form.editPos >= kFieldWidth) return;
     if (IsCountField(form.field)) {
         if (key < '0' || key > '9') return;
@@ -94,7 +94,7 @@ void TypeCharacter(int key) {
     if (first) {
         // The first character replaces the whole old value.
         PrintBlanks(kFieldWidth - 1);
-        MoveCursor(FieldRow(form.field), FieldColumn(form.field) + 1);
+        station.console.MoveCursor(FieldRow(form.field), FieldColumn(form.field) + 1);
     }
 }
 
@@ -104,14 +104,19 @@ void Backspace() {
     --form.editPos;
 }
 
-void RunFieldTest() {
+void RunTest(Station& station, int test) {
+    TestProc proc = station.tests.procs[test];
+    if (station.tests.cycles[test] != 0 && proc != nullptr)
+        station.lastResult = proc(station, test);
+}
+
+void RunFieldTest(Station& station) {
     int c = form.field;
     if (!IsCountField(c)) return;
-    ChangeField(c, c);
-    int test = c - 2;
-    if (testCycles[test] != 0 && testProcs[test] != nullptr) lastResult = testProcs[test](test);
-    DrawMainScreen();
-    ChangeField(c, c);
+    ChangeField(station, c, c);
+    RunTest(station, c - 2);
+    DrawMainScreen(station);
+    ChangeField(station, c, c);
 }
 
 }  // namespace
@@ -120,103 +125,105 @@ FormState& Form() {
     return form;
 }
 
-void DrawMainScreen() {
-    ClearScreen();
+void DrawMainScreen(Station& station) {
+    Console& console = station.console;
+    const Identity& identity = station.identity;
+    console.ClearScreen();
     std::printf("ZorvathHand Test Application v3.0");
-    std::printf("\t\t  %s\n", TimeText().c_str());
+    std::printf("\t\t  %s\n", station.clock.TimeText().c_str());
     std::printf("Hand Serial Number [");
-    MoveCursor(2, 20);
-    PrintBlanks(kFieldWidth - Length(serialNumber));
-    std::printf("%s]\n", serialNumber.c_str());
+    console.MoveCursor(2, 20);
+    PrintBlanks(kFieldWidth - Length(identity.serialNumber));
+    std::printf("%s]\n", identity.serialNumber.c_str());
     std::printf("User Initials      [");
-    MoveCursor(3, 20);
-    PrintBlanks(kFieldWidth - Length(userInitials));
-    std::printf("%s]\n", userInitials.c_str());
+    console.MoveCursor(3, 20);
+    PrintBlanks(kFieldWidth - Length(identity.userInitials));
+    std::printf("%s]\n", identity.userInitials.c_str());
     std::printf("\n\tCycles\t\tTest\n");
     std::printf("\t------\t\t----\n");
     for (int t = 1; t <= kTestCount; ++t) {
-        std::printf("\t[%8d]\t%s\n", testCycles[t], testNames[t].c_str());
+        std::printf("\t[%8d]\t%s\n", station.tests.cycles[t], station.tests.names[t].c_str());
     }
     std::printf("\n\n");
-    PrintCentered("<TAB>, <SHIFT><TAB> Selects field  <CTRL><T> Terminal mode\n");
-    PrintCentered("<CTRL><R> Runs selected test  <CTRL><A> Runs all tests  <CTRL><Q> Quit");
+    console.PrintCentered("<TAB>, <SHIFT><TAB> Selects field  <CTRL><T> Terminal mode\n");
+    console.PrintCentered("<CTRL><R> Runs selected test  <CTRL><A> Runs all tests  <CTRL><Q> Quit");
     std::fflush(stdout);
 }
 
-void ChangeField(int leaving, int entering) {
-    if (leaving != 0) CommitField(leaving);
+void ChangeField(Station& station, int leaving, int entering) {
+    if (leaving != 0) CommitField(station, leaving);
     form.editPos = 0;
     form.field = entering;
-    form.editBuffer = FieldValue(entering);
+    form.editBuffer = FieldValue(station, entering);
     int row = FieldRow(entering);
     int column = FieldColumn(entering);
-    MoveCursor(row, column);
+    station.console.MoveCursor(row, column);
     std::fputs(form.editBuffer.c_str(), stdout);
     PrintBlanks(kFieldWidth - Length(form.editBuffer));
-    MoveCursor(row, column);
+    station.console.MoveCursor(row, column);
 }
 
-void RunAllTests() {
-    for (int t = 1; t <= kTestCount; ++t) {
-        if (testCycles[t] != 0 && testProcs[t] != nullptr) lastResult = testProcs[t](t);
-    }
+void RunAllTests(Station& station) {
+    for (int t = 1; t <= kTestCount; ++t) RunTest(station, t);
 }
 
-void HandleFormKey(int key) {
+void HandleFormKey(Station& station, int key) {
+    Console& console = station.console;
     int c = form.field;
     switch (key) {
         case kTab:
         case kEnter:
-            ChangeField(c, c == kFieldCount ? 1 : c + 1);
+            ChangeField(station, c, c == kFieldCount ? 1 : c + 1);
             break;
         case kShiftTab:
-            ChangeField(c, c == 1 ? kFieldCount : c - 1);
+            ChangeField(station, c, c == 1 ? kFieldCount : c - 1);
             break;
         case kBackspace:
             Backspace();
             break;
         case kCtrlA:
-            FlushKeys();
-            ChangeField(c, c);
-            RunAllTests();
-            DrawMainScreen();
-            ChangeField(c, c);
+            console.FlushKeys();
+            ChangeField(station, c, c);
+            RunAllTests(station);
+            DrawMainScreen(station);
+            ChangeField(station, c, c);
             break;
         case kCtrlR:
-            FlushKeys();
-            RunFieldTest();
+            console.FlushKeys();
+            RunFieldTest(station);
             break;
         case kCtrlT:
-            FlushKeys();
-            ChangeField(c, c);
-            TerminalMode();
-            DrawMainScreen();
-            ChangeField(c, c);
+            console.FlushKeys();
+            ChangeField(station, c, c);
+            TerminalMode(station);
+            DrawMainScreen(station);
+            ChangeField(station, c, c);
             break;
         case kCtrlQ:
-            FlushKeys();
-            ChangeField(c, c);
-            MoveCursor(22, 0);
+            console.FlushKeys();
+            ChangeField(station, c, c);
+            console.MoveCursor(22, 0);
             form.quitRequested = true;
             break;
         default:
-            TypeCharacter(key);
+            TypeCharacter(station, key);
             break;
     }
 }
 
-void FormLoop() {
+void FormLoop(Station& station) {
+    Console& console = station.console;
     form = FormState{};
-    DrawMainScreen();
+    DrawMainScreen(station);
     if (!PrefsProblem().empty()) {
-        MoveCursor(21, 0);
+        console.MoveCursor(21, 0);
         std::fputs(PrefsProblem().c_str(), stdout);
     }
-    ChangeField(0, 1);
+    ChangeField(station, 0, 1);
     while (!form.quitRequested) {
-        int key = ReadKey();
-        if (InputEnded()) key = kCtrlQ;  // the terminal has gone: leave as Ctrl-Q does
-        HandleFormKey(key);
+        int key = console.ReadKey();
+        if (console.InputEnded()) key = kCtrlQ;  // the terminal has gone: leave as Ctrl-Q does
+        HandleFormKey(station, key);
     }
     std::fflush(stdout);
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+struct Station;
+
 // The form's own state between keys.
 struct FormState {
     int field = 1;           // the field under edit, 1..12
@@ -15,15 +17,15 @@ struct FormState {
 
 // Draws the form and runs the key loop until Ctrl-Q (or until the keyboard
 // has gone), leaving the cursor at row 22, column 0.
-void FormLoop();
+void FormLoop(Station& station);
 // Clears the screen and draws the whole form.
-void DrawMainScreen();
+void DrawMainScreen(Station& station);
 // Commits the field being left (0: none) and enters the other; the same field
 // twice commits and re-enters it in place.
-void ChangeField(int leaving, int entering);
+void ChangeField(Station& station, int leaving, int entering);
 // Runs every selected test (cycle count not 0) in the order of the slots.
-void RunAllTests();
+void RunAllTests(Station& station);
 // Acts on one key as the form loop does.
-void HandleFormKey(int key);
+void HandleFormKey(Station& station, int key);
 // The form's state, for the loop and for tests.
 FormState& Form();

@@ -5,8 +5,8 @@
 
 #include "console.h"
 #include "srecord.h"
-#include "station.h"
 #include "text_file.h"
+#include "zhand.h"
 
 namespace {
 
@@ -28,12 +28,12 @@ void PrintProgress(double percent) {
     std::fflush(stdout);
 }
 
-int SendByte(unsigned char byte) {
+int SendByte(ZHand& hand, unsigned char byte) {
     return hand.WriteBytes(&byte, 1);
 }
 
 // One byte from the hand; false when the read failed or timed out.
-bool ReadByte(unsigned char& byte) {
+bool ReadByte(ZHand& hand, unsigned char& byte) {
     return hand.ReadBytes(&byte, 1) == 0;
 }
 
@@ -44,11 +44,11 @@ struct Echoed {
 
 // Sends a byte and reads until it comes back, discarding other bytes. A read
 // that times out, or too many stray bytes, end the wait without the echo.
-Echoed SendByteEchoed(unsigned char byte) {
-    Echoed outcome{SendByte(byte), false};
+Echoed SendByteEchoed(ZHand& hand, unsigned char byte) {
+    Echoed outcome{SendByte(hand, byte), false};
     for (int stray = 0; stray <= kMaxStrayBytes; ++stray) {
         unsigned char got = 0;
-        if (!ReadByte(got)) break;
+        if (!ReadByte(hand, got)) break;
         if (got == byte) {
             outcome.echo = true;
             break;
@@ -59,7 +59,7 @@ Echoed SendByteEchoed(unsigned char byte) {
 
 // Switches the port's rate; a failure is shown ("Com4800 Err: -4") and the
 // load goes on.
-void SetRate(int baud) {
+void SetRate(ZHand& hand, int baud) {
     int code = hand.SetBaudRate(baud);
     if (code != 0) {
         std::printf("Com%d Err: %d\n", baud, code);
@@ -69,13 +69,13 @@ void SetRate(int baud) {
 
 constexpr const char* kNoEcho = "\nNo echo from hand - download aborted\n";
 
-int AbortEeprom() {
+int AbortEeprom(ZHand& hand) {
     Print(kNoEcho);
-    SetRate(9600);
+    SetRate(hand, 9600);
     return 1;
 }
 
-int MissingEepromFile(std::string_view shownName) {
+int MissingEepromFile(ZHand& hand, std::string_view shownName) {
     Print("\nFile not found: ");
     Print(shownName);
     Print("\n");
@@ -86,11 +86,11 @@ int MissingEepromFile(std::string_view shownName) {
 
 }  // namespace
 
-int LoadEeprom(const std::string& name) {
-    SetRate(4800);
+int LoadEeprom(ZHand& hand, const std::string& name) {
+    SetRate(hand, 4800);
 
     std::string loader;
-    if (!ReadFileBytes("eeploadr.boo", loader)) return MissingEepromFile("EEPLOADR.BOO");
+    if (!ReadFileBytes("eeploadr.boo", loader)) return MissingEepromFile(hand, "EEPLOADR.BOO");
     hand.PurgePort();
     Print("\nReset in BOOT mode, press a key to continue...");
     GetKey();
@@ -101,38 +101,39 @@ int LoadEeprom(const std::string& name) {
         unsigned char byte = static_cast<unsigned char>(loader[i]);
         Echoed outcome{0, true};
         if (i == 0)
-            outcome.sent = SendByte(byte);
+            outcome.sent = SendByte(hand, byte);
         else
-            outcome = SendByteEchoed(byte);
+            outcome = SendByteEchoed(hand, byte);
         if (outcome.sent != 0) {
             std::printf("Com1200 Err: %d\n", outcome.sent);
             std::fflush(stdout);
         }
-        if (!outcome.echo) return AbortEeprom();
+        if (!outcome.echo) return AbortEeprom(hand);
         if (i % 10 == 0) Print(".");
     }
     Print("\n\nEEPLOADR.BOO downloaded successfully!\n");
 
-    SetRate(5908);
+    SetRate(hand, 5908);
     std::string image;
-    if (!ReadFileBytes(name, image)) return MissingEepromFile(name);
+    if (!ReadFileBytes(name, image)) return MissingEepromFile(hand, name);
 
     hand.PurgePort();
-    if (!SendByteEchoed('I').echo) return AbortEeprom();
+    if (!SendByteEchoed(hand, 'I').echo) return AbortEeprom(hand);
     Print("\nProgress: 0%");
     for (std::size_t sent = 0; sent < image.size();) {
-        if (!SendByteEchoed(static_cast<unsigned char>(image[sent])).echo) return AbortEeprom();
+        if (!SendByteEchoed(hand, static_cast<unsigned char>(image[sent])).echo)
+            return AbortEeprom(hand);
         ++sent;
         PrintProgress(static_cast<double>(sent) * 100.0 / static_cast<double>(image.size()));
     }
     Print("\rProgress: Complete\n");
     Print("\nSet CPU switch 4 to 'OFF' position, press RESET to continue...");
 
-    SetRate(9600);
+    SetRate(hand, 9600);
     return 0;
 }
 
-int LoadFirmware(const std::string& name) {
+int LoadFirmware(ZHand& hand, const std::string& name) {
     std::string text;
     if (!ReadFileBytes(name, text)) {
         Print("\nFILE NOT FOUND.\n");
@@ -152,18 +153,18 @@ int LoadFirmware(const std::string& name) {
     }
 
     hand.PurgePort();
-    SendByte('X');
+    SendByte(hand, 'X');
     Print("\nPress the red RESET button to begin download...");
     bool ready = false;
     for (int read = 0; read < kLoaderReadyReads && !ready; ++read) {
         unsigned char byte = 0;
-        ready = ReadByte(byte) && byte == ':';
+        ready = ReadByte(hand, byte) && byte == ':';
     }
     if (!ready) {
         Print("\nDownload Failed\n");
         return 1;
     }
-    SendByte(kMarker);
+    SendByte(hand, kMarker);
 
     Print("\nProgress: 0%");
     std::size_t sent = 0;
@@ -178,12 +179,14 @@ int LoadFirmware(const std::string& name) {
         PrintProgress(progress < 0 ? 0 : progress);
 
         // The address goes low byte first; the two markers are not echoed.
-        SendByte(kMarker);
-        bool echoed = SendByteEchoed(static_cast<unsigned char>(record.address & 0xFF)).echo &&
-                      SendByteEchoed(static_cast<unsigned char>(record.address >> 8)).echo &&
-                      SendByteEchoed(static_cast<unsigned char>(n)).echo;
-        if (echoed) SendByte(kMarker);
-        for (std::size_t i = 0; echoed && i < n; ++i) echoed = SendByteEchoed(record.data[i]).echo;
+        SendByte(hand, kMarker);
+        bool echoed =
+            SendByteEchoed(hand, static_cast<unsigned char>(record.address & 0xFF)).echo &&
+            SendByteEchoed(hand, static_cast<unsigned char>(record.address >> 8)).echo &&
+            SendByteEchoed(hand, static_cast<unsigned char>(n)).echo;
+        if (echoed) SendByte(hand, kMarker);
+        for (std::size_t i = 0; echoed && i < n; ++i)
+            echoed = SendByteEchoed(hand, record.data[i]).echo;
         if (!echoed) {
             Print(kNoEcho);
             return 1;

@@ -62,13 +62,15 @@ void Recorder::Fault(std::optional<int> cycle, std::string_view motor, std::stri
     Put(std::move(event));
 }
 
-void Recorder::Note(std::string_view kind, std::string_view text, std::optional<int> cycle) {
+void Recorder::Note(std::string_view kind, std::string_view text, std::optional<int> cycle,
+                    std::string_view motor) {
     if (log_ == nullptr) return;
     results::Event event;
     event.run = run_.uuid;
     event.seq = ++seq_;
     event.at = results::NowIso();
     event.cycle = cycle;
+    if (!motor.empty()) event.motor = std::string(motor);
     event.kind = std::string(kind);
     event.text = std::string(text);
     Put(std::move(event));

@@ -42,8 +42,9 @@ class Recorder {
     void Fault(std::optional<int> cycle, std::string_view motor, std::string_view kind,
                std::string_view line);
     // An event that writes nothing to the log: an operator's answer that
-    // decides a result.
-    void Note(std::string_view kind, std::string_view text, std::optional<int> cycle = {});
+    // decides a result, about `motor` when it concerns one.
+    void Note(std::string_view kind, std::string_view text, std::optional<int> cycle = {},
+              std::string_view motor = {});
 
     // A number of the run; the verdict comes from the limits when given.
     void Measure(std::string_view name, double value, const char* unit = nullptr,

@@ -46,17 +46,17 @@ const char* ConnectionHint(int result) {
     return "";
 }
 
-void StartUp() {
+void StartUp(Station& station) {
     RequireTerminal();
     WarnSmallTerminal();
 
     std::printf("Please select a communications port [1]: ");
     int port = PortFromLine(ReadLine());
 
-    lastResult = hand.Initialize(port, kIoThreadPriority);
-    if (lastResult != 0) {
-        std::printf("\n\nInitialization error: %d\n", lastResult);
-        std::fputs(ConnectionHint(lastResult), stdout);
+    station.lastResult = station.hand.Initialize(port, kIoThreadPriority);
+    if (station.lastResult != 0) {
+        std::printf("\n\nInitialization error: %d\n", station.lastResult);
+        std::fputs(ConnectionHint(station.lastResult), stdout);
         std::printf("\n\nContinue (Y/N)? ");
         FlushKeys();  // only a key pressed after the question answers it
         int answer = GetKey();
@@ -66,6 +66,5 @@ void StartUp() {
         }
     }
 
-    FillTestTable();
-    LoadPrefs();
+    LoadPrefs(station);
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+struct Station;
+
 // The port typed at the prompt: 1 for an empty line, otherwise the first
 // character's code minus "0" as a signed 8-bit value (unchecked: the driver
 // refuses what it cannot open).
@@ -11,8 +13,8 @@ int PortFromLine(const std::string& line);
 // The line shown after "Initialization error: %d" for a result code, or ""
 // when there is none.
 const char* ConnectionHint(int result);
-// The start-up: exits with status 1 when there is no terminal, or when the
-// technician answers "N" after a failed connection.
-void StartUp();
-// Fills slots 1..10 of testProcs (defined with the procedures).
-void FillTestTable();
+// The start-up of a station whose test table holds its procedures: connects
+// the hand, registers the tests and loads the preferences. Exits with status
+// 1 when there is no terminal, or when the technician answers "N" after a
+// failed connection.
+void StartUp(Station& station);

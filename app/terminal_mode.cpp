@@ -29,7 +29,8 @@ std::optional<std::string> AskFileName(const char* prompt) {
 
 }  // namespace
 
-void TerminalMode() {
+void TerminalMode(Station& station) {
+    const std::string& serialNumber = station.identity.serialNumber;
     ClearScreen();
     std::fputs("TERMINAL MODE - Type 'X' to eXit.\t\t\t", stdout);
     std::fputs("S/N: ", stdout);
@@ -46,21 +47,21 @@ void TerminalMode() {
         if (line == "BATCH") {
             std::optional<std::string> name = AskFileName("Run Batch File: ");
             if (!name) return;
-            RunBatchFile(*name);
+            RunBatchFile(station.hand, *name);
             continue;
         }
         if (line == "FIRMWARE") {
             std::optional<std::string> name = AskFileName("Load Firmware: ");
             if (!name) return;
-            LoadFirmware(*name);
+            LoadFirmware(station.hand, *name);
             continue;
         }
         if (line == "EEPROM") {
             std::optional<std::string> name = AskFileName("Load EEPROM: ");
             if (!name) return;
-            LoadEeprom(*name);
+            LoadEeprom(station.hand, *name);
             line = "RESET";  // whatever the loader's outcome
         }
-        lastResult = SendAndShow(line);
+        station.lastResult = SendAndShow(station.hand, line);
     }
 }

@@ -31,19 +31,19 @@ FileState ReadPrefsFile(Prefs* prefs) {
 // A header word that could not have been typed in the form (a "/" or a
 // control character would break or escape a log file name) gives way to the
 // default.
-std::string Identity(const std::string& word, const char* fallback) {
+std::string UsableOr(const std::string& word, const char* fallback) {
     return UsableIdentity(word) ? word : fallback;
 }
 
 // Takes the serial number and initials from the file's header.
-void TakeIdentity(const Prefs& prefs) {
-    serialNumber = Identity(prefs.serial, kDefaultSerialNumber);
-    userInitials = Identity(prefs.initials, kDefaultInitials);
+void TakeIdentity(const Prefs& prefs, Identity& identity) {
+    identity.serialNumber = UsableOr(prefs.serial, kDefaultSerialNumber);
+    identity.userInitials = UsableOr(prefs.initials, kDefaultInitials);
 }
 
 // The file as it should be when it has gone missing: what is in memory, today.
-Prefs FreshPrefs(std::time_t now) {
-    return Prefs{serialNumber, userInitials, DateStamp(now), {}};
+Prefs FreshPrefs(const Identity& identity, std::time_t now) {
+    return Prefs{identity.serialNumber, identity.userInitials, DateStamp(now), {}};
 }
 
 std::string prefsProblem;
@@ -59,20 +59,22 @@ const std::string& PrefsProblem() {
     return prefsProblem;
 }
 
-void LoadPrefs() {
+void LoadPrefs(Station& station) {
     prefsProblem.clear();
     std::string today = DateStamp(CurrentTime());
+    TestTable& tests = station.tests;
     for (int t = 1; t <= kTestCount; ++t) {
-        if (testProcs[t] != nullptr) testCycles[t] = testProcs[t](-t);
+        if (tests.procs[t] != nullptr) tests.cycles[t] = tests.procs[t](station, -t);
     }
 
-    serialNumber = kDefaultSerialNumber;
-    userInitials = kDefaultInitials;
+    Identity& identity = station.identity;
+    identity = Identity{};
     Prefs prefs;
     switch (ReadPrefsFile(&prefs)) {
         case FileState::Missing:
-            if (!ReplaceFile(kPrefsFile,
-                             FormatPrefs(Prefs{serialNumber, userInitials, today, {}}))) {
+            if (!ReplaceFile(
+                    kPrefsFile,
+                    FormatPrefs(Prefs{identity.serialNumber, identity.userInitials, today, {}}))) {
                 prefsProblem = "Prefs.dat could not be written; the defaults hold until the end.";
             }
             return;
@@ -82,8 +84,8 @@ void LoadPrefs() {
         case FileState::Read:
             break;
     }
-    TakeIdentity(prefs);
-    Prefs tidy{serialNumber, userInitials, prefs.stamp, {}};
+    TakeIdentity(prefs, identity);
+    Prefs tidy{identity.serialNumber, identity.userInitials, prefs.stamp, {}};
     if (prefs.stamp != today) {
         // The counters belong to another day.
         tidy.stamp = today;
@@ -99,31 +101,33 @@ void LoadPrefs() {
     }
 }
 
-bool SavePrefs(int field, const std::string& text) {
+bool SavePrefs(Identity& identity, int field, const std::string& text) {
     Prefs prefs;
     FileState state = ReadPrefsFile(&prefs);
-    if (state == FileState::Read) TakeIdentity(prefs);
-    if (state == FileState::Missing) prefs = FreshPrefs(CurrentTime());
+    if (state == FileState::Read) TakeIdentity(prefs, identity);
+    if (state == FileState::Missing) prefs = FreshPrefs(identity, CurrentTime());
     if (prefs.stamp.empty()) prefs.stamp = DateStamp(CurrentTime());
-    if (field == 1) serialNumber = text;
-    if (field == 2) userInitials = text;
+    if (field == 1) identity.serialNumber = text;
+    if (field == 2) identity.userInitials = text;
     if (state == FileState::Unreadable) return false;
-    prefs.serial = serialNumber;
-    prefs.initials = userInitials;
+    prefs.serial = identity.serialNumber;
+    prefs.initials = identity.userInitials;
     return ReplaceFile(kPrefsFile, FormatPrefs(prefs));
 }
 
-std::FILE* OpenTestLog(std::string* fileName) {
+std::FILE* OpenTestLog(Identity& identity, std::string* fileName) {
     std::time_t now = CurrentTime();
     Prefs prefs;
     FileState state = ReadPrefsFile(&prefs);
     if (state == FileState::Read) {
-        TakeIdentity(prefs);
-        prefs.serial = serialNumber;
-        prefs.initials = userInitials;
+        TakeIdentity(prefs, identity);
+        prefs.serial = identity.serialNumber;
+        prefs.initials = identity.userInitials;
     } else {
-        prefs = FreshPrefs(now);
+        prefs = FreshPrefs(identity, now);
     }
+    const std::string& serialNumber = identity.serialNumber;
+    const std::string& userInitials = identity.userInitials;
     if (prefs.stamp.empty()) prefs.stamp = DateStamp(now);
 
     int sequence = 1;

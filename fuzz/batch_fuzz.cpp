@@ -14,10 +14,15 @@
 #include "batch.h"
 #include "fuzz_check.h"
 #include "fuzz_dir.h"
-#include "station.h"
 #include "zhand.h"
 
 namespace {
+
+// The station's hand, never connected.
+ZHand& Hand() {
+    static ZHand hand;
+    return hand;
+}
 
 // Lines of a text as the station reads every text file: ends at LF, a CR
 // before it (or at the very end) is part of the line end.
@@ -55,7 +60,7 @@ std::string Run(const std::string& name) {
     std::fflush(stdout);
     if (ftruncate(capture, 0) != 0 || lseek(capture, 0, SEEK_SET) != 0) std::abort();
     dup2(capture, STDOUT_FILENO);
-    RunBatchFile(name);
+    RunBatchFile(Hand(), name);
     std::fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     std::string shown;
@@ -71,7 +76,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     FuzzDir::Get();
     // As after a start-up without a hand: port 0 cannot be opened, so every
     // command completes at once and sends nothing.
-    hand.Initialize(0, 0);
+    Hand().Initialize(0, 0);
     return 0;
 }
 

@@ -9,11 +9,29 @@
 #include "fuzz_check.h"
 #include "fuzz_dir.h"
 #include "prefs.h"
+#include "recorder.h"
 #include "seams.h"
 #include "station.h"
 #include "test_log.h"
 
 namespace {
+
+// The station the file operations serve: its identity is what they read and
+// write, its table is empty (no test to register).
+struct FuzzStation {
+    ZHand hand;
+    Console console;
+    Clock clock;
+    Recorder recorder;
+    TestTable tests;
+    Identity identity;
+    Station station{hand, console, clock, recorder, tests, identity};
+};
+
+FuzzStation& Context() {
+    static FuzzStation context;
+    return context;
+}
 
 // Noon on 15 June 2024 in UTC: the stamp 240615, which the corpus uses.
 constexpr std::time_t kNow = 1718452800;
@@ -38,9 +56,11 @@ Prefs CheckFile(const char* after) {
     Prefs prefs = ParsePrefs(text, &complete);
     FUZZ_CHECK(complete && UsableIdentity(prefs.serial) && UsableIdentity(prefs.initials),
                "after %s Prefs.dat is \"%s\"", after, Visible(text).c_str());
-    FUZZ_CHECK(prefs.serial == serialNumber && prefs.initials == userInitials,
+    const Identity& identity = Context().identity;
+    FUZZ_CHECK(prefs.serial == identity.serialNumber && prefs.initials == identity.userInitials,
                "after %s the file names %s/%s, memory %s/%s", after, prefs.serial.c_str(),
-               prefs.initials.c_str(), serialNumber.c_str(), userInitials.c_str());
+               prefs.initials.c_str(), identity.serialNumber.c_str(),
+               identity.userInitials.c_str());
     FUZZ_CHECK(text == FormatPrefs(prefs), "after %s Prefs.dat is not in its own format: \"%s\"",
                after, Visible(text).c_str());
     return prefs;
@@ -63,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzDir::Inside inside;
     WriteFile(kPrefsFile, text);
     const std::string today = DateStamp(kNow);
-    LoadPrefs();
+    Identity& identity = Context().identity;
+    LoadPrefs(Context().station);
     Prefs loaded = CheckFile("LoadPrefs");
     FUZZ_CHECK(loaded.stamp == today, "LoadPrefs left the stamp %s", loaded.stamp.c_str());
     for (const PrefsCounter& counter : loaded.counters) {
@@ -72,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::string name;
-    std::FILE* log = OpenTestLog(&name);
+    std::FILE* log = OpenTestLog(identity, &name);
     if (log == nullptr) {
         // Only a name the file system refuses (a serial number edited into
         // the file far longer than the form allows) may leave a run without a
@@ -83,14 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(log);
     Prefs opened = CheckFile("OpenTestLog");
     std::string again;
-    log = OpenTestLog(&again);
+    log = OpenTestLog(identity, &again);
     if (log != nullptr) std::fclose(log);
     FUZZ_CHECK(log != nullptr && again == name, "the second log is %s, the first %s",
                Visible(again).c_str(), Visible(name).c_str());
     FUZZ_CHECK(ReadFile(kPrefsFile) == FormatPrefs(opened),
                "a second OpenTestLog in one run changed Prefs.dat");
 
-    SavePrefs(2, "QA");
+    SavePrefs(identity, 2, "QA");
     Prefs saved = CheckFile("SavePrefs");
     FUZZ_CHECK(saved.initials == "QA" && saved.counters == opened.counters,
                "SavePrefs lost the counters or the initials");

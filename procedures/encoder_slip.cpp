@@ -3,135 +3,123 @@
 // after the last cycle side by side. The spread test ends a complete run by
 // closing the fingers once to look for premature breakaway.
 #include <array>
-#include <span>
 #include <string>
 
-#include "console.h"
 #include "framework.h"
 #include "procedures.h"
-#include "station.h"
+#include "test_run.h"
 
 namespace {
 
 // The cycle number the spread test's closing finger checks report.
 constexpr int kBreakawayCheckCycle = 25;
 
-// Reads "P" of the given motors; a reading the hand does not give stays 0.
+// "P" of some motors; a reading the hand did not give shows as 0 and is no
+// measurement.
 template <std::size_t N>
-std::array<int, N> ReadPositions(const char* motors) {
-    std::array<int, N> positions{};
-    if (!ReadHandValues(motors, "P", positions)) positions.fill(0);
+struct Positions {
+    std::array<int, N> values{};
+    bool read = false;
+};
+
+template <std::size_t N>
+Positions<N> ReadPositions(TestRun& run, const char* motors) {
+    Positions<N> positions;
+    positions.read = run.Read(motors, "P", positions.values);
+    if (!positions.read) positions.values.fill(0);
     return positions;
 }
 
-void WriteGraspPositions(std::FILE* log, const std::array<int, 3>& initial,
-                         const std::array<int, 3>& final) {
-    std::fputs("\n\tInit\tFinal\n", log);
-    for (int motor = 1; motor <= 3; ++motor) {
-        const auto i = static_cast<std::size_t>(motor - 1);
-        std::fprintf(log, "M%d\t%d\t%d\n", motor, initial[i], final[i]);
+// "\n\tInit\tFinal\n", then "M<n>\t<initial>\t<final>\n" for motors
+// firstMotor, firstMotor + 1, ...
+template <std::size_t N>
+void WritePositions(TestRun& run, int firstMotor, const Positions<N>& initial,
+                    const Positions<N>& final) {
+    Recorder& log = run.log();
+    log.Write("\n\tInit\tFinal\n");
+    for (std::size_t i = 0; i < N; ++i) {
+        const int motor = firstMotor + static_cast<int>(i);
+        log.Print("M%d\t%d\t%d\n", motor, initial.values[i], final.values[i]);
+        if (initial.read) log.Measure(Format("M%d Init", motor), initial.values[i], "counts");
+        if (final.read) log.Measure(Format("M%d Final", motor), final.values[i], "counts");
     }
-}
-
-void WriteSpreadPositions(std::FILE* log, const std::array<int, 1>& initial,
-                          const std::array<int, 1>& final) {
-    std::fputs("\n\tInit\tFinal\n", log);
-    std::fprintf(log, "M4\t%d\t%d\n", initial[0], final[0]);
 }
 
 }  // namespace
 
-int EncoderSlipGraspTest(int test) {
-    if (auto answer = RegistrationAnswer(test, "Encoder slip - Grasp", 20)) return *answer;
+int EncoderSlipGraspTest(Station& station, int test) {
+    if (auto answer = RegistrationAnswer(station.tests, test, "Encoder slip - Grasp", 20)) {
+        return *answer;
+    }
 
-    ClearScreen();
-    ShowTestHeader(test);
-    PrintCentered("Please make sure the hand is mounted securely to the\n");
-    PrintCentered("bench stand.  I will attempt to slip the finger encoders by\n");
-    PrintCentered("performing motor cycles at high speeds.\n");
-    PrintCentered("Commands: <P>ause, <A>bort\n");
+    TestRun run(station, test);
+    run.ShowHeader({"Please make sure the hand is mounted securely to the\n",
+                    "bench stand.  I will attempt to slip the finger encoders by\n",
+                    "performing motor cycles at high speeds.\n", "Commands: <P>ause, <A>bort\n"});
+    if (!run.OpenLog()) return 1;
 
-    std::FILE* log = OpenLogOrReport();
-    if (log == nullptr) return 1;
-
-    PrepareHand();
+    ZHand& hand = station.hand;
+    run.PrepareHand();
     hand.Command("FSET MOV 255");
     hand.Command("FSET MCV 255");
     const char* motors = "G";
-    const auto initial = ReadPositions<3>(motors);
-    WriteTestBanner(log, "Encoder slip - Grasp", testCycles[test]);
+    const auto initial = ReadPositions<3>(run, motors);
+    run.WriteBanner("Encoder slip - Grasp");
 
-    int errors = 0;
-    for (int cycle = 1; cycle <= testCycles[test]; ++cycle) {
-        ShowCycleStatus(cycle, testCycles[test], errors);
-        hand.Close(motors);
-        for (int finger = 1; finger <= 3; ++finger) errors += CheckFingerClosed(finger, cycle, log);
-        hand.Open(motors);
-        for (int finger = 1; finger <= 3; ++finger) errors += CheckFingerOpen(finger, cycle, log);
+    const auto ending = run.RunCycles(
+        [&](int cycle) {
+            hand.Close(motors);
+            for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerClosed, f, cycle);
+            hand.Open(motors);
+            for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerOpen, f, cycle);
+        },
+        [&](const std::string& message) {
+            const auto final = ReadPositions<3>(run, motors);
+            run.log().Print("\n\n%s", message.c_str());
+            run.log().Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
+            WritePositions(run, 1, initial, final);
+        });
+    if (ending == TestRun::Ending::Aborted) return 1;
 
-        if (CommandPoll()) {
-            const std::string message = AbortTest(test, cycle);
-            const auto final = ReadPositions<3>(motors);
-            std::fprintf(log, "\n\n%s", message.c_str());
-            std::fprintf(log, "\n\nSUMMARY:\nErrors: %d\n", errors);
-            WriteGraspPositions(log, initial, final);
-            std::fclose(log);
-            CountdownPrompt(message);
-            return 1;
-        }
-    }
-
-    WriteGraspPositions(log, initial, ReadPositions<3>(motors));
-    std::fclose(log);
-    CountdownPrompt(Format("Test completed with %d errors.", errors));
+    WritePositions(run, 1, initial, ReadPositions<3>(run, motors));
+    run.CompleteWithCountdown();
     return 0;
 }
 
-int EncoderSlipSpreadTest(int test) {
-    if (auto answer = RegistrationAnswer(test, "Encoder slip - Spread", 20)) return *answer;
+int EncoderSlipSpreadTest(Station& station, int test) {
+    if (auto answer = RegistrationAnswer(station.tests, test, "Encoder slip - Spread", 20)) {
+        return *answer;
+    }
 
-    ClearScreen();
-    ShowTestHeader(test);
-    PrintCentered("Please make sure the hand is mounted securely to the\n");
-    PrintCentered("bench stand.  I will attempt to slip the spread encoder by\n");
-    PrintCentered("performing motor cycles at high speeds.  I will also check\n");
-    PrintCentered("for premature breakaway afterwards.\n");
-    PrintCentered("Commands: <P>ause, <A>bort\n");
+    TestRun run(station, test);
+    run.ShowHeader({"Please make sure the hand is mounted securely to the\n",
+                    "bench stand.  I will attempt to slip the spread encoder by\n",
+                    "performing motor cycles at high speeds.  I will also check\n",
+                    "for premature breakaway afterwards.\n", "Commands: <P>ause, <A>bort\n"});
+    if (!run.OpenLog()) return 1;
 
-    std::FILE* log = OpenLogOrReport();
-    if (log == nullptr) return 1;
-
-    PrepareHand();
+    ZHand& hand = station.hand;
+    run.PrepareHand();
     hand.Command("FSET MOV 55");
     hand.Command("FSET MCV 55");
     const char* motors = "S";
-    const auto initial = ReadPositions<1>("4");
-    WriteTestBanner(log, "Encoder slip - Spread", testCycles[test]);
+    const auto initial = ReadPositions<1>(run, "4");
+    run.WriteBanner("Encoder slip - Spread");
 
-    int errors = 0;
-    for (int cycle = 1; cycle <= testCycles[test]; ++cycle) {
-        ShowCycleStatus(cycle, testCycles[test], errors);
-        hand.Close(motors);
-        errors += CheckSpreadClosed(cycle, log);
-        hand.Open(motors);
-        errors += CheckSpreadOpen(cycle, log);
+    const auto ending = run.RunCycles(
+        [&](int cycle) {
+            hand.Close(motors);
+            run.Check(PositionCheck::SpreadClosed, 0, cycle);
+            hand.Open(motors);
+            run.Check(PositionCheck::SpreadOpen, 0, cycle);
+        },
+        [&](const std::string&) { WritePositions(run, 4, initial, ReadPositions<1>(run, "4")); });
+    if (ending == TestRun::Ending::Aborted) return 1;
 
-        if (CommandPoll()) {
-            const std::string message = AbortTest(test, cycle);
-            WriteSpreadPositions(log, initial, ReadPositions<1>("4"));
-            std::fclose(log);
-            CountdownPrompt(message);
-            return 1;
-        }
-    }
-
-    WriteSpreadPositions(log, initial, ReadPositions<1>("4"));
+    WritePositions(run, 4, initial, ReadPositions<1>(run, "4"));
     motors = "G";
     hand.Close(motors);
-    for (int finger = 1; finger <= 3; ++finger) {
-        errors += CheckFingerClosed(finger, kBreakawayCheckCycle, log);
-    }
-    std::fclose(log);
-    CountdownPrompt(Format("Test completed with %d errors.", errors));
+    for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerClosed, f, kBreakawayCheckCycle);
+    run.CompleteWithCountdown();
     return 0;
 }

@@ -4,15 +4,12 @@
 // closing and opening times of each finger at four speeds in real-time mode.
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
-#include "clock.h"
-#include "console.h"
 #include "fingerprint_stats.h"
 #include "framework.h"
 #include "procedures.h"
-#include "station.h"
+#include "test_run.h"
 
 namespace {
 
@@ -22,19 +19,23 @@ constexpr int kFingers = 3;
 constexpr int kSamples = 25;
 // The eight speed trials: positive closes, negative opens.
 constexpr std::array<int, 8> kTrialVelocities = {20, -20, 55, -55, 75, -75, 100, -100};
+// The log's column names of the trials, in the same order.
+constexpr std::array<const char*, 8> kTrialNames = {"Clse20", "Open20", "Clse55",  "Open55",
+                                                    "Clse75", "Open75", "Clse100", "Open100"};
 
 using SpeedTimes = std::array<std::array<std::uint32_t, kTrialVelocities.size()>, kFingers>;
 
 // The first spread closing velocity from 16 to 64 that brings the spread past
 // 3000, or 1 when none does. The spread is opened after every attempt.
-int FindMinimumSpreadVelocity() {
+int FindMinimumSpreadVelocity(TestRun& run) {
+    ZHand& hand = run.hand();
     for (int v = 16; v <= 64; ++v) {
-        std::printf("\r\t\t\tNow trying velocity: %d   ", v);
-        std::fflush(stdout);
+        run.console().Printf("\r\t\t\tNow trying velocity: %d   ", v);
+        run.console().Flush();
         hand.SetParameter("S", "MCV", v);
         hand.Command("SC");
         int position[1] = {0};
-        const bool closed = ReadHandValues("S", "P", position) && position[0] > 3000;
+        const bool closed = run.Read("S", "P", position) && position[0] > 3000;
         hand.Command("SO");
         if (closed) return v;
     }
@@ -45,16 +46,16 @@ int FindMinimumSpreadVelocity() {
 // positions reached, one pair of figures per motor. A reading the hand does
 // not give is left out of the figures rather than counted as a position.
 template <std::size_t N>
-void SampleEncoders(const char* motors, int closedTarget, int openTarget,
+void SampleEncoders(TestRun& run, const char* motors, int closedTarget, int openTarget,
                     std::span<EncoderFigures, N> closed, std::span<EncoderFigures, N> open) {
     std::array<int, N> positions{};
     for (int sample = 0; sample < kSamples; ++sample) {
-        hand.MoveTo(motors, closedTarget);
-        if (ReadHandValues(motors, "P", positions)) {
+        run.hand().MoveTo(motors, closedTarget);
+        if (run.Read(motors, "P", positions)) {
             for (std::size_t i = 0; i < N; ++i) closed[i].Add(positions[i]);
         }
-        hand.MoveTo(motors, openTarget);
-        if (ReadHandValues(motors, "P", positions)) {
+        run.hand().MoveTo(motors, openTarget);
+        if (run.Read(motors, "P", positions)) {
             for (std::size_t i = 0; i < N; ++i) open[i].Add(positions[i]);
         }
     }
@@ -64,36 +65,48 @@ void SampleEncoders(const char* motors, int closedTarget, int openTarget,
     }
 }
 
-void MeasureEncoderAccuracy(std::FILE* log) {
+void MeasureEncoderAccuracy(TestRun& run) {
     std::array<EncoderFigures, 4> closed{};
     std::array<EncoderFigures, 4> open{};
-    SampleEncoders<3>("G", 16000, 50, std::span(closed).first<3>(), std::span(open).first<3>());
-    hand.Command("FDEF");
-    hand.Command("FSAVE");
-    SampleEncoders<1>("S", 3000, 30, std::span(closed).last<1>(), std::span(open).last<1>());
+    SampleEncoders<3>(run, "G", 16000, 50, std::span(closed).first<3>(),
+                      std::span(open).first<3>());
+    run.hand().Command("FDEF");
+    run.hand().Command("FSAVE");
+    SampleEncoders<1>(run, "S", 3000, 30, std::span(closed).last<1>(), std::span(open).last<1>());
 
-    std::fprintf(log, "\n\n*****\n* Encoder Accuracy (Encoder counts)\n* %s*****\n",
-                 TimeText().c_str());
-    std::fputs("\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen\n", log);
+    Recorder& log = run.log();
+    run.WriteSection("Encoder Accuracy (Encoder counts)");
+    log.Write("\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen\n");
     for (std::size_t m = 0; m < closed.size(); ++m) {
-        std::fprintf(log, "M%d\t%lld\t%lld\t%lld\t%lld\t%lld\t%lld\n", static_cast<int>(m + 1),
-                     static_cast<long long>(closed[m].min), static_cast<long long>(closed[m].avg),
-                     static_cast<long long>(closed[m].max), static_cast<long long>(open[m].min),
-                     static_cast<long long>(open[m].avg), static_cast<long long>(open[m].max));
+        const int motor = static_cast<int>(m + 1);
+        const std::array<std::pair<const char*, std::int64_t>, 6> figures = {{
+            {"MinClse", closed[m].min},
+            {"AvgClse", closed[m].avg},
+            {"MaxClse", closed[m].max},
+            {"MinOpen", open[m].min},
+            {"AvgOpen", open[m].avg},
+            {"MaxOpen", open[m].max},
+        }};
+        log.Print("M%d", motor);
+        for (const auto& [column, value] : figures) {
+            log.Print("\t%lld", static_cast<long long>(value));
+            log.Measure(Format("M%d %s", motor, column), static_cast<double>(value), "counts");
+        }
+        log.Write("\n");
     }
 }
 
 // One speed trial at `velocity`: all three fingers run until each is judged
 // stopped (or the trial's time bound is reached); its time and any failure
 // line are recorded. Returns the number of failures.
-int RunSpeedTrial(std::size_t trial, int velocity, std::vector<std::vector<int>>& history,
-                  SpeedTimes& times, std::FILE* log) {
-    int errors = 0;
+void RunSpeedTrial(TestRun& run, std::size_t trial, int velocity,
+                   std::vector<std::vector<int>>& history, SpeedTimes& times) {
+    ZHand& hand = run.hand();
     std::array<int, kFingers> commanded;
     commanded.fill(velocity);
-    const std::uint32_t start = TickCount();
+    const std::uint32_t start = run.clock().TickCount();
     for (std::uint32_t k = 0; commanded[0] != 0 || commanded[1] != 0 || commanded[2] != 0; ++k) {
-        const std::uint32_t elapsed = TicksSince(start);
+        const std::uint32_t elapsed = run.clock().TicksSince(start);
         for (int f = 0; f < kFingers; ++f) {
             const char motor = static_cast<char>('1' + f);
             const int position = hand.RTGetPosition(motor);
@@ -102,8 +115,8 @@ int RunSpeedTrial(std::size_t trial, int velocity, std::vector<std::vector<int>>
                 times[f][trial] = elapsed;
                 const std::string failure = SpeedFailureLine(f + 1, commanded[f], position);
                 if (!failure.empty()) {
-                    std::fputs(failure.c_str(), log);
-                    ++errors;
+                    run.Fault(std::nullopt, Format("F%d", f + 1), SpeedFailureWords(commanded[f]),
+                              failure);
                 }
                 commanded[f] = 0;
             }
@@ -111,60 +124,65 @@ int RunSpeedTrial(std::size_t trial, int velocity, std::vector<std::vector<int>>
         }
         hand.RTUpdate(true, true);
     }
-    return errors;
 }
 
-int MeasureFingerSpeeds(std::FILE* log) {
-    int errors = 0;
+void MeasureFingerSpeeds(TestRun& run) {
+    ZHand& hand = run.hand();
+    Recorder& log = run.log();
     SpeedTimes times{};
-    std::fprintf(log, "\n\n*****\n* Finger Speeds (seconds)\n* %s*****\n", TimeText().c_str());
+    run.WriteSection("Finger Speeds (seconds)");
     hand.RTSetFlags("123", true, 1, false, true, 1, false, true, true, 1);
     hand.RTStart("123");
     hand.RTUpdate(true, true);
     std::vector<std::vector<int>> history(kFingers, std::vector<int>(kHistoryLength));
     for (std::size_t t = 0; t < kTrialVelocities.size(); ++t) {
-        errors += RunSpeedTrial(t, kTrialVelocities[t], history, times, log);
+        RunSpeedTrial(run, t, kTrialVelocities[t], history, times);
     }
     hand.RTAbort();
     hand.Close("1234");
 
-    std::fputs("\n\n\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100", log);
+    log.Write("\n\n\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100");
     for (int f = 0; f < kFingers; ++f) {
-        std::fprintf(log, "\nF%d\t", f + 1);
-        for (std::uint32_t ms : times[f]) std::fprintf(log, "%.3f\t", ms / 1000.0);
+        log.Print("\nF%d\t", f + 1);
+        for (std::size_t t = 0; t < kTrialNames.size(); ++t) {
+            const double seconds = times[f][t] / 1000.0;
+            log.Print("%.3f\t", seconds);
+            log.Measure(Format("F%d %s", f + 1, kTrialNames[t]), seconds, "s");
+        }
     }
-    return errors;
 }
 
 }  // namespace
 
-int FingerprintTest(int test) {
-    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
+int FingerprintTest(Station& station, int test) {
+    if (auto answer = RegistrationAnswer(station.tests, test, kName, kDefaultCycles)) {
+        return *answer;
+    }
 
-    ClearScreen();
-    ShowTestHeader(test);
-    PrintCentered("Please tilt and hold the base stand so that F3 points upward.\n");
-    PrintCentered("First we will check the minimum spread motor velocity, then\n");
-    PrintCentered("I will check encoder accuracy and finger speeds.\n\n");
-    PrintCentered("Press any key when ready...\n\n");
+    Console& console = station.console;
+    TestRun run(station, test);
+    run.ShowHeader({"Please tilt and hold the base stand so that F3 points upward.\n",
+                    "First we will check the minimum spread motor velocity, then\n",
+                    "I will check encoder accuracy and finger speeds.\n\n",
+                    "Press any key when ready...\n\n"});
     // One log stream serves all three sections; it is opened before the hand
-    // moves, so that a log that cannot be written stops the test at once.
-    std::FILE* log = OpenLogOrReport();
-    if (log == nullptr) return 1;
-    GetKey();
-    PrepareHand();
+    // moves, so that a log that cannot be written stops the test at once. The
+    // measurements are made once whatever the count.
+    if (!run.OpenLog(1)) return 1;
+    console.GetKey();
+    run.PrepareHand();
 
-    const int minimum = FindMinimumSpreadVelocity();
-    std::fprintf(log, "\n\n*****\n* Minimum Spread Velocity\n* %s*****\n", TimeText().c_str());
-    std::fprintf(log, "\nMinimum velocity for sucessful vertical close = %d\n", minimum);
-    MoveCursor(11, 0);
-    PrintCentered("Thank-you.  Now please return the hand to its normal position.\n\n");
-    PrintCentered("Press any key when ready...\n\n");
-    GetKey();
+    const int minimum = FindMinimumSpreadVelocity(run);
+    run.WriteSection("Minimum Spread Velocity");
+    run.log().Print("\nMinimum velocity for sucessful vertical close = %d\n", minimum);
+    run.log().Measure("Minimum velocity", minimum);
+    console.MoveCursor(11, 0);
+    console.PrintCentered("Thank-you.  Now please return the hand to its normal position.\n\n");
+    console.PrintCentered("Press any key when ready...\n\n");
+    console.GetKey();
 
-    MeasureEncoderAccuracy(log);
-    const int errors = MeasureFingerSpeeds(log);
-    std::fclose(log);
-    CountdownPrompt(Format("Test completed with %d errors.", errors));
+    MeasureEncoderAccuracy(run);
+    MeasureFingerSpeeds(run);
+    run.CompleteWithCountdown();
     return 0;
 }

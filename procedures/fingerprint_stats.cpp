@@ -30,15 +30,16 @@ bool FingerJudged(std::span<const int> history, std::uint32_t k, std::uint32_t e
     return CountsAsStopped(history, k, elapsedMs) || elapsedMs >= kTrialLimitMs;
 }
 
+const char* SpeedFailureWords(int velocity) {
+    return velocity > 0 ? "failed to fully close" : "failed to fully open";
+}
+
 std::string SpeedFailureLine(int finger, int velocity, int position) {
+    const bool closing = velocity > 0;
+    if (closing ? position >= 17000 : position <= 100) return {};
+    const int magnitude = closing ? velocity : -velocity;
     char line[80];
-    if (velocity > 0 && position < 17000) {
-        std::snprintf(line, sizeof line, "F%d failed to fully close at V=%d\n", finger, velocity);
-    } else if (velocity <= 0 && position > 100) {
-        std::snprintf(line, sizeof line, "F%d failed to fully open at V=%d\n", finger,
-                      velocity == 0 ? 0 : -velocity);
-    } else {
-        return {};
-    }
+    std::snprintf(line, sizeof line, "F%d %s at V=%d\n", finger, SpeedFailureWords(velocity),
+                  magnitude);
     return line;
 }

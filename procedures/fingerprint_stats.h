@@ -39,3 +39,6 @@ bool FingerJudged(std::span<const int> history, std::uint32_t k, std::uint32_t e
 // velocity `velocity` (positive closes, otherwise opens), or "" when it
 // reached its end: a close must end at 17000 or beyond, an open at 100 or less.
 std::string SpeedFailureLine(int finger, int velocity, int position);
+// The fault words of that line for a trial of `velocity`: "failed to fully
+// close" or "failed to fully open".
+const char* SpeedFailureWords(int velocity);

@@ -4,10 +4,9 @@
 // default cycle count and log title.
 #include <string>
 
-#include "console.h"
 #include "framework.h"
 #include "procedures.h"
-#include "station.h"
+#include "test_run.h"
 
 namespace {
 
@@ -20,69 +19,64 @@ struct AllMotorTest {
 constexpr AllMotorTest kMultiAxis{"Multi-Axis", 1500, "Multi-Axis"};
 constexpr AllMotorTest kAfterFreezer{"After-Freezer", 500, "After Freezer"};
 
-void WriteSummary(std::FILE* log, int errors, int maxTemperature) {
-    std::fprintf(log, "\n\nSUMMARY:\nErrors: %d\n", errors);
-    std::fprintf(log, "Maximum temperature: %d\n", maxTemperature);
+void WriteSummary(TestRun& run, int maxTemperature) {
+    run.log().Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
+    run.log().Print("Maximum temperature: %d\n", maxTemperature);
+    run.log().Measure("Maximum temperature", maxTemperature, "C");
 }
 
-int RunAllMotorTest(int test, const AllMotorTest& spec) {
-    if (auto answer = RegistrationAnswer(test, spec.name, spec.defaultCycles)) return *answer;
+int RunAllMotorTest(Station& station, int test, const AllMotorTest& spec) {
+    if (auto answer = RegistrationAnswer(station.tests, test, spec.name, spec.defaultCycles)) {
+        return *answer;
+    }
 
-    ClearScreen();
-    ShowTestHeader(test);
-    PrintCentered("I am performing an all-motor cycle test.\n");
-    PrintCentered("Please make sure nothing interferes with the hand.\n");
-    PrintCentered("Commands: <P>ause, <A>bort\n");
+    TestRun run(station, test);
+    run.ShowHeader({"I am performing an all-motor cycle test.\n",
+                    "Please make sure nothing interferes with the hand.\n",
+                    "Commands: <P>ause, <A>bort\n"});
+    if (!run.OpenLog()) return 1;
 
-    std::FILE* log = OpenLogOrReport();
-    if (log == nullptr) return 1;
-
-    PrepareHand();
+    ZHand& hand = station.hand;
+    run.PrepareHand();
     hand.Command("FSET MOV 150");
     hand.Command("FSET MCV 150");
     hand.Command("4FSET MOV 45");
     hand.Command("4FSET MCV 45");
-    WriteTestBanner(log, spec.title, testCycles[test]);
+    run.WriteBanner(spec.title);
 
-    int errors = 0;
     int maxTemperature = 0;
-    for (int cycle = 1; cycle <= testCycles[test]; ++cycle) {
-        ShowCycleStatus(cycle, testCycles[test], errors);
-        hand.Close("G");
-        for (int finger = 1; finger <= 3; ++finger) errors += CheckFingerClosed(finger, cycle, log);
-        hand.Open("G");
-        for (int finger = 1; finger <= 3; ++finger) errors += CheckFingerOpen(finger, cycle, log);
-        hand.Close("S");
-        errors += CheckSpreadClosed(cycle, log);
-        hand.Open("S");
-        errors += CheckSpreadOpen(cycle, log);
+    const auto ending = run.RunCycles(
+        [&](int cycle) {
+            hand.Close("G");
+            for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerClosed, f, cycle);
+            hand.Open("G");
+            for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerOpen, f, cycle);
+            hand.Close("S");
+            run.Check(PositionCheck::SpreadClosed, 0, cycle);
+            hand.Open("S");
+            run.Check(PositionCheck::SpreadOpen, 0, cycle);
 
-        int temperature = 0;
-        if (ReadTemperature(&temperature) && temperature > maxTemperature) {
-            maxTemperature = temperature;
-        }
+            int temperature = 0;
+            if (run.ReadTemperature(&temperature) && temperature > maxTemperature) {
+                maxTemperature = temperature;
+            }
+        },
+        [&](const std::string& message) {
+            run.log().Print("\n\n%s", message.c_str());
+            WriteSummary(run, maxTemperature);
+        });
+    if (ending == TestRun::Ending::Aborted) return 1;
 
-        if (CommandPoll()) {
-            const std::string message = AbortTest(test, cycle);
-            std::fprintf(log, "\n\n%s", message.c_str());
-            WriteSummary(log, errors, maxTemperature);
-            std::fclose(log);
-            CountdownPrompt(message);
-            return 1;
-        }
-    }
-
-    WriteSummary(log, errors, maxTemperature);
-    std::fclose(log);
-    CountdownPrompt(Format("Test completed with %d errors.", errors));
+    WriteSummary(run, maxTemperature);
+    run.CompleteWithCountdown();
     return 0;
 }
 
 }  // namespace
 
-int MultiAxisTest(int test) {
-    return RunAllMotorTest(test, kMultiAxis);
+int MultiAxisTest(Station& station, int test) {
+    return RunAllMotorTest(station, test, kMultiAxis);
 }
-int AfterFreezerTest(int test) {
-    return RunAllMotorTest(test, kAfterFreezer);
+int AfterFreezerTest(Station& station, int test) {
+    return RunAllMotorTest(station, test, kAfterFreezer);
 }

@@ -5,17 +5,28 @@
 #include <optional>
 #include <string>
 
-#include "console.h"
 #include "defaults_file.h"
 #include "framework.h"
 #include "procedures.h"
-#include "station.h"
+#include "record.h"
+#include "test_run.h"
 
 namespace {
 
 constexpr const char* kName = "Parameter Check";
 constexpr int kDefaultCycles = 1;
 constexpr const char* kDefaultsFile = "Defaults.dat";
+
+// The technician's word on a difference, as the record keeps it, and the
+// line's end in the log.
+struct FixOutcome {
+    const char* kind;
+    const char* text;
+    int errors;
+};
+constexpr FixOutcome kFixed{"FIXED", " -Fixed.\n", 0};
+constexpr FixOutcome kNotFixed{"NOT FIXED", " -User chose not to fix\n", 1};
+constexpr FixOutcome kCannotFix{"CANNOT FIX", " -Can not fix!\n", 1};
 
 // The whole file, or nullopt when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const char* name) {
@@ -32,27 +43,40 @@ std::optional<std::string> ReadWholeFile(const char* name) {
 }
 
 // Writes a line read from the file or the hand to the log and the screen.
-void Report(std::FILE* log, const std::string& text) {
-    std::fputs(text.c_str(), log);
-    std::fputs(text.c_str(), stdout);
+void Report(TestRun& run, const std::string& text) {
+    run.log().Write(text);
+    run.console().Print(text);
 }
 
-// Offers to fix motor m's value; returns the error it counts (0 or 1).
-int OfferFix(const DefaultsRecord& record, int m, int handValue, std::FILE* log) {
+// A line that counts an error: to the log as a fault of `kind`, and the screen.
+void ReportFault(TestRun& run, int pass, const char* kind, const std::string& text) {
+    run.Fault(pass, {}, kind, text);
+    run.console().Print(text);
+}
+
+// The motor's name in the record: "F1".."F3", "Spread".
+std::string MotorName(int m) {
+    return m == 4 ? "Spread" : "F" + std::to_string(m);
+}
+
+// Offers to fix motor m's value; counts an error when it stays wrong.
+void OfferFix(TestRun& run, int pass, const DefaultsRecord& record, int m, int handValue) {
+    ZHand& hand = run.hand();
+    Console& console = run.console();
     const int expected = record.values[m - 1];
     const std::string difference = Format("The %s parameter for M%d is %d, but should be %d.",
                                           record.name.c_str(), m, handValue, expected);
-    std::fputs(difference.c_str(), log);
-    std::printf("%s\n", difference.c_str());
-    std::printf("Try to fix (Y/N)? ");
-    const int key = FoldUpper(GetKey());
+    run.log().Write(difference);
+    run.log().Measure(Format("M%d %s", m, record.name.c_str()), handValue, nullptr, pass, expected,
+                      expected);
+    console.Printf("%s\n", difference.c_str());
+    console.Print("Try to fix (Y/N)? ");
+    const int key = FoldUpper(console.GetKey());
 
-    const char* outcome = " -Fixed.\n";
-    int error = 0;
+    FixOutcome outcome = kFixed;
     // A keyboard that has gone gives no word to change the hand.
-    if (key == 'N' || InputEnded()) {
-        outcome = " -User chose not to fix\n";
-        error = 1;
+    if (key == 'N' || console.InputEnded()) {
+        outcome = kNotFixed;
     } else {
         const std::string motor = std::to_string(m);
         hand.SetParameter(motor.c_str(), record.name.c_str(), expected);
@@ -60,74 +84,79 @@ int OfferFix(const DefaultsRecord& record, int m, int handValue, std::FILE* log)
         // Starts different from the expected value, so that a reading the
         // hand does not give can never pass as fixed.
         int stored[1] = {expected ^ 1};
-        if (!ReadHandValues(motor.c_str(), record.name.c_str(), stored) || stored[0] != expected) {
-            outcome = " -Can not fix!\n";
-            error = 1;
+        if (!run.Read(motor.c_str(), record.name.c_str(), stored) || stored[0] != expected) {
+            outcome = kCannotFix;
         }
     }
-    Report(log, outcome);
-    return error;
+    run.AddErrors(outcome.errors);
+    std::string line = difference + outcome.text;
+    line.pop_back();  // the line end
+    run.log().Note(outcome.kind, line, pass, MotorName(m));
+    Report(run, outcome.text);
 }
 
-// Compares one record with the hand's lists; returns the errors it counts.
-int CheckRecord(const DefaultsRecord& record, const std::string& names, const std::string& values,
-                std::FILE* log) {
+// Compares one record with the hand's lists.
+void CheckRecord(TestRun& run, int pass, const DefaultsRecord& record, const std::string& names,
+                 const std::string& values) {
     const std::optional<int> line = FindParameterLine(names, record.name);
     if (!line) {
-        Report(log, "Parameter '" + record.name + "' not found in hand!\n");
-        return 0;
+        Report(run, "Parameter '" + record.name + "' not found in hand!\n");
+        return;
     }
     const auto handValues = ParameterValues(values, *line);
     if (!handValues) {
-        Report(log, "Parameter '" + record.name + "' has no values in hand!\n");
-        return 1;
+        ReportFault(run, pass, "has no values in hand",
+                    "Parameter '" + record.name + "' has no values in hand!\n");
+        return;
     }
-    int errors = 0;
     for (int m = 1; m <= 4; ++m) {
         if ((*handValues)[m - 1] != record.values[m - 1]) {
-            errors += OfferFix(record, m, (*handValues)[m - 1], log);
+            OfferFix(run, pass, record, m, (*handValues)[m - 1]);
         }
     }
-    return errors;
 }
 
 }  // namespace
 
-int ParameterCheckTest(int test) {
-    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
-
-    ClearScreen();
-    ShowTestHeader(test);
-    PrintCentered("I am verifying the hand parameters.\n");
-    std::FILE* log = OpenLogOrReport();
-    if (log == nullptr) return 1;
-    WriteTestBanner(log, kName, testCycles[test]);
-
-    int errors = 0;
-    for (int pass = 1; pass <= testCycles[test]; ++pass) {
-        errors = 0;
-        std::string values;
-        std::string names;
-        hand.Command("FLISTAV", &values);
-        hand.Command("FLISTA", &names);
-        const std::optional<std::string> text = ReadWholeFile(kDefaultsFile);
-        if (!text) {
-            Report(log, "Could not open preferences file!\n");
-            std::fclose(log);
-            return 1;
-        }
-        const DefaultsFile defaults = ParseDefaults(*text);
-        for (const DefaultsRecord& record : defaults.records) {
-            errors += CheckRecord(record, names, values, log);
-        }
-        if (defaults.badLine > 0) {
-            Report(log, Format("Defaults.dat: bad record at line %d\n", defaults.badLine));
-            ++errors;
-        }
+int ParameterCheckTest(Station& station, int test) {
+    if (auto answer = RegistrationAnswer(station.tests, test, kName, kDefaultCycles)) {
+        return *answer;
     }
 
-    std::fprintf(log, "\n\nSUMMARY:\nErrors: %d\n", errors);
-    std::fclose(log);
-    CountdownPrompt(Format("Test completed with %d errors.", errors));
+    TestRun run(station, test);
+    run.ShowHeader({"I am verifying the hand parameters.\n"});
+    if (!run.OpenLog()) return 1;
+    run.WriteBanner(kName);
+
+    // The summary reports the errors of the last pass only.
+    const auto ending = run.RunCycles(
+        [&](int pass) {
+            run.ResetErrors();
+            std::string values;
+            std::string names;
+            station.hand.Command("FLISTAV", &values);
+            station.hand.Command("FLISTA", &names);
+            const std::optional<std::string> text = ReadWholeFile(kDefaultsFile);
+            if (!text) {
+                // The station cannot go on without its expected values.
+                Report(run, "Could not open preferences file!\n");
+                run.End(results::kError);
+                run.StopCycles();
+                return;
+            }
+            const DefaultsFile defaults = ParseDefaults(*text);
+            for (const DefaultsRecord& record : defaults.records) {
+                CheckRecord(run, pass, record, names, values);
+            }
+            if (defaults.badLine > 0) {
+                ReportFault(run, pass, "bad record",
+                            Format("Defaults.dat: bad record at line %d\n", defaults.badLine));
+            }
+        },
+        {}, {.status = false, .commands = false});
+    if (ending == TestRun::Ending::Stopped) return 1;
+
+    run.log().Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
+    run.CompleteWithCountdown();
     return 0;
 }

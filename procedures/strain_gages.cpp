@@ -3,13 +3,10 @@
 // reading into a table of 3 fingers by 6 forces that goes to the log.
 #include <array>
 #include <cstdint>
-#include <cstdio>
 
-#include "clock.h"
-#include "console.h"
 #include "framework.h"
 #include "procedures.h"
-#include "station.h"
+#include "test_run.h"
 
 namespace {
 
@@ -17,6 +14,7 @@ constexpr const char* kName = "Strain Gages";
 constexpr int kDefaultCycles = 1;
 constexpr int kFingers = 3;
 constexpr int kForces = 6;
+constexpr const char* kForceNames[kForces] = {"0g", "250g", "500g", "1000g", "1500g", "2000g"};
 constexpr int kTab = 9;
 constexpr int kEnter = 13;
 constexpr int kEsc = 27;
@@ -35,12 +33,12 @@ struct Cursor {
     int force = 1;   // 1..6
     int lastReading = 0;
 
-    void MoveToCell() const { MoveCursor(finger + 8, 8 * force + 4); }
+    void MoveToCell(Console& console) const { console.MoveCursor(finger + 8, 8 * force + 4); }
 };
 
-void Accept(Cursor& cell, ReadingTable& table) {
-    cell.MoveToCell();
-    std::printf(" %6d ", cell.lastReading);
+void Accept(Console& console, Cursor& cell, ReadingTable& table) {
+    cell.MoveToCell(console);
+    console.Printf(" %6d ", cell.lastReading);
     table[cell.finger - 1][cell.force - 1] = cell.lastReading;
 }
 
@@ -62,71 +60,76 @@ void NextFinger(Cursor& cell) {
 
 // One cycle in real-time mode: shows the live reading of the current cell and
 // stores it on TAB or ENTER, until ESC.
-void ReadStrains(Cursor& cell, ReadingTable& table) {
+void ReadStrains(Station& station, Cursor& cell, ReadingTable& table) {
+    ZHand& hand = station.hand;
+    Console& console = station.console;
     hand.Command("T");
     hand.RTSetFlags("123", false, 0, false, false, 0, true, false, false, 0);
     hand.RTStart("123");
-    std::uint32_t refresh = TickCount();
+    std::uint32_t refresh = station.clock.TickCount();
     hand.RTUpdate(true, true);
     for (;;) {
-        if (TicksSince(refresh) > kRefreshMs) {
-            refresh = TickCount();
+        if (station.clock.TicksSince(refresh) > kRefreshMs) {
+            refresh = station.clock.TickCount();
             cell.lastReading = hand.RTGetStrain(static_cast<char>('0' + cell.finger));
-            cell.MoveToCell();
-            std::printf("(%6d)", cell.lastReading);
+            cell.MoveToCell(console);
+            console.Printf("(%6d)", cell.lastReading);
         }
         hand.RTUpdate(true, true);
-        if (!KeyWaiting() && !WaitForKey(kExchangeGapMs)) continue;
-        const int key = GetKey();
+        if (!console.KeyWaiting() && !console.WaitForKey(kExchangeGapMs)) continue;
+        const int key = console.GetKey();
         if (key == kEsc) break;
         if (key == kTab) {
-            Accept(cell, table);
+            Accept(console, cell, table);
             NextForce(cell);
         } else if (key == kEnter) {
-            Accept(cell, table);
+            Accept(console, cell, table);
             NextFinger(cell);
         }
     }
     hand.RTAbort();
 }
 
-void WriteTable(std::FILE* log, const ReadingTable& table) {
-    std::fputs("\t0g\t250g\t500g\t1000g\t1500g\t2000g", log);
+void WriteTable(Recorder& log, const ReadingTable& table) {
+    log.Write("\t0g\t250g\t500g\t1000g\t1500g\t2000g");
     for (int finger = 0; finger < kFingers; ++finger) {
-        std::fprintf(log, "\nF%d", finger + 1);
-        for (int reading : table[finger]) std::fprintf(log, "\t%d", reading);
+        log.Print("\nF%d", finger + 1);
+        for (int force = 0; force < kForces; ++force) {
+            const int reading = table[finger][force];
+            log.Print("\t%d", reading);
+            log.Measure(Format("F%d %s", finger + 1, kForceNames[force]), reading);
+        }
     }
-    std::fputs("\n\n", log);
+    log.Write("\n\n");
 }
 
 }  // namespace
 
-int StrainGagesTest(int test) {
-    if (auto answer = RegistrationAnswer(test, kName, kDefaultCycles)) return *answer;
+int StrainGagesTest(Station& station, int test) {
+    if (auto answer = RegistrationAnswer(station.tests, test, kName, kDefaultCycles)) {
+        return *answer;
+    }
 
-    ClearScreen();
-    ShowTestHeader(test);
-    std::printf("\n");
-    PrintCentered("I will prompt you to apply a certain force on a finger.\n");
-    PrintCentered("Please use the force gage to apply that force, then press\n");
-    PrintCentered("<TAB> or <ENTER> to accept the value.  Press <ESC> when finished.\n\n");
-    std::printf("\t\t0g\t250g\t500g\t1000g\t1500g\t2000g\n");
-    std::printf("\tF1\n\tF2\n\tF3");
+    Console& console = station.console;
+    TestRun run(station, test);
+    run.ShowHeader();
+    console.Print("\n");
+    console.PrintCentered("I will prompt you to apply a certain force on a finger.\n");
+    console.PrintCentered("Please use the force gage to apply that force, then press\n");
+    console.PrintCentered("<TAB> or <ENTER> to accept the value.  Press <ESC> when finished.\n\n");
+    console.Print("\t\t0g\t250g\t500g\t1000g\t1500g\t2000g\n");
+    console.Print("\tF1\n\tF2\n\tF3");
     ReadingTable table{};
     // The log is opened before the hand moves, so that readings are never
     // taken that could not be written.
-    std::FILE* log = OpenLogOrReport();
-    if (log == nullptr) return 1;
+    if (!run.OpenLog()) return 1;
 
-    PrepareHand();
+    run.PrepareHand();
     Cursor cell;
-    for (int cycle = 1; cycle <= testCycles[test]; ++cycle) {
-        ShowCycleStatus(cycle, testCycles[test], 0);
-        ReadStrains(cell, table);
-    }
+    run.RunCycles([&](int) { ReadStrains(station, cell, table); }, {}, {.commands = false});
 
-    WriteTestBanner(log, kName, testCycles[test]);
-    WriteTable(log, table);
-    std::fclose(log);
+    run.WriteBanner(kName);
+    WriteTable(run.log(), table);
+    run.Complete();
     return 0;
 }

@@ -1,17 +1,17 @@
-#include "procedures.h"
-#include "startup.h"
-#include "station.h"
+#include "test_table.h"
 
-void FillTestTable() {
-    testProcs = {nullptr,
-                 FingerMovementTest,
-                 CableTensionTest,
-                 StrainGagesTest,
-                 VibrationGraspTest,
-                 MultiAxisTest,
-                 EncoderSlipGraspTest,
-                 EncoderSlipSpreadTest,
-                 FingerprintTest,
-                 AfterFreezerTest,
-                 ParameterCheckTest};
+#include "procedures.h"
+
+void FillTestTable(TestTable& tests) {
+    tests.procs = {nullptr,
+                   FingerMovementTest,
+                   CableTensionTest,
+                   StrainGagesTest,
+                   VibrationGraspTest,
+                   MultiAxisTest,
+                   EncoderSlipGraspTest,
+                   EncoderSlipSpreadTest,
+                   FingerprintTest,
+                   AfterFreezerTest,
+                   ParameterCheckTest};
 }

@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "console.h"
 #include "framework.h"
 #include "procedures.h"
-#include "station.h"
+#include "test_run.h"
 
 namespace {
 
@@ -38,77 +37,67 @@ struct GaugeDrift {
     long long Drift(std::size_t i) const { return static_cast<long long>(extreme[i]) - initial[i]; }
 };
 
-void ReadGauges(GaugeDrift& drift) {
+void ReadGauges(TestRun& run, GaugeDrift& drift) {
     Gauges reading{};
-    if (ReadHandValues("G", "SG", reading)) drift.Take(reading);
+    if (run.Read("G", "SG", reading)) drift.Take(reading);
 }
 
-void WriteSummary(std::FILE* log, int errors, const GaugeDrift& drift) {
-    std::fprintf(log, "\n\nSUMMARY:\nErrors: %d\n", errors);
-    std::fputs("\nMax gage drift\n", log);
+void WriteSummary(TestRun& run, const GaugeDrift& drift) {
+    Recorder& log = run.log();
+    log.Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
+    log.Write("\nMax gage drift\n");
     for (int finger = 1; finger <= 3; ++finger) {
-        std::fprintf(log, "F%d: %lld\n", finger, drift.Drift(static_cast<std::size_t>(finger - 1)));
+        const long long value = drift.Drift(static_cast<std::size_t>(finger - 1));
+        log.Print("F%d: %lld\n", finger, value);
+        log.Measure(Format("F%d gage drift", finger), static_cast<double>(value));
     }
-}
-
-// A fault leaves the hand unsettled on the vibration unit: close the spread
-// again before going on.
-int Settle(int fault) {
-    if (fault != 0) hand.Close("S");
-    return fault;
 }
 
 }  // namespace
 
-int VibrationGraspTest(int test) {
-    if (auto answer = RegistrationAnswer(test, "Vibration Grasp", 500)) return *answer;
+int VibrationGraspTest(Station& station, int test) {
+    if (auto answer = RegistrationAnswer(station.tests, test, "Vibration Grasp", 500)) {
+        return *answer;
+    }
 
-    ClearScreen();
-    ShowTestHeader(test);
-    PrintCentered("Please make sure the hand is mounted securely to the\n");
-    PrintCentered("vibration unit.\n");
-    PrintCentered("Commands: <P>ause, <A>bort\n\n");
-    PrintCentered("Press any key when ready...");
+    TestRun run(station, test);
+    run.ShowHeader({"Please make sure the hand is mounted securely to the\n", "vibration unit.\n",
+                    "Commands: <P>ause, <A>bort\n\n", "Press any key when ready..."});
+    if (!run.OpenLog()) return 1;
+    station.console.GetKey();
 
-    std::FILE* log = OpenLogOrReport();
-    if (log == nullptr) return 1;
-    GetKey();
-
-    PrepareHand();
+    ZHand& hand = station.hand;
+    run.PrepareHand();
     hand.Close("S");
     hand.Command("FSET MOV 65");
     hand.Command("FSET MCV 65");
     GaugeDrift drift;
-    ReadGauges(drift);
-    WriteTestBanner(log, "Vibration Grasp", testCycles[test]);
+    ReadGauges(run, drift);
+    run.WriteBanner("Vibration Grasp");
 
-    int errors = 0;
-    for (int cycle = 1; cycle <= testCycles[test]; ++cycle) {
-        ShowCycleStatus(cycle, testCycles[test], errors);
-        hand.Close("G");
-        for (int finger = 1; finger <= 3; ++finger) {
-            errors += Settle(CheckFingerClosed(finger, cycle, log));
-        }
-        hand.Open("G");
-        for (int finger = 1; finger <= 3; ++finger) {
-            errors += Settle(CheckFingerOpen(finger, cycle, log));
-        }
-        ReadGauges(drift);
+    // A fault leaves the hand unsettled on the vibration unit: close the
+    // spread again before going on.
+    const auto check = [&](PositionCheck kind, int finger, int cycle) {
+        if (run.Check(kind, finger, cycle) != 0) hand.Close("S");
+    };
+    const auto ending = run.RunCycles(
+        [&](int cycle) {
+            hand.Close("G");
+            for (int f = 1; f <= 3; ++f) check(PositionCheck::FingerClosed, f, cycle);
+            hand.Open("G");
+            for (int f = 1; f <= 3; ++f) check(PositionCheck::FingerOpen, f, cycle);
+            ReadGauges(run, drift);
+        },
+        [&](const std::string& message) {
+            run.log().Print("\n\n%s", message.c_str());
+            WriteSummary(run, drift);
+        });
+    if (ending == TestRun::Ending::Aborted) return 1;
 
-        if (CommandPoll()) {
-            const std::string message = AbortTest(test, cycle);
-            std::fprintf(log, "\n\n%s", message.c_str());
-            WriteSummary(log, errors, drift);
-            std::fclose(log);
-            CountdownPrompt(message);
-            return 1;
-        }
-    }
-
-    WriteSummary(log, errors, drift);
-    std::fclose(log);
-    MoveCursor(10, 0);
-    PrintCentered("Test complete, press any key to continue...");
-    GetKey();
+    WriteSummary(run, drift);
+    run.Complete();
+    station.console.MoveCursor(10, 0);
+    station.console.PrintCentered("Test complete, press any key to continue...");
+    station.console.GetKey();
     return 0;
 }

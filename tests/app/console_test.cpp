@@ -12,6 +12,7 @@
 #include "capture.h"
 #include "clock.h"
 #include "seams.h"
+#include "test_station.h"
 
 namespace {
 
@@ -185,6 +186,29 @@ TEST_F(ScriptedKeys, WaitingAdvancesTheFakeClockInsteadOfSleeping) {
     PushKeys("k");
     EXPECT_TRUE(WaitForKey(10000));
     EXPECT_EQ(TickCount(), 0xFFFFFF00u + 10000u);
+}
+
+TEST_F(ScriptedKeys, ConsoleFlagsGoToTheStationsLastResult) {
+    TestStation context;
+    Station& station = context.station;
+    StdoutCapture out;
+    station.lastResult = -4;
+    context.console.MoveCursor(3, 0);
+    EXPECT_EQ(station.lastResult, 1);
+    UseKeyScript("k");
+    EXPECT_EQ(context.console.ReadKey(), 'k');
+    EXPECT_EQ(station.lastResult, 1);
+    EXPECT_EQ(context.console.ReadKey(), 27);  // the script ran dry: the keyboard has gone
+    EXPECT_EQ(station.lastResult, 0);
+}
+
+TEST_F(ScriptedKeys, ShowAsideKeepsTheCursorWhereItWas) {
+    Console console;
+    StdoutCapture out;
+    console.ShowAside(21, "Record not stored");
+    console.ShowAside(21, "");
+    EXPECT_EQ(out.Take(), "\x1b" "7\x1b[22;1H\x1b[2K" + std::string(32, ' ') +
+                              "Record not stored\x1b" "8" "\x1b" "7\x1b[22;1H\x1b[2K\x1b" "8");
 }
 
 TEST(Clock, TimeTextIsTheTwentyFiveCharacterForm) {

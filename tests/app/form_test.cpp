@@ -16,9 +16,9 @@
 #include "console.h"
 #include "screen.h"
 #include "seams.h"
-#include "station.h"
 #include "temp_dir.h"
 #include "test_log.h"
+#include "test_station.h"
 
 namespace {
 
@@ -41,15 +41,15 @@ std::vector<std::pair<int, int>> runs;
 // counts 0.
 int abortingTest = 0;
 
-int RecordingTest(int test) {
+int RecordingTest(Station& station, int test) {
     if (test < 0) {
-        testNames[-test] = kNames[-test];
+        station.tests.names[-test] = kNames[-test];
         return kDefaults[-test];
     }
-    runs.emplace_back(test, testCycles[test]);
+    runs.emplace_back(test, station.tests.cycles[test]);
     if (test == abortingTest) {
-        testCycles[test] = 7;
-        for (int t = test + 1; t <= kTestCount; ++t) testCycles[t] = 0;
+        station.tests.cycles[test] = 7;
+        for (int t = test + 1; t <= kTestCount; ++t) station.tests.cycles[t] = 0;
     }
     return 0;
 }
@@ -62,33 +62,32 @@ class FormTest : public testing::Test {
         setenv("TZ", "UTC", 1);
         tzset();
         UseFakeClock(kWed30June1999);
-        testProcs.fill(RecordingTest);
-        testProcs[0] = nullptr;
+        station.tests.procs.fill(RecordingTest);
+        station.tests.procs[0] = nullptr;
         runs.clear();
         abortingTest = 0;
-        LoadPrefs();
+        LoadPrefs(station);
         Form() = FormState{};
     }
     void TearDown() override {
         UseTerminalKeys();
         UseRealClock();
-        testProcs = {};
     }
 
     // The form as FormLoop starts it, then the keys one by one.
     void Run(const std::string& keys) {
         StdoutCapture capture;
-        DrawMainScreen();
-        ChangeField(0, 1);
+        DrawMainScreen(station);
+        ChangeField(station, 0, 1);
         UseKeyScript(keys);
-        while (KeyWaiting()) HandleFormKey(ReadKey());
+        while (KeyWaiting()) HandleFormKey(station, ReadKey());
         screen.Write(capture.Take());
     }
 
     // Draws the form into the screen model.
     void Draw() {
         StdoutCapture capture;
-        DrawMainScreen();
+        DrawMainScreen(station);
         screen.Write(capture.Take());
     }
 
@@ -96,11 +95,13 @@ class FormTest : public testing::Test {
     void Loop(const std::string& keys) {
         StdoutCapture capture;
         UseKeyScript(keys);
-        FormLoop();
+        FormLoop(station);
         screen.Write(capture.Take());
     }
 
     TempDir dir;
+    TestStation context;
+    Station& station = context.station;
     Screen screen;
 };
 
@@ -255,9 +256,9 @@ TEST_P(FormEditing, FollowsTheRules) {
     EXPECT_EQ(screen.CursorRow(), c.cursor.first);
     EXPECT_EQ(screen.CursorColumn(), c.cursor.second);
     for (const auto& [row, text] : c.rows) EXPECT_EQ(screen.Row(row), text) << "row " << row;
-    EXPECT_EQ(serialNumber, c.serial);
+    EXPECT_EQ(station.identity.serialNumber, c.serial);
     for (const auto& [test, count] : c.cycles)
-        EXPECT_EQ(testCycles[test], count) << "test " << test;
+        EXPECT_EQ(station.tests.cycles[test], count) << "test " << test;
     EXPECT_TRUE(runs.empty());
 }
 
@@ -304,8 +305,8 @@ TEST_F(FormTest, AbortedRunCancelsLaterTestsButFieldUnderCursorIsRestored) {
     abortingTest = 4;       // Vibration Grasp, 500 cycles
     Run("\t\t\t\t\t\x01");  // cursor on its field (6)
     EXPECT_EQ(runs, (std::vector<std::pair<int, int>>{{1, 2}, {2, 1}, {3, 1}, {4, 500}}));
-    EXPECT_EQ(testCycles[4], 500);
-    for (int t = 5; t <= kTestCount; ++t) EXPECT_EQ(testCycles[t], 0) << t;
+    EXPECT_EQ(station.tests.cycles[4], 500);
+    for (int t = 5; t <= kTestCount; ++t) EXPECT_EQ(station.tests.cycles[t], 0) << t;
     EXPECT_EQ(screen.Row(10), "        [500     ]      Vibration Grasp");
     EXPECT_EQ(screen.Row(11), "        [       0]      Multi-Axis");
 }
@@ -313,8 +314,8 @@ TEST_F(FormTest, AbortedRunCancelsLaterTestsButFieldUnderCursorIsRestored) {
 TEST_F(FormTest, AbortedRunKeepsItsCountWhenAnotherFieldIsUnderTheCursor) {
     abortingTest = 4;
     Run("\t\t\x01");  // cursor on Finger Movement
-    EXPECT_EQ(testCycles[4], 7);
-    EXPECT_EQ(testCycles[1], 2);
+    EXPECT_EQ(station.tests.cycles[4], 7);
+    EXPECT_EQ(station.tests.cycles[1], 2);
 }
 
 TEST_F(FormTest, LeavingSerialRewritesPrefsEvenUnchanged) {
@@ -328,7 +329,7 @@ TEST_F(FormTest, LeavingSerialRewritesPrefsEvenUnchanged) {
 TEST_F(FormTest, FailedSaveIsShownBelowTheForm) {
     std::filesystem::create_directory("Prefs.dat.tmp");
     Run("ab\t");
-    EXPECT_EQ(serialNumber, "AB");
+    EXPECT_EQ(station.identity.serialNumber, "AB");
     EXPECT_EQ(screen.Row(21).rfind("Prefs.dat could not be written", 0), 0u) << screen.Row(21);
     EXPECT_EQ(Form().field, 2);
 }
@@ -338,7 +339,7 @@ TEST_F(FormTest, CtrlQCommitsTheFieldAndLeavesTheCursorBelowTheForm) {
         "xyz\x11"
         "abc");
     EXPECT_TRUE(Form().quitRequested);
-    EXPECT_EQ(serialNumber, "XYZ");
+    EXPECT_EQ(station.identity.serialNumber, "XYZ");
     EXPECT_EQ(ReadText("Prefs.dat"), "XYZ\n--\n990630\n");
     EXPECT_EQ(screen.CursorRow(), 22);
     EXPECT_EQ(screen.CursorColumn(), 0);
@@ -348,12 +349,12 @@ TEST_F(FormTest, CtrlQCommitsTheFieldAndLeavesTheCursorBelowTheForm) {
 TEST_F(FormTest, PrefsProblemAtStartUpIsShownBelowTheForm) {
     std::filesystem::remove("Prefs.dat");
     std::filesystem::create_directory("Prefs.dat");
-    LoadPrefs();
+    LoadPrefs(station);
     std::string output;
     {
         StdoutCapture capture;
         UseKeyScript("\x11");
-        FormLoop();
+        FormLoop(station);
         output = capture.Take();
     }
     ASSERT_NE(PrefsProblem(), "");
@@ -363,7 +364,7 @@ TEST_F(FormTest, PrefsProblemAtStartUpIsShownBelowTheForm) {
 TEST_F(FormTest, LoopEndsWhenTheKeyboardIsGone) {
     Loop("\t\t42");
     EXPECT_TRUE(Form().quitRequested);
-    EXPECT_EQ(testCycles[1], 42);
+    EXPECT_EQ(station.tests.cycles[1], 42);
     EXPECT_EQ(screen.CursorRow(), 22);
 }
 

@@ -13,9 +13,9 @@
 
 #include "clock.h"
 #include "seams.h"
-#include "station.h"
 #include "temp_dir.h"
 #include "test_log.h"
+#include "test_station.h"
 
 namespace {
 
@@ -220,10 +220,12 @@ class PrefsFiles : public testing::Test {
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        testProcs = {};
     }
     void TearDown() override { UseRealClock(); }
     TempDir dir;
+    TestStation context;
+    Station& station = context.station;
+    Identity& identity = context.identity;
 };
 
 void PrintTo(const Scenario& s, std::ostream* out) {
@@ -239,11 +241,11 @@ TEST_P(PrefsScenario, FileAndLogsFollowTheRules) {
     for (const Step& step : s.steps) {
         switch (step.op) {
             case 'L':
-                LoadPrefs();
+                LoadPrefs(station);
                 break;
             case 'O': {
                 std::string name;
-                std::FILE* log = OpenTestLog(&name);
+                std::FILE* log = OpenTestLog(identity, &name);
                 ASSERT_NE(log, nullptr) << name;
                 std::fclose(log);
                 EXPECT_EQ(name, step.expect);
@@ -252,7 +254,7 @@ TEST_P(PrefsScenario, FileAndLogsFollowTheRules) {
             }
             case 'S':
             case 'I':
-                EXPECT_TRUE(SavePrefs(step.op == 'S' ? 1 : 2, step.arg));
+                EXPECT_TRUE(SavePrefs(identity, step.op == 'S' ? 1 : 2, step.arg));
                 break;
             case 'D':
                 std::filesystem::remove(step.arg);
@@ -267,7 +269,7 @@ TEST_P(PrefsScenario, FileAndLogsFollowTheRules) {
     }
     EXPECT_EQ(ReadText("Prefs.dat"), s.finalPrefs);
     if (!s.shown.empty()) {
-        EXPECT_EQ(serialNumber + " " + userInitials, s.shown);
+        EXPECT_EQ(identity.serialNumber + " " + identity.userInitials, s.shown);
     }
     EXPECT_FALSE(std::filesystem::exists("Prefs.dat.tmp"));
 }
@@ -276,10 +278,10 @@ INSTANTIATE_TEST_SUITE_P(Table, PrefsScenario, testing::ValuesIn(kScenarios),
                          [](const auto& info) { return std::string(info.param.name); });
 
 int registered[kTestCount + 1];
-int FakeProc(int test) {
+int FakeProc(Station& station, int test) {
     if (test < 0) {
         registered[-test] = 1;
-        testNames[-test] = "Test " + std::to_string(-test);
+        station.tests.names[-test] = "Test " + std::to_string(-test);
         return -test * 10;
     }
     return 0;
@@ -287,22 +289,20 @@ int FakeProc(int test) {
 
 TEST_F(PrefsFiles, LoadRegistersEveryTestWithItsDefaultCount) {
     UseFakeClock(kJune15);
-    testProcs.fill(FakeProc);
-    testCycles = {};
-    LoadPrefs();
+    station.tests.procs.fill(FakeProc);
+    LoadPrefs(station);
     for (int t = 1; t <= kTestCount; ++t) {
         EXPECT_EQ(registered[t], 1);
-        EXPECT_EQ(testCycles[t], t * 10);
-        EXPECT_EQ(testNames[t], "Test " + std::to_string(t));
+        EXPECT_EQ(station.tests.cycles[t], t * 10);
+        EXPECT_EQ(station.tests.names[t], "Test " + std::to_string(t));
     }
-    testProcs = {};
 }
 
 TEST_F(PrefsFiles, LogLinesReachTheFileAtOnce) {
     UseFakeClock(kJune15);
-    LoadPrefs();
+    LoadPrefs(station);
     std::string name;
-    std::FILE* log = OpenTestLog(&name);
+    std::FILE* log = OpenTestLog(identity, &name);
     ASSERT_NE(log, nullptr);
     std::fprintf(log, "F1 JAMMED OPEN in cycle 1 at ");
     EXPECT_EQ(ReadText(name), "F1 JAMMED OPEN in cycle 1 at ");
@@ -311,32 +311,32 @@ TEST_F(PrefsFiles, LogLinesReachTheFileAtOnce) {
 
 TEST_F(PrefsFiles, LogThatCannotBeOpenedGivesNull) {
     UseFakeClock(kJune15);
-    LoadPrefs();
+    LoadPrefs(station);
     std::filesystem::create_directory("HND000--990615_1.txt");  // a directory in the way
     std::string name;
-    EXPECT_EQ(OpenTestLog(&name), nullptr);
+    EXPECT_EQ(OpenTestLog(identity, &name), nullptr);
     EXPECT_EQ(name, "HND000--990615_1.txt");
 }
 
 TEST_F(PrefsFiles, UnusablePrefsFileIsReportedAndLeftAlone) {
     UseFakeClock(kJune15);
-    LoadPrefs();
+    LoadPrefs(station);
     EXPECT_EQ(PrefsProblem(), "");
     std::filesystem::remove("Prefs.dat");
     std::filesystem::create_directory("Prefs.dat");
-    serialNumber = "OLD";
-    LoadPrefs();
+    identity.serialNumber = "OLD";
+    LoadPrefs(station);
     EXPECT_NE(PrefsProblem(), "");
-    EXPECT_EQ(serialNumber, "HND000");
+    EXPECT_EQ(identity.serialNumber, "HND000");
     EXPECT_TRUE(std::filesystem::is_directory("Prefs.dat"));
 }
 
 TEST_F(PrefsFiles, FailedRewriteLeavesFileIntactAndValueInMemory) {
     UseFakeClock(kJune15);
-    LoadPrefs();
+    LoadPrefs(station);
     std::filesystem::create_directory("Prefs.dat.tmp");  // the temporary cannot be written
-    EXPECT_FALSE(SavePrefs(1, "NEW1"));
-    EXPECT_EQ(serialNumber, "NEW1");
+    EXPECT_FALSE(SavePrefs(identity, 1, "NEW1"));
+    EXPECT_EQ(identity.serialNumber, "NEW1");
     EXPECT_EQ(ReadText("Prefs.dat"), "HND000\n--\n990615\n");
 }
 

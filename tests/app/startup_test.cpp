@@ -6,13 +6,6 @@
 
 #include <string>
 
-#include "station.h"
-
-// The station's table names the real procedures; these tests need none.
-void FillTestTable() {
-    testProcs = {};
-}
-
 namespace {
 
 struct PortCase {

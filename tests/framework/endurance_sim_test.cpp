@@ -9,11 +9,10 @@
 #include <mutex>
 #include <sstream>
 
-#include "clock.h"
-#include "console.h"
+#include "journal.h"
 #include "procedures.h"
+#include "results_db.h"
 #include "seams.h"
-#include "station.h"
 #include "station_fixture.h"
 #include "zhand_sim.h"
 
@@ -87,7 +86,7 @@ class SimEnvironment : public ::testing::Environment {
         sim = new zhandsim::Simulator(options);
         std::string error;
         ASSERT_TRUE(sim->Start(&error)) << error;
-        ASSERT_EQ(hand.Initialize(1, 15), 0);
+        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
     }
     void TearDown() override {
         delete sim;
@@ -134,12 +133,21 @@ class Endurance : public ::testing::Test {
         dir = EnterTempDir("zhand-endurance-run-");
         UseFakeClock(kStart);
         UseKeyScript("");
-        RegisterTests();
+        results::JournalOptions options;
+        options.target = dir + "/results.db";
+        options.station = "bench-2";
+        options.software = "test";
+        journal = std::make_unique<results::Journal>(options);
+        ASSERT_TRUE(journal->Open());
+        context = std::make_unique<TestStation>(journal.get());
+        RegisterTests(context->station);
         sim->ClearFaults();
         handTrace.Take();
         time = TimeText();
     }
     void TearDown() override {
+        context.reset();
+        journal.reset();
         sim->ClearFaults();
         UseTerminalKeys();
         UseRealClock();
@@ -148,7 +156,7 @@ class Endurance : public ::testing::Test {
     }
     int Run(TestProc proc, int slot) {
         StdoutCapture capture;
-        const int result = proc(slot);
+        const int result = proc(context->station, slot);
         screen = capture.Take();
         exchanges = handTrace.Take();
         return result;
@@ -176,7 +184,12 @@ class Endurance : public ::testing::Test {
                text;
     }
     bool Shows(const std::string& text) const { return screen.find(text) != std::string::npos; }
+    StoreRows Query(const std::string& sql) const { return QueryStore(dir + "/results.db", sql); }
 
+    std::unique_ptr<results::Journal> journal;
+    std::unique_ptr<TestStation> context;
+    // The cycle count of a slot of the station's table.
+    int& Cycles(int slot) { return context->tests.cycles[static_cast<std::size_t>(slot)]; }
     std::string dir;
     std::string time;
     std::string screen;
@@ -186,7 +199,7 @@ class Endurance : public ::testing::Test {
 // ---- Multi-Axis ----
 
 TEST_F(Endurance, MultiAxisLogsAJammedFingerAndAShortSpreadInTheirCycles) {
-    testCycles[5] = 4;
+    Cycles(5) = 4;
     // The fingers close once a cycle: F2's third close from now is cycle 3's.
     FaultOnMove(FaultKind::JamOpen, 2, true, 3, 1500);
     FaultOnMove(FaultKind::SpreadShort, 4, true, 2, 2900);
@@ -211,9 +224,76 @@ TEST_F(Endurance, MultiAxisLogsAJammedFingerAndAShortSpreadInTheirCycles) {
     EXPECT_TRUE(Shows("Press any key to continue [01]..."));
 }
 
+// A log line as the record keeps it: without its line end.
+std::string Chomp(const std::string& line) {
+    return line.substr(0, line.size() - 1);
+}
+
+// The name of the one test log in the working directory.
+std::string LogName() {
+    for (const auto& entry : fs::directory_iterator(fs::current_path())) {
+        if (entry.path().extension() == ".txt") return entry.path().filename().string();
+    }
+    return "";
+}
+
+TEST_F(Endurance, MultiAxisRecordsItsRunFaultsAndMeasurements) {
+    Cycles(5) = 4;
+    FaultOnMove(FaultKind::JamOpen, 2, true, 3, 1500);
+    FaultOnMove(FaultKind::SpreadShort, 4, true, 2, 2900);
+
+    EXPECT_EQ(Run(MultiAxisTest, 5), 0);
+
+    // The log is what it always was.
+    const std::string maxTemperature = std::to_string(MaxTemperature(exchanges));
+    const std::string spread = "Spread DID NOT FULLY CLOSE in cycle 2 at " + time;
+    const std::string f2 = "F2 JAMMED OPEN in cycle 3 at " + time;
+    EXPECT_EQ(ReadTestLog(), Banner("Multi-Axis", 4) + spread + f2 +
+                                 "\n\nSUMMARY:\nErrors: 2\nMaximum temperature: " + maxTemperature +
+                                 "\n");
+
+    EXPECT_EQ(Query("SELECT length(uuid), station, software, serial, operator, test,"
+                    " cycles_planned, cycles_done, outcome, errors, log_file, started <= ended"
+                    " FROM runs"),
+              (StoreRows{{"36", "bench-2", "test", "HND000", "--", "Multi-Axis", "4", "4", "fail",
+                          "2", LogName(), "1"}}));
+    EXPECT_EQ(Query("SELECT cycle, motor, kind, text FROM events ORDER BY seq"),
+              (StoreRows{{"2", "Spread", "DID NOT FULLY CLOSE", Chomp(spread)},
+                         {"3", "F2", "JAMMED OPEN", Chomp(f2)}}));
+
+    // Every position read is measured with its limit; the two faults fail
+    // theirs, at the positions the hand reported.
+    EXPECT_EQ(Query("SELECT cycle, count(*), sum(outcome = 'fail') FROM measurements"
+                    " WHERE unit = 'counts' GROUP BY cycle ORDER BY cycle"),
+              (StoreRows{{"1", "8", "0"}, {"2", "8", "1"}, {"3", "8", "1"}, {"4", "8", "0"}}));
+    const auto spreadReads = Replies(exchanges, "SFGET P");  // closed, open, closed, ...
+    const auto f2Reads = Replies(exchanges, "2FGET P");
+    ASSERT_EQ(spreadReads.size(), 8u);
+    ASSERT_EQ(f2Reads.size(), 8u);
+    EXPECT_EQ(
+        Query("SELECT name, cycle, CAST(value AS INTEGER), low, high FROM measurements"
+              " WHERE outcome = 'fail' ORDER BY seq"),
+        (StoreRows{
+            {"Spread closed", "2", std::to_string(Numbers(spreadReads[2]).at(0)), "3050.0", "NULL"},
+            {"F2 closed", "3", std::to_string(Numbers(f2Reads[4]).at(0)), "15100.0", "NULL"}}));
+    EXPECT_EQ(Query("SELECT DISTINCT name, low, high FROM measurements WHERE unit = 'counts'"
+                    " ORDER BY name"),
+              (StoreRows{{"F1 closed", "15100.0", "NULL"},
+                         {"F1 open", "NULL", "500.0"},
+                         {"F2 closed", "15100.0", "NULL"},
+                         {"F2 open", "NULL", "500.0"},
+                         {"F3 closed", "15100.0", "NULL"},
+                         {"F3 open", "NULL", "500.0"},
+                         {"Spread closed", "3050.0", "NULL"},
+                         {"Spread open", "NULL", "50.0"}}));
+    EXPECT_EQ(Query("SELECT CAST(value AS INTEGER), unit, low, high, outcome, cycle"
+                    " FROM measurements WHERE name = 'Maximum temperature'"),
+              (StoreRows{{maxTemperature, "C", "NULL", "NULL", "NULL", "NULL"}}));
+}
+
 TEST_F(Endurance, MultiAxisAbortInCycleThreeCancelsTheLaterTests) {
-    testCycles[5] = 500;
-    const auto before = testCycles;
+    Cycles(5) = 500;
+    const auto before = context->tests.cycles;
     UseKeyScript("xqa");  // other keys are dropped; "a" at the end of cycle 3
 
     EXPECT_EQ(Run(MultiAxisTest, 5), 1);
@@ -223,20 +303,22 @@ TEST_F(Endurance, MultiAxisAbortInCycleThreeCancelsTheLaterTests) {
                                  "Maximum temperature: " +
                                  std::to_string(MaxTemperature(exchanges)) + "\n");
     EXPECT_EQ(Count(exchanges, "GC"), 3u);
-    for (int slot = 1; slot <= 4; ++slot) EXPECT_EQ(testCycles[slot], before[slot]) << slot;
-    EXPECT_EQ(testCycles[5], 3);
-    for (int slot = 6; slot <= 10; ++slot) EXPECT_EQ(testCycles[slot], 0) << slot;
+    for (int slot = 1; slot <= 4; ++slot) EXPECT_EQ(Cycles(slot), before[slot]) << slot;
+    EXPECT_EQ(Cycles(5), 3);
+    for (int slot = 6; slot <= 10; ++slot) EXPECT_EQ(Cycles(slot), 0) << slot;
     EXPECT_TRUE(Shows(Row(20, "Test aborted in cycle 3 of 500.")));
+    EXPECT_EQ(Query("SELECT cycles_planned, cycles_done, outcome, errors FROM runs"),
+              (StoreRows{{"500", "3", "aborted", "0"}}));
 }
 
 TEST_F(Endurance, AKeyThatEndsAPauseActsAfterTheFollowingCycle) {
-    testCycles[5] = 10;
+    Cycles(5) = 10;
     UseKeyScript("xPa");  // pause after cycle 2; the "a" that ends it aborts after cycle 3
 
     EXPECT_EQ(Run(MultiAxisTest, 5), 1);
 
     EXPECT_EQ(Count(exchanges, "GC"), 3u);
-    EXPECT_EQ(testCycles[5], 3);
+    EXPECT_EQ(Cycles(5), 3);
     EXPECT_TRUE(Shows(Row(21, "              ")));  // the pause row blanked
     EXPECT_NE(ReadTestLog().find("\n\nTest aborted in cycle 3 of 10.\n\nSUMMARY:\n"),
               std::string::npos);
@@ -245,7 +327,7 @@ TEST_F(Endurance, AKeyThatEndsAPauseActsAfterTheFollowingCycle) {
 // ---- Vibration Grasp ----
 
 TEST_F(Endurance, VibrationGraspReportsTheDriftOfEachGauge) {
-    testCycles[4] = 3;
+    Cycles(4) = 3;
     Fault drift;
     drift.kind = FaultKind::Drift;
     drift.motor = 1;
@@ -278,7 +360,7 @@ TEST_F(Endurance, VibrationGraspReportsTheDriftOfEachGauge) {
 }
 
 TEST_F(Endurance, VibrationGraspAbortWritesTheMessageSummaryAndDrift) {
-    testCycles[4] = 500;
+    Cycles(4) = 500;
     UseKeyScript(" xxxxa");  // ready, then "a" at the end of cycle 5
 
     EXPECT_EQ(Run(VibrationGraspTest, 4), 1);
@@ -287,8 +369,8 @@ TEST_F(Endurance, VibrationGraspAbortWritesTheMessageSummaryAndDrift) {
     const std::string tail =
         "\n\nTest aborted in cycle 5 of 500.\n\nSUMMARY:\nErrors: 0\n\nMax gage drift\nF1: ";
     EXPECT_EQ(log.find(tail), Banner("Vibration Grasp", 500).size());
-    EXPECT_EQ(testCycles[4], 5);
-    for (int slot = 5; slot <= 10; ++slot) EXPECT_EQ(testCycles[slot], 0) << slot;
+    EXPECT_EQ(Cycles(4), 5);
+    for (int slot = 5; slot <= 10; ++slot) EXPECT_EQ(Cycles(slot), 0) << slot;
     EXPECT_TRUE(Shows(Row(20, "Test aborted in cycle 5 of 500.")));
 }
 
@@ -312,7 +394,7 @@ std::string SpreadPositions(const std::vector<Exchange>& exchanges) {
 }
 
 TEST_F(Endurance, EncoderSlipGraspCompleteWritesPositionsOnly) {
-    testCycles[6] = 3;
+    Cycles(6) = 3;
     EXPECT_EQ(Run(EncoderSlipGraspTest, 6), 0);
 
     EXPECT_EQ(Count(exchanges, "GFGET P"), 2u);
@@ -325,6 +407,19 @@ TEST_F(Endurance, EncoderSlipGraspCompleteWritesPositionsOnly) {
         18u);
     EXPECT_EQ(Count(exchanges, "FSET MOV 255"), 1u);
     EXPECT_TRUE(Shows(Row(20, "Test completed with 0 errors.")));
+    const auto readings = Replies(exchanges, "GFGET P");
+    const std::vector<int> initial = Numbers(readings.front());
+    const std::vector<int> final = Numbers(readings.back());
+    StoreRows positions;
+    for (std::size_t m = 0; m < 3; ++m) {
+        const std::string motor = "M" + std::to_string(m + 1);
+        positions.push_back({motor + " Init", std::to_string(initial.at(m))});
+        positions.push_back({motor + " Final", std::to_string(final.at(m))});
+    }
+    EXPECT_EQ(Query("SELECT name, CAST(value AS INTEGER) FROM measurements"
+                    " WHERE name LIKE 'M_ %' ORDER BY seq"),
+              positions);
+    EXPECT_EQ(Query("SELECT cycles_done, outcome FROM runs"), (StoreRows{{"3", "pass"}}));
 }
 
 TEST_F(Endurance, EncoderSlipGraspAbortWritesMessageSummaryAndPositions) {
@@ -334,12 +429,12 @@ TEST_F(Endurance, EncoderSlipGraspAbortWritesMessageSummaryAndPositions) {
     EXPECT_EQ(ReadTestLog(), Banner("Encoder slip - Grasp", 20) +
                                  "\n\nTest aborted in cycle 2 of 20.\n\nSUMMARY:\nErrors: 0\n" +
                                  GraspPositions(exchanges));
-    EXPECT_EQ(testCycles[6], 2);
-    EXPECT_EQ(testCycles[7], 0);
+    EXPECT_EQ(Cycles(6), 2);
+    EXPECT_EQ(Cycles(7), 0);
 }
 
 TEST_F(Endurance, EncoderSlipSpreadCompleteChecksBreakawayAsCycle25) {
-    testCycles[7] = 2;
+    Cycles(7) = 2;
     // The fingers close only once, after the spread's last cycle.
     FaultOnMove(FaultKind::NoBreakaway, 2, true, 1, 12500);
 
@@ -352,6 +447,17 @@ TEST_F(Endurance, EncoderSlipSpreadCompleteChecksBreakawayAsCycle25) {
     EXPECT_EQ(Count(exchanges, "GC"), 1u);
     EXPECT_EQ(Count(exchanges, "FSET MCV 55"), 1u);
     EXPECT_TRUE(Shows(Row(20, "Test completed with 1 errors.")));
+    const auto spread = Replies(exchanges, "4FGET P");
+    EXPECT_EQ(
+        Query("SELECT name, CAST(value AS INTEGER), unit FROM measurements"
+              " WHERE name LIKE 'M4 %' ORDER BY seq"),
+        (StoreRows{{"M4 Init", spread.front(), "counts"}, {"M4 Final", spread.back(), "counts"}}));
+    EXPECT_EQ(Query("SELECT cycle, motor, kind FROM events"),
+              (StoreRows{{"25", "F2", "NO BREAKAWAY"}}));
+    EXPECT_EQ(Query("SELECT cycle, outcome FROM measurements WHERE name = 'F2 closed'"),
+              (StoreRows{{"25", "fail"}}));
+    EXPECT_EQ(Query("SELECT cycles_done, outcome, errors FROM runs"),
+              (StoreRows{{"2", "fail", "1"}}));
 }
 
 TEST_F(Endurance, EncoderSlipSpreadAbortWritesPositionsOnly) {
@@ -360,8 +466,8 @@ TEST_F(Endurance, EncoderSlipSpreadAbortWritesPositionsOnly) {
 
     EXPECT_EQ(ReadTestLog(), Banner("Encoder slip - Spread", 20) + SpreadPositions(exchanges));
     EXPECT_EQ(Count(exchanges, "GC"), 0u);  // no breakaway check after an abort
-    EXPECT_EQ(testCycles[7], 1);
-    for (int slot = 8; slot <= 10; ++slot) EXPECT_EQ(testCycles[slot], 0) << slot;
+    EXPECT_EQ(Cycles(7), 1);
+    for (int slot = 8; slot <= 10; ++slot) EXPECT_EQ(Cycles(slot), 0) << slot;
     EXPECT_TRUE(Shows(Row(20, "Test aborted in cycle 1 of 20.")));
 }
 

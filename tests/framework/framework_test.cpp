@@ -1,7 +1,7 @@
 // The framework's blocks and the endurance tests' own rules against a scripted
-// hand on a pty, with the fake clock and scripted keys: the check limits, the
-// recovery, failed readings, the command poll, pause, abort and countdown,
-// the gauge drift, and a test whose log cannot be opened.
+// hand on a pty, with the fake clock and scripted keys: the check limits with
+// what they record, the recovery, failed readings, the command poll, pause,
+// abort and countdown, the gauge drift, and a test whose log cannot be opened.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,133 +9,93 @@
 #include <memory>
 #include <thread>
 
-#include "clock.h"
-#include "console.h"
-#include "fake_hand.h"
 #include "framework.h"
-#include "hand_model.h"
+#include "framework_fixture.h"
 #include "procedures.h"
 #include "seams.h"
-#include "station.h"
-#include "station_fixture.h"
 #include "test_log.h"
+#include "test_run.h"
 
 namespace fs = std::filesystem;
-using Commands = std::vector<std::string>;
 
 namespace {
-
-// 30 June 1999 21:49:08 UTC; the tick starts just short of its wrap so every
-// wait in these tests crosses it.
-constexpr std::time_t kStart = 930779348;
-constexpr std::uint32_t kStartTick = 0xFFFFFFFFu - 2500u;
-
-FakeHand* peer = nullptr;
-
-class PeerEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        peer = new FakeHand;
-        home = EnterTempDir("zhand-framework-");
-        fs::create_symlink(peer->DevicePath(), "COM1");
-        ASSERT_EQ(hand.Initialize(1, 15), 0);
-        // A silent hand fails a read after a fifth of a second.
-        hand.SetTimeouts(0, 1, 200, 1, 200);
-    }
-    void TearDown() override {
-        fs::current_path(fs::temp_directory_path());
-        fs::remove_all(home);
-    }
-    std::string home;
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new PeerEnvironment);
-
-class Framework : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir = EnterTempDir("zhand-framework-run-");
-        UseFakeClock(kStart, kStartTick);
-        UseKeyScript("");
-        RegisterTests();
-        model = std::make_shared<HandModel>();
-        peer->SetHandler([m = model](const std::string& c) { return m->Answer(c); });
-        peer->TakeCommands();
-        log = open_memstream(&logText, &logSize);
-    }
-    void TearDown() override {
-        std::fclose(log);
-        std::free(logText);
-        UseTerminalKeys();
-        UseRealClock();
-        fs::current_path(fs::temp_directory_path());
-        fs::remove_all(dir);
-    }
-    std::string LogText() {
-        std::fflush(log);
-        return std::string(logText, logSize);
-    }
-    // Runs a test procedure with its screen captured.
-    int Run(TestProc proc, int slot) {
-        StdoutCapture capture;
-        int result = proc(slot);
-        screen = capture.Take();
-        return result;
-    }
-
-    std::string dir;
-    std::shared_ptr<HandModel> model;
-    std::FILE* log = nullptr;
-    char* logText = nullptr;
-    std::size_t logSize = 0;
-    std::string screen;
-};
 
 // ---- position checks ----
 
 struct CheckCase {
-    const char* check;  // "closed", "open", "spread closed", "spread open"
+    PositionCheck check;
     int position;
     const char* line;  // fault line before " at <time>", or "" for a pass
     int recovery;      // MOV used by the recovery, 0 for none
 };
 
+// The limits table at its boundaries: each check's fault words, its
+// recovery, and the measurement it records with its pass band.
 const CheckCase kCheckCases[] = {
-    {"closed", -40, "F2 JAMMED OPEN in cycle 7", 65},
-    {"closed", 2999, "F2 JAMMED OPEN in cycle 7", 65},
-    {"closed", 3000, "F2 PREMATURE BREAKAWAY in cycle 7", 65},
-    {"closed", 9999, "F2 PREMATURE BREAKAWAY in cycle 7", 65},
-    {"closed", 10000, "F2 NO BREAKAWAY in cycle 7", 0},
-    {"closed", 15099, "F2 NO BREAKAWAY in cycle 7", 0},
-    {"closed", 15100, "", 0},
-    {"open", 500, "", 0},
-    {"open", 501, "F2 JAMMED CLOSE in cycle 7", 65},
-    {"spread closed", 3049, "Spread DID NOT FULLY CLOSE in cycle 7", 35},
-    {"spread closed", 3050, "", 0},
-    {"spread open", 50, "", 0},
-    {"spread open", 51, "Spread DID NOT FULLY OPEN in cycle 7", 35},
+    {PositionCheck::FingerClosed, -40, "F2 JAMMED OPEN in cycle 7", 65},
+    {PositionCheck::FingerClosed, 2999, "F2 JAMMED OPEN in cycle 7", 65},
+    {PositionCheck::FingerClosed, 3000, "F2 PREMATURE BREAKAWAY in cycle 7", 65},
+    {PositionCheck::FingerClosed, 9999, "F2 PREMATURE BREAKAWAY in cycle 7", 65},
+    {PositionCheck::FingerClosed, 10000, "F2 NO BREAKAWAY in cycle 7", 0},
+    {PositionCheck::FingerClosed, 15099, "F2 NO BREAKAWAY in cycle 7", 0},
+    {PositionCheck::FingerClosed, 15100, "", 0},
+    {PositionCheck::FingerOpen, 500, "", 0},
+    {PositionCheck::FingerOpen, 501, "F2 JAMMED CLOSE in cycle 7", 65},
+    {PositionCheck::SpreadClosed, 3049, "Spread DID NOT FULLY CLOSE in cycle 7", 35},
+    {PositionCheck::SpreadClosed, 3050, "", 0},
+    {PositionCheck::SpreadOpen, 50, "", 0},
+    {PositionCheck::SpreadOpen, 51, "Spread DID NOT FULLY OPEN in cycle 7", 35},
 };
 
-int RunCheck(const std::string& check, std::FILE* log) {
-    if (check == "closed") return CheckFingerClosed(2, 7, log);
-    if (check == "open") return CheckFingerOpen(2, 7, log);
-    if (check == "spread closed") return CheckSpreadClosed(7, log);
-    return CheckSpreadOpen(7, log);
+// The measurement a check records: its name and pass band.
+struct CheckRecord {
+    PositionCheck check;
+    const char* name;
+    const char* low;
+    const char* high;
+};
+const CheckRecord kCheckRecords[] = {
+    {PositionCheck::FingerClosed, "F2 closed", "15100", "NULL"},
+    {PositionCheck::FingerOpen, "F2 open", "NULL", "500"},
+    {PositionCheck::SpreadClosed, "Spread closed", "3050", "NULL"},
+    {PositionCheck::SpreadOpen, "Spread open", "NULL", "50"},
+};
+
+const CheckRecord& RecordOf(PositionCheck check) {
+    for (const CheckRecord& r : kCheckRecords) {
+        if (r.check == check) return r;
+    }
+    std::abort();
 }
 
+// A log line as the record keeps it: without its line end.
+std::string Chomp(const std::string& line) {
+    return line.ends_with('\n') ? line.substr(0, line.size() - 1) : line;
+}
+
+constexpr const char* kLastMeasurement =
+    "SELECT name, CAST(value AS INTEGER), unit, CAST(low AS INTEGER), CAST(high AS INTEGER),"
+    " outcome, cycle FROM measurements ORDER BY seq DESC LIMIT 1";
+constexpr const char* kLastEvent =
+    "SELECT cycle, motor, kind, text FROM events ORDER BY seq DESC LIMIT 1";
+
 TEST_F(Framework, ChecksFaultAtTheirLimitsAndRecoverInOrder) {
+    TestRun run(*station, 5);
+    ASSERT_TRUE(run.OpenLog());
+    int errors = 0;
     for (const CheckCase& c : kCheckCases) {
-        SCOPED_TRACE(std::string(c.check) + " at " + std::to_string(c.position));
-        const bool spread = std::string(c.check).starts_with("spread");
-        const std::string motor = spread ? "S" : "2";
-        peer->SetHandler([&](const std::string& command) -> std::optional<std::string> {
+        const CheckRecord& record = RecordOf(c.check);
+        SCOPED_TRACE(std::string(record.name) + " at " + std::to_string(c.position));
+        const std::string motor = IsSpreadCheck(c.check) ? "S" : "2";
+        Peer().SetHandler([&](const std::string& command) -> std::optional<std::string> {
             if (command == motor + "FGET P") return std::to_string(c.position);
             if (command == motor + "FGET MOV") return "123";
             return "";
         });
-        const std::size_t before = LogText().size();
+        const std::size_t before = ReadTestLog().size();
+        const StoreRows eventsBefore = Query("SELECT count(*) FROM events");
 
-        const int fault = RunCheck(c.check, log);
+        const int fault = run.Check(c.check, 2, 7);
 
         Commands expected{motor + "FGET P"};
         if (c.recovery != 0) {
@@ -143,10 +103,24 @@ TEST_F(Framework, ChecksFaultAtTheirLimitsAndRecoverInOrder) {
                             {motor + "FGET MOV", motor + "FSET MOV " + std::to_string(c.recovery),
                              motor + "HI", motor + "FSET MOV 123"});
         }
-        EXPECT_EQ(peer->TakeCommands(), expected);
+        EXPECT_EQ(Peer().TakeCommands(), expected);
         const std::string line = *c.line ? std::string(c.line) + " at " + TimeText() : "";
-        EXPECT_EQ(LogText().substr(before), line);
+        EXPECT_EQ(ReadTestLog().substr(before), line);
         EXPECT_EQ(fault, *c.line ? 1 : 0);
+        errors += fault;
+        EXPECT_EQ(run.Errors(), errors);
+
+        EXPECT_EQ(Query(kLastMeasurement),
+                  (StoreRows{{record.name, std::to_string(c.position), "counts", record.low,
+                              record.high, *c.line ? "fail" : "pass", "7"}}));
+        if (*c.line) {
+            const std::string motorName = IsSpreadCheck(c.check) ? "Spread" : "F2";
+            const std::string words(c.line + motorName.size() + 1,
+                                    std::string(c.line).find(" in cycle") - motorName.size() - 1);
+            EXPECT_EQ(Query(kLastEvent), (StoreRows{{"7", motorName, words, Chomp(line)}}));
+        } else {
+            EXPECT_EQ(Query("SELECT count(*) FROM events"), eventsBefore);
+        }
     }
 }
 
@@ -160,28 +134,37 @@ TEST_F(Framework, FailedPositionQueryIsAFaultWithoutRecovery) {
                               {"empty reply", ""},
                               {"lone minus", "-"},
                               {"silent hand", std::nullopt}};
+    TestRun run(*station, 5);
+    ASSERT_TRUE(run.OpenLog());
     for (const Answer& a : answers) {
         SCOPED_TRACE(a.name);
-        peer->SetHandler([&](const std::string&) { return a.reply; });
-        const std::size_t before = LogText().size();
+        Peer().SetHandler([&](const std::string&) { return a.reply; });
+        const std::size_t before = ReadTestLog().size();
 
-        EXPECT_EQ(CheckFingerClosed(3, 4, log), 1);
-        EXPECT_EQ(CheckSpreadOpen(5, log), 1);
+        EXPECT_EQ(run.Check(PositionCheck::FingerClosed, 3, 4), 1);
+        EXPECT_EQ(run.Check(PositionCheck::SpreadOpen, 0, 5), 1);
 
-        EXPECT_EQ(peer->TakeCommands(), (Commands{"3FGET P", "SFGET P"}));
-        EXPECT_EQ(LogText().substr(before), "F3 NO POSITION READING in cycle 4 at " + TimeText() +
-                                                "Spread NO POSITION READING in cycle 5 at " +
-                                                TimeText());
+        EXPECT_EQ(Peer().TakeCommands(), (Commands{"3FGET P", "SFGET P"}));
+        const std::string f3 = "F3 NO POSITION READING in cycle 4 at " + TimeText();
+        const std::string spread = "Spread NO POSITION READING in cycle 5 at " + TimeText();
+        EXPECT_EQ(ReadTestLog().substr(before), f3 + spread);
+        EXPECT_EQ(Query("SELECT cycle, motor, kind, text FROM events ORDER BY seq DESC LIMIT 2"),
+                  (StoreRows{{"5", "Spread", "NO POSITION READING", Chomp(spread)},
+                             {"4", "F3", "NO POSITION READING", Chomp(f3)}}));
     }
+    // Nothing was read, so nothing was measured.
+    EXPECT_EQ(Query("SELECT count(*) FROM measurements"), StoreRows{{"0"}});
+    EXPECT_EQ(run.Errors(), 10);
 }
 
 TEST_F(Framework, RecoveryWithoutAVelocityReadingRestoresNothing) {
-    peer->SetHandler([](const std::string& command) -> std::optional<std::string> {
+    Peer().SetHandler([](const std::string& command) -> std::optional<std::string> {
         if (command == "1FGET MOV") return "ERR 3";
         return "";
     });
-    RecoverMotor("1", 65);
-    EXPECT_EQ(peer->TakeCommands(), (Commands{"1FGET MOV", "1FSET MOV 65", "1HI"}));
+    TestRun run(*station, 5);
+    run.RecoverMotor("1", 65);
+    EXPECT_EQ(Peer().TakeCommands(), (Commands{"1FGET MOV", "1FSET MOV 65", "1HI"}));
 }
 
 // ---- keys between cycles ----
@@ -197,11 +180,12 @@ TEST_F(Framework, CommandPollActsOnAAndPOfEitherCase) {
         {"\x1b", false, false}, {"px", false, true}, {"Pa", false, true},
     };
     const std::string pauseEnd = "\x1b[22;1H" + std::string(33 + 14, ' ');
+    TestRun run(*station, 5);
     for (const KeyCase& c : cases) {
         SCOPED_TRACE(c.keys);
         UseKeyScript(c.keys);
         StdoutCapture capture;
-        EXPECT_EQ(CommandPoll(), c.abort);
+        EXPECT_EQ(run.CommandPoll(), c.abort);
         EXPECT_EQ(capture.Take(), c.paused ? pauseEnd : "");
         // Only the key that ended a pause is left waiting.
         EXPECT_EQ(KeyWaiting(), c.paused);
@@ -209,17 +193,18 @@ TEST_F(Framework, CommandPollActsOnAAndPOfEitherCase) {
     // The key that ended a pause is the next poll's: "a" aborts there.
     UseKeyScript("pa");
     StdoutCapture capture;
-    EXPECT_FALSE(CommandPoll());
-    EXPECT_TRUE(CommandPoll());
+    EXPECT_FALSE(run.CommandPoll());
+    EXPECT_TRUE(run.CommandPoll());
 }
 
 TEST_F(Framework, AbortRecordsTheCycleAndCancelsLaterTests) {
+    auto& testCycles = station->tests.cycles;
     testCycles = {0, 2, 1, 1, 500, 1500, 20, 20, 1, 500, 1};
-    EXPECT_EQ(AbortTest(5, 3), "Test aborted in cycle 3 of 1500.");
+    EXPECT_EQ(AbortTest(station->tests, 5, 3), "Test aborted in cycle 3 of 1500.");
     EXPECT_EQ(testCycles, (std::array<int, 11>{0, 2, 1, 1, 500, 3, 0, 0, 0, 0, 0}));
 
     testCycles = {0, 2, 1, 1, 500, 1500, 20, 20, 1, 500, 7};
-    EXPECT_EQ(AbortTest(10, 1), "Test aborted in cycle 1 of 7.");
+    EXPECT_EQ(AbortTest(station->tests, 10, 1), "Test aborted in cycle 1 of 7.");
     EXPECT_EQ(testCycles, (std::array<int, 11>{0, 2, 1, 1, 500, 1500, 20, 20, 1, 500, 1}));
 }
 
@@ -228,7 +213,7 @@ TEST_F(Framework, AbortRecordsTheCycleAndCancelsLaterTests) {
 TEST_F(Framework, CountdownShowsTenToOneOneASecondThenReturns) {
     const std::uint32_t start = TickCount();
     StdoutCapture capture;
-    CountdownPrompt("Test completed with 0 errors.");
+    CountdownPrompt(station->console, station->clock, "Test completed with 0 errors.");
     const std::string text = capture.Take();
 
     std::string expected = "\x1b[21;1H" + std::string(40 - 29 / 2, ' ') +
@@ -248,7 +233,7 @@ TEST_F(Framework, CountdownEndsAtOnceOnAWaitingKeyAndLeavesIt) {
     UseKeyScript("q");
     const std::uint32_t start = TickCount();
     StdoutCapture capture;
-    CountdownPrompt("Test aborted in cycle 3 of 1500.");
+    CountdownPrompt(station->console, station->clock, "Test aborted in cycle 3 of 1500.");
     const std::string text = capture.Take();
     EXPECT_EQ(text.find("Press any key"), std::string::npos);
     EXPECT_EQ(TickCount(), start);
@@ -287,7 +272,7 @@ TEST_F(Framework, PauseBlinksUntilAKeyArrivesAndLeavesIt) {
     });
 
     const std::uint32_t start = TickCount();
-    PauseTest();
+    PauseTest(station->console, station->clock);
     const std::uint32_t waited = TickCount() - start;
     std::fflush(stdout);
     dup2(savedOut, STDOUT_FILENO);
@@ -331,17 +316,17 @@ TEST_F(Framework, RegistrationStoresNameAndDefaultAndSendsNothing) {
                                   {EncoderSlipSpreadTest, 7, "Encoder slip - Spread", 20},
                                   {AfterFreezerTest, 9, "After-Freezer", 500}};
     for (const Registration& t : tests) {
-        testNames[t.slot].clear();
+        station->tests.names[t.slot].clear();
         EXPECT_EQ(Run(t.proc, -t.slot), t.cycles);
-        EXPECT_EQ(testNames[t.slot], t.name);
+        EXPECT_EQ(station->tests.names[t.slot], t.name);
         EXPECT_EQ(screen, "");
     }
-    EXPECT_EQ(peer->TakeCommands(), Commands{});
+    EXPECT_EQ(Peer().TakeCommands(), Commands{});
     EXPECT_TRUE(ReadTestLog().empty());
 }
 
 TEST_F(Framework, MultiAxisCycleCommandsAndSummary) {
-    testCycles[5] = 2;
+    station->tests.cycles[5] = 2;
     model->temperatures = {"215", "457", "300"};
     const std::string time = TimeText();
     EXPECT_EQ(Run(MultiAxisTest, 5), 0);
@@ -354,15 +339,22 @@ TEST_F(Framework, MultiAxisCycleCommandsAndSummary) {
     Commands expected = setUp;
     expected.insert(expected.end(), cycle.begin(), cycle.end());
     expected.insert(expected.end(), cycle.begin(), cycle.end());
-    EXPECT_EQ(peer->TakeCommands(), expected);
+    EXPECT_EQ(Peer().TakeCommands(), expected);
     // The third reading (30.0) came after the last cycle's: the maximum is 45.
     EXPECT_EQ(ReadTestLog(), "\n\n*****\n* Multi-Axis, 2 cycles\n* " + time +
                                  "*****\n\n\nSUMMARY:\nErrors: 0\nMaximum temperature: 45\n");
     EXPECT_NE(screen.find("Test completed with 0 errors."), std::string::npos);
+    EXPECT_EQ(Query("SELECT value, unit, cycle FROM measurements"
+                    " WHERE name = 'Maximum temperature'"),
+              (StoreRows{{"45.0", "C", "NULL"}}));
+    // Eight position checks a cycle, all passed.
+    EXPECT_EQ(Query("SELECT cycle, count(*), min(outcome) FROM measurements"
+                    " WHERE unit = 'counts' GROUP BY cycle"),
+              (StoreRows{{"1", "8", "pass"}, {"2", "8", "pass"}}));
 }
 
 TEST_F(Framework, AfterFreezerDiffersOnlyInItsTitleAndBelowZeroTemperaturesGiveZero) {
-    testCycles[9] = 1;
+    station->tests.cycles[9] = 1;
     model->temperatures = {"-35"};
     const std::string time = TimeText();
     EXPECT_EQ(Run(AfterFreezerTest, 9), 0);
@@ -372,7 +364,7 @@ TEST_F(Framework, AfterFreezerDiffersOnlyInItsTitleAndBelowZeroTemperaturesGiveZ
 }
 
 TEST_F(Framework, VibrationGraspKeepsTheEarliestFurthestGaugeReading) {
-    testCycles[4] = 4;
+    station->tests.cycles[4] = 4;
     // F1 swings +30, -30, then -31; F2 +30 then -30; F3 never moves.
     model->gauges = {"100 200 300", "130 230 300", "70 170 300", "99 200 300", "69 200 300"};
     UseKeyScript(" ");  // the ready key
@@ -381,18 +373,23 @@ TEST_F(Framework, VibrationGraspKeepsTheEarliestFurthestGaugeReading) {
     EXPECT_EQ(ReadTestLog(), "\n\n*****\n* Vibration Grasp, 4 cycles\n* " + time +
                                  "*****\n\n\nSUMMARY:\nErrors: 0\n\nMax gage drift\n"
                                  "F1: -31\nF2: 30\nF3: 0\n");
-    const Commands commands = peer->TakeCommands();
+    EXPECT_EQ(Query("SELECT name, value, unit FROM measurements WHERE name LIKE '%drift'"
+                    " ORDER BY seq"),
+              (StoreRows{{"F1 gage drift", "-31.0", "NULL"},
+                         {"F2 gage drift", "30.0", "NULL"},
+                         {"F3 gage drift", "0.0", "NULL"}}));
+    const Commands commands = Peer().TakeCommands();
     const Commands setUp{"FDEF", "FSAVE", "1234HI", "SC", "FSET MOV 65", "FSET MCV 65", "GFGET SG"};
     EXPECT_EQ(Commands(commands.begin(), commands.begin() + 7), setUp);
     EXPECT_NE(screen.find("Test complete, press any key to continue..."), std::string::npos);
 }
 
 TEST_F(Framework, VibrationGraspClosesTheSpreadAfterEachFault) {
-    testCycles[4] = 1;
+    station->tests.cycles[4] = 1;
     model->closedAt[2] = 9000;  // F2 breaks away early
     UseKeyScript(" ");
     EXPECT_EQ(Run(VibrationGraspTest, 4), 0);
-    const Commands commands = peer->TakeCommands();
+    const Commands commands = Peer().TakeCommands();
     const Commands cycle(commands.begin() + 7, commands.end());
     EXPECT_EQ(cycle, (Commands{"GC", "1FGET P", "2FGET P", "2FGET MOV", "2FSET MOV 65", "2HI",
                                "2FSET MOV 50", "SC", "3FGET P", "GO", "1FGET P", "2FGET P",
@@ -412,19 +409,27 @@ TEST_F(Framework, ATestWhoseLogCannotBeOpenedDrivesNothing) {
                           {AfterFreezerTest, 9}};
     // A directory stands where the day's log would be.
     std::string name;
-    std::fclose(OpenTestLog(&name));
+    std::fclose(OpenTestLog(station->identity, &name));
     fs::remove(name);
     fs::create_directory(name);
     for (const Case& t : tests) {
         SCOPED_TRACE(t.slot);
-        const int cycles = testCycles[t.slot];
+        const int cycles = station->tests.cycles[t.slot];
         UseKeyScript("k");
         EXPECT_EQ(Run(t.proc, t.slot), 1);
         EXPECT_NE(screen.find("Could not open log file " + name), std::string::npos);
         EXPECT_FALSE(KeyWaiting());  // the key was taken
-        EXPECT_EQ(peer->TakeCommands(), Commands{});
-        EXPECT_EQ(testCycles[t.slot], cycles);
+        EXPECT_EQ(Peer().TakeCommands(), Commands{});
+        EXPECT_EQ(station->tests.cycles[t.slot], cycles);
     }
+    // Each run is on record as one the station could not go on with.
+    EXPECT_EQ(Query("SELECT test, outcome, cycles_done, log_file, ended IS NOT NULL FROM runs"
+                    " ORDER BY id"),
+              (StoreRows{{"Vibration Grasp", "error", "0", name, "1"},
+                         {"Multi-Axis", "error", "0", name, "1"},
+                         {"Encoder slip - Grasp", "error", "0", name, "1"},
+                         {"Encoder slip - Spread", "error", "0", name, "1"},
+                         {"After-Freezer", "error", "0", name, "1"}}));
 }
 
 }  // namespace

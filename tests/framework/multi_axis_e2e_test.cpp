@@ -1,6 +1,7 @@
 // Multi-Axis end to end: the real station in tmux against the real simulator,
 // started with Ctrl-R from its field in the form; the status line, the
-// countdown, the redraw of the form and the log section.
+// countdown, the redraw of the form, the log section and the run's record in
+// results.db beside it.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "results_db.h"
 
 namespace e2e {
 namespace {
@@ -25,18 +27,28 @@ std::string CountdownRow(int count) {
     return Centred(text, 33);
 }
 
-std::string TheLog(const fs::path& dir) {
+fs::path TheLogFile(const fs::path& dir) {
     for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().extension() == ".txt") return ReadFile(entry.path());
+        if (entry.path().extension() == ".txt") return entry.path();
     }
-    return "";
+    return {};
+}
+
+std::string TheLog(const fs::path& dir) {
+    const fs::path log = TheLogFile(dir);
+    return log.empty() ? "" : ReadFile(log);
+}
+
+// The station named as a technician's shell would name it.
+std::string StationCommand() {
+    return "ZHAND_STATION=bench-e2e " + Quote(STATION_BIN);
 }
 
 TEST(MultiAxisEndToEnd, RunFromTheFormShowsStatusCountdownAndRedraw) {
     StationDir dir;
     Simulator sim(dir.path());
     ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), Quote(STATION_BIN));
+    Tmux tmux(dir.path(), StationCommand());
     ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
     tmux.Keys("Enter");
     ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
@@ -75,6 +87,22 @@ TEST(MultiAxisEndToEnd, RunFromTheFormShowsStatusCountdownAndRedraw) {
     tmux.Keys("C-q");
     ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
     EXPECT_EQ(tmux.ExitStatus(), 0);
+
+    const std::string store = (dir / "results.db").string();
+    EXPECT_EQ(QueryStore(store,
+                         "SELECT test, station, software, serial, operator,"
+                         " cycles_planned, cycles_done, outcome, errors, log_file,"
+                         " ended IS NOT NULL FROM runs"),
+              (StoreRows{{"Multi-Axis", "bench-e2e", "3.0.0", "HND000", "--", "3", "3", "pass", "0",
+                          TheLogFile(dir.path()).filename().string(), "1"}}));
+    EXPECT_EQ(QueryStore(store,
+                         "SELECT count(*), sum(outcome = 'pass') FROM measurements"
+                         " WHERE unit = 'counts'"),
+              (StoreRows{{"24", "24"}}));
+    EXPECT_EQ(QueryStore(store,
+                         "SELECT count(*) FROM measurements"
+                         " WHERE name = 'Maximum temperature' AND unit = 'C'"),
+              (StoreRows{{"1"}}));
 }
 
 // CPU time (user + system, in clock ticks) the process has used so far.
@@ -92,7 +120,7 @@ TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
     StationDir dir;
     Simulator sim(dir.path());
     ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), Quote(STATION_BIN));
+    Tmux tmux(dir.path(), StationCommand());
     ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
     tmux.Keys("Enter");
     ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
@@ -129,6 +157,9 @@ TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
     EXPECT_EQ(tmux.Row(12), "        [       0]      Encoder slip - Grasp");
     EXPECT_EQ(tmux.Row(16), "        [       0]      Parameter Check");
     EXPECT_EQ(tmux.Row(10), "        [     500]      Vibration Grasp");
+    EXPECT_EQ(QueryStore((dir / "results.db").string(),
+                         "SELECT cycles_planned, cycles_done, outcome FROM runs"),
+              (StoreRows{{"1500", std::to_string(paused + 1), "aborted"}}));
 }
 
 }  // namespace

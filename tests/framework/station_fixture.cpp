@@ -9,9 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "startup.h"
-#include "station.h"
 #include "test_log.h"
+#include "test_table.h"
 
 namespace fs = std::filesystem;
 
@@ -22,9 +21,9 @@ std::string EnterTempDir(const char* prefix) {
     return pattern;
 }
 
-void RegisterTests() {
-    FillTestTable();
-    LoadPrefs();
+void RegisterTests(Station& station) {
+    FillTestTable(station.tests);
+    LoadPrefs(station);
 }
 
 std::string ReadTestLog() {

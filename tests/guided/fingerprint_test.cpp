@@ -69,8 +69,8 @@ std::vector<std::string> ExpectedCommands() {
 using Fingerprint = GuidedTest;
 
 TEST_F(Fingerprint, MeasuresTheSimulatedHand) {
-    UseRealClock();         // the trials time the fingers' motion
-    testCycles[kSlot] = 5;  // runs once whatever the count
+    UseRealClock();                    // the trials time the fingers' motion
+    station->tests.cycles[kSlot] = 5;  // runs once whatever the count
     hand.Command("FDEF");
     HandCommands();
     // When the finger speed trials are set up, slow the model down to a pace
@@ -147,6 +147,42 @@ TEST_F(Fingerprint, MeasuresTheSimulatedHand) {
         }
     }
     EXPECT_NE(screen.find("Test completed with 4 errors."), std::string::npos);
+
+    // The record: one run of what was measured once, each figure of the log
+    // as a measurement, each failed trial as a fault of F1.
+    EXPECT_EQ(Query("SELECT test, cycles_planned, cycles_done, outcome, errors FROM runs"),
+              (StoreRows{{"Fingerprint", "1", "1", "fail", "4"}}));
+    EXPECT_EQ(
+        Query("SELECT cycle, motor, kind, text FROM events ORDER BY seq"),
+        (StoreRows{{"NULL", "F1", "failed to fully close", "F1 failed to fully close at V=20"},
+                   {"NULL", "F1", "failed to fully close", "F1 failed to fully close at V=55"},
+                   {"NULL", "F1", "failed to fully close", "F1 failed to fully close at V=75"},
+                   {"NULL", "F1", "failed to fully close", "F1 failed to fully close at V=100"}}));
+    StoreRows figures = {{"Minimum velocity", std::to_string(kSimMinSpreadVelocity), "NULL"}};
+    for (int m = 0; m < 4; ++m) {
+        const auto& f = encoders[m];
+        const std::string motor = "M" + std::to_string(m + 1) + " ";
+        for (const auto& [column, value] : {std::pair{"MinClse", f.minClose},
+                                            {"AvgClse", f.avgClose},
+                                            {"MaxClse", f.maxClose},
+                                            {"MinOpen", f.minOpen},
+                                            {"AvgOpen", f.avgOpen},
+                                            {"MaxOpen", f.maxOpen}}) {
+            figures.push_back({motor + column, std::to_string(value), "counts"});
+        }
+    }
+    const char* const trialNames[] = {"Clse20", "Open20", "Clse55",  "Open55",
+                                      "Clse75", "Open75", "Clse100", "Open100"};
+    for (int f = 0; f < 3; ++f) {
+        for (int t = 0; t < 8; ++t) {
+            char shown[32];
+            std::snprintf(shown, sizeof shown, "%.3f", times[f][t]);
+            figures.push_back({"F" + std::to_string(f + 1) + " " + trialNames[t], shown, "s"});
+        }
+    }
+    EXPECT_EQ(Query("SELECT name, CASE WHEN unit = 's' THEN printf('%.3f', value)"
+                    " ELSE CAST(value AS INTEGER) END, unit FROM measurements ORDER BY seq"),
+              figures);
     EXPECT_NE(screen.find("\r\t\t\tNow trying velocity: " + std::to_string(kSimMinSpreadVelocity) +
                           "   "),
               std::string::npos);

@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "seams.h"
-#include "startup.h"
 #include "test_log.h"
+#include "test_table.h"
 
 namespace fs = std::filesystem;
 
@@ -51,7 +51,7 @@ class SimEnvironment : public ::testing::Environment {
         std::string error;
         ASSERT_TRUE(simulator->Start(&error)) << error;
         fs::current_path(home);
-        ASSERT_EQ(hand.Initialize(1, 15), 0);
+        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
     }
     void TearDown() override {
         fs::current_path(fs::temp_directory_path());
@@ -78,14 +78,24 @@ void GuidedTest::SetUp() {
     fs::current_path(dir);
     UseFakeClock(kStart, 1000);
     UseKeyScript("");
-    FillTestTable();
-    LoadPrefs();
+    results::JournalOptions options;
+    options.target = dir + "/results.db";
+    options.station = "bench-3";
+    options.software = "test";
+    journal = std::make_unique<results::Journal>(options);
+    ASSERT_TRUE(journal->Open());
+    context = std::make_unique<TestStation>(journal.get());
+    station = &context->station;
+    FillTestTable(station->tests);
+    LoadPrefs(*station);
     Sim().ClearFaults();
     Sim().SetSpeed(kSimSpeed);
     HandCommands();
 }
 
 void GuidedTest::TearDown() {
+    context.reset();
+    journal.reset();
     UseTerminalKeys();
     UseRealClock();
     Sim().ClearFaults();
@@ -98,7 +108,7 @@ void GuidedTest::TearDown() {
 int GuidedTest::Run(int slot) {
     ScreenCapture screenCapture;
     capture = &screenCapture;
-    const int result = testProcs[slot](slot);
+    const int result = station->tests.procs[slot](*station, slot);
     capture = nullptr;
     screen = screenCapture.Take();
     return result;
@@ -113,6 +123,10 @@ std::string GuidedTest::Log() const {
         return text.str();
     }
     return "";
+}
+
+StoreRows GuidedTest::Query(const std::string& sql) const {
+    return QueryStore(dir + "/results.db", sql);
 }
 
 std::vector<std::string> GuidedTest::HandCommands() {

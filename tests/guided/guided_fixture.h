@@ -1,18 +1,22 @@
-// Runs the station's test procedures in-process: the real global `hand` on an
-// in-process simulator's pty, a fresh working directory per test, scripted
-// keys and a fake clock, the screen captured and the hand's commands traced.
+// Runs the station's test procedures in-process: the program's hand on an
+// in-process simulator's pty, a fresh working directory per test with its own
+// results.db, scripted keys and a fake clock, the screen captured and the
+// hand's commands traced.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "station.h"
+#include "journal.h"
+#include "results_db.h"
 #include "std_redirect.h"
+#include "test_station.h"
 #include "zhand_sim.h"
 
 using ScreenCapture = StdoutCapture;
@@ -36,7 +40,13 @@ class GuidedTest : public ::testing::Test {
     std::string Log() const;
     // Hand command lines the simulator received since the last call.
     std::vector<std::string> HandCommands();
+    // Rows of a query on this test's results.db.
+    StoreRows Query(const std::string& sql) const;
 
+    std::unique_ptr<results::Journal> journal;
+    std::unique_ptr<TestStation> context;
+    Station* station = nullptr;
+    ZHand& hand = ProgramHand();
     std::string dir;
     std::string screen;
     ScreenCapture* capture = nullptr;  // set while Run runs

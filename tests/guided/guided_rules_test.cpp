@@ -172,6 +172,8 @@ TEST(SpeedFailures, CloseMustReach17000AndOpen100) {
     EXPECT_EQ(SpeedFailureLine(2, 55, 17000), "");
     EXPECT_EQ(SpeedFailureLine(3, -75, 101), "F3 failed to fully open at V=75\n");
     EXPECT_EQ(SpeedFailureLine(3, -75, 100), "");
+    EXPECT_STREQ(SpeedFailureWords(55), "failed to fully close");
+    EXPECT_STREQ(SpeedFailureWords(-75), "failed to fully open");
 }
 
 TEST(EncoderFigures, MinMaxAndTruncatedAverage) {

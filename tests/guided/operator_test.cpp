@@ -38,17 +38,25 @@ struct FingerCase {
     const char* moved;  // motors closed and opened, in order
     int result;
     const char* closing;  // the log's closing line, if any
+    const char* outcome;  // of the run in the record
+    const char* cyclesDone;
+    const char* answers;  // the answers on record: "<cycle> <motor> <kind>" a line
 };
 
 // The draws put the motors in the order 3, 1, 4, 2 in every cycle.
 const FingerCase kFingerCases[] = {
     {"right answers through two cycles", 2, "31423142", "31423142", 0,
-     "TEST COMPLETED SUCCESSFULLY"},
+     "TEST COMPLETED SUCCESSFULLY", "pass", "2",
+     "1 F3 MOTOR SEEN\n1 F1 MOTOR SEEN\n1 Spread MOTOR SEEN\n1 F2 MOTOR SEEN\n"
+     "2 F3 MOTOR SEEN\n2 F1 MOTOR SEEN\n2 Spread MOTOR SEEN\n2 F2 MOTOR SEEN\n"},
     {"wrong answer and 'N' at the question are retried", 1, "2y3Ny142", "331142", 0,
-     "TEST COMPLETED SUCCESSFULLY"},
+     "TEST COMPLETED SUCCESSFULLY", "pass", "1",
+     "1 F3 MOTOR SEEN\n1 F1 MOTOR SEEN\n1 Spread MOTOR SEEN\n1 F2 MOTOR SEEN\n"},
     {"'n' at the retry fails the test", 2, "319nx", "314", 1,
-     "TEST FAILED: M4 IS NOT FUNCTIONING PROPERLY!"},
-    {"the keyboard goes away: the run ends unconfirmed", 1, "3", "31", 1, nullptr},
+     "TEST FAILED: M4 IS NOT FUNCTIONING PROPERLY!", "fail", "0",
+     "1 F3 MOTOR SEEN\n1 F1 MOTOR SEEN\n1 Spread MOTOR NOT SEEN\n"},
+    {"the keyboard goes away: the run ends unconfirmed", 1, "3", "31", 1, nullptr, "aborted", "0",
+     "1 F3 MOTOR SEEN\n"},
 };
 
 class FingerMovement : public GuidedTest {
@@ -66,8 +74,8 @@ class FingerMovement : public GuidedTest {
 TEST_F(FingerMovement, AnswersRetriesAndFailure) {
     for (const auto& c : kFingerCases) {
         SCOPED_TRACE(c.title);
-        testCycles.fill(3);
-        testCycles[1] = c.cycles;
+        station->tests.cycles.fill(3);
+        station->tests.cycles[1] = c.cycles;
         UseKeyScript(c.keys);
         const auto before = Sim().State();
 
@@ -78,9 +86,9 @@ TEST_F(FingerMovement, AnswersRetriesAndFailure) {
         const std::string closing = c.closing ? "\n" + std::string(c.closing) + "\n\n" : "";
         EXPECT_EQ(MaskTimes(Log()), "\n\n*****\n* Finger Movement, " + cycles +
                                         " cycles\n* <time>\n*****\n" + closing);
-        EXPECT_EQ(testCycles[1], c.cycles);
+        EXPECT_EQ(station->tests.cycles[1], c.cycles);
         for (int slot = 2; slot <= kTestCount; ++slot) {
-            EXPECT_EQ(testCycles[slot], c.result == 1 ? 0 : 3) << "slot " << slot;
+            EXPECT_EQ(station->tests.cycles[slot], c.result == 1 ? 0 : 3) << "slot " << slot;
         }
         // Each motor the hand was told to move really closed and opened.
         const auto after = Sim().State();
@@ -88,6 +96,18 @@ TEST_F(FingerMovement, AnswersRetriesAndFailure) {
             const auto count = std::count(c.moved, c.moved + std::strlen(c.moved), '0' + m);
             EXPECT_EQ(after.motors[m - 1].closes - before.motors[m - 1].closes, count);
         }
+        const std::string lastRun = "(SELECT max(id) FROM runs)";
+        EXPECT_EQ(Query("SELECT cycles_planned, cycles_done, outcome, errors FROM runs"
+                        " WHERE id = " +
+                        lastRun),
+                  (StoreRows{{cycles, c.cyclesDone, c.outcome,
+                              c.outcome == std::string("fail") ? "1" : "0"}}));
+        std::string answers;
+        for (const auto& row : Query("SELECT cycle, motor, kind FROM events WHERE run_id = " +
+                                     lastRun + " ORDER BY seq")) {
+            answers += row.at(0) + " " + row.at(1) + " " + row.at(2) + "\n";
+        }
+        EXPECT_EQ(answers, c.answers);
         if (c.result == 0) {
             EXPECT_NE(screen.find("TEST COMPLETED SUCCESSFULLY"), std::string::npos);
             EXPECT_NE(screen.find("Press any key to continue [01]..."), std::string::npos);
@@ -102,7 +122,7 @@ TEST_F(FingerMovement, AnswersRetriesAndFailure) {
 }
 
 TEST_F(FingerMovement, ShowsTheQuestionTheAnswerAndTheRetryPrompt) {
-    testCycles[1] = 1;
+    station->tests.cycles[1] = 1;
     UseKeyScript("2y3142");
     EXPECT_EQ(Run(1), 0);
     EXPECT_NE(screen.find("\rWhich motor? 2  <-- You should have seen motor 3 move, try again? "
@@ -143,6 +163,9 @@ TEST_F(CableTension, KeysAlternateCloseAndOpenUntilEsc) {
             EXPECT_EQ(state.motors[f].position > 15100, c.closedAtEnd) << "F" << f + 1;
         }
         EXPECT_GT(state.motors[3].position, 3050);  // the spread was closed
+        EXPECT_EQ(Query("SELECT test, cycles_planned, cycles_done, outcome FROM runs"
+                        " WHERE id = (SELECT max(id) FROM runs)"),
+                  (StoreRows{{"Cable Tension/BreakAway", "1", "1", "pass"}}));
         for (auto& entry : std::filesystem::directory_iterator("."))
             if (entry.path().extension() == ".txt") std::filesystem::remove(entry.path());
     }

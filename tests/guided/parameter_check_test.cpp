@@ -69,10 +69,30 @@ TEST_F(ParameterCheck, FixesDeclinesAndReportsWhatCannotBeFixed) {
     EXPECT_EQ(state.motors[2].stored[zhandsim::kMCV], 90);
     EXPECT_EQ(state.motors[0].stored[zhandsim::kHOLD], 1);
     EXPECT_EQ(state.motors[3].stored[zhandsim::kMOV], 50);
+
+    // Each answer that decides a difference is on record with its motor; each
+    // difference is a measurement against its expected value.
+    EXPECT_EQ(
+        Query("SELECT cycle, motor, kind, text FROM events ORDER BY seq"),
+        (StoreRows{
+            {"1", "F3", "FIXED", "The MCV parameter for M3 is 100, but should be 90. -Fixed."},
+            {"1", "Spread", "NOT FIXED",
+             "The MOV parameter for M4 is 50, but should be 40. -User chose not to fix"},
+            {"1", "F1", "FIXED", "The HOLD parameter for M1 is 0, but should be 1. -Fixed."},
+            {"1", "Spread", "CANNOT FIX",
+             "The CV parameter for M4 is 50, but should be 51. -Can not fix!"}}));
+    EXPECT_EQ(Query("SELECT name, CAST(value AS INTEGER), CAST(low AS INTEGER),"
+                    " CAST(high AS INTEGER), outcome, cycle FROM measurements ORDER BY seq"),
+              (StoreRows{{"M3 MCV", "100", "90", "90", "fail", "1"},
+                         {"M4 MOV", "50", "40", "40", "fail", "1"},
+                         {"M1 HOLD", "0", "1", "1", "fail", "1"},
+                         {"M4 CV", "50", "51", "51", "fail", "1"}}));
+    EXPECT_EQ(Query("SELECT cycles_done, outcome, errors FROM runs"),
+              (StoreRows{{"1", "fail", "2"}}));
 }
 
 TEST_F(ParameterCheck, SecondPassOffersTheDeclinedValueAgainAndCountsOnlyItself) {
-    testCycles[kSlot] = 2;
+    station->tests.cycles[kSlot] = 2;
     WriteDefaults("MOV 100 100 100 40\nMCV 100 100 90 50\n");
     UseKeyScript("nyn");
     EXPECT_EQ(Run(kSlot), 0);
@@ -92,13 +112,15 @@ struct FileCase {
     const char* defaults;  // nullptr: no file
     int result;
     const char* logAfterBanner;
+    const char* outcome;  // of the run in the record
+    const char* events;   // kinds recorded, one line each
 };
 
 const FileCase kFileCases[] = {
-    {"missing file", nullptr, 1, "Could not open preferences file!\n"},
-    {"empty file", "", 0, "\n\nSUMMARY:\nErrors: 0\n"},
+    {"missing file", nullptr, 1, "Could not open preferences file!\n", "error", ""},
+    {"empty file", "", 0, "\n\nSUMMARY:\nErrors: 0\n", "pass", ""},
     {"record with three numbers", "MOV 100 100 100 50\nMCV 1 2\nHOLD 9 9 9 9\n", 0,
-     "Defaults.dat: bad record at line 2\n\n\nSUMMARY:\nErrors: 1\n"},
+     "Defaults.dat: bad record at line 2\n\n\nSUMMARY:\nErrors: 1\n", "fail", "bad record\n"},
 };
 
 TEST_F(ParameterCheck, FileProblems) {
@@ -115,6 +137,14 @@ TEST_F(ParameterCheck, FileProblems) {
             EXPECT_EQ(command.find("FSET"), std::string::npos);
         EXPECT_EQ(screen.find("Try to fix"), std::string::npos);
         EXPECT_EQ(screen.find("Press any key to continue") == std::string::npos, c.result == 1);
+        EXPECT_EQ(Query("SELECT outcome FROM runs ORDER BY id DESC LIMIT 1"),
+                  (StoreRows{{c.outcome}}));
+        std::string kinds;
+        for (const auto& row : Query("SELECT kind FROM events WHERE run_id ="
+                                     " (SELECT max(id) FROM runs) ORDER BY seq")) {
+            kinds += row.at(0) + "\n";
+        }
+        EXPECT_EQ(kinds, c.events);
     }
 }
 

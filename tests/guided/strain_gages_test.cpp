@@ -85,7 +85,7 @@ void Technician(const ScreenCapture& capture, KeyPipe& keys, const std::string& 
 using StrainGages = GuidedTest;
 
 TEST_F(StrainGages, KeysBeforeAnyReadingStoreZeroAndWalkAcrossCycles) {
-    testCycles[kSlot] = 2;
+    station->tests.cycles[kSlot] = 2;
     // Cycle 1: ENTER walks down the 0 g column and on to F1 250 g; cycle 2
     // starts where cycle 1 left the cell.
     UseKeyScript(std::string{kEnter, kEnter, kEnter, kEsc, kTab, kEsc});
@@ -130,7 +130,7 @@ TEST_F(StrainGages, TabWalksEveryRowAndStoresTheReadingShown) {
     KeyPipe keys;
     ScreenCapture capture;
     std::thread technician(Technician, std::cref(capture), std::ref(keys), std::string(19, kTab));
-    const int result = StrainGagesTest(kSlot);
+    const int result = StrainGagesTest(*station, kSlot);
     technician.join();
     screen = capture.Take();
     EXPECT_EQ(result, 0);
@@ -161,6 +161,18 @@ TEST_F(StrainGages, TabWalksEveryRowAndStoresTheReadingShown) {
         EXPECT_NEAR(table[2][force], 137, 2);
     }
     EXPECT_EQ(LoggedTable(Log()), table);
+    // Each cell of the log's table is a measurement named by its row and column.
+    const char* const forces[] = {"0g", "250g", "500g", "1000g", "1500g", "2000g"};
+    StoreRows cells;
+    for (int finger = 0; finger < 3; ++finger) {
+        for (int force = 0; force < 6; ++force) {
+            cells.push_back({"F" + std::to_string(finger + 1) + " " + forces[force],
+                             std::to_string(table[finger][force])});
+        }
+    }
+    EXPECT_EQ(Query("SELECT name, CAST(value AS INTEGER) FROM measurements ORDER BY seq"), cells);
+    EXPECT_EQ(Query("SELECT test, cycles_done, outcome, errors FROM runs"),
+              (StoreRows{{"Strain Gages", "1", "pass", "0"}}));
 }
 
 }  // namespace

@@ -17,9 +17,9 @@
 #include "procedures.h"
 #include "seams.h"
 #include "srecord.h"
-#include "station.h"
 #include "survival_support.h"
 #include "test_log.h"
+#include "test_station.h"
 #include "text_file.h"
 
 namespace {
@@ -45,7 +45,7 @@ SimulatedHand& Hand() {
 // The hand still answers an ordinary command.
 void ExpectHandAnswers() {
     std::string reply;
-    EXPECT_EQ(hand.Command("PGET TEMP", &reply), 0);
+    EXPECT_EQ(ProgramHand().Command("PGET TEMP", &reply), 0);
     EXPECT_FALSE(reply.empty());
 }
 
@@ -61,14 +61,18 @@ class StationFiles : public testing::Test {
         ASSERT_TRUE(Hand().Open());
         UseFakeClock(Noon());
         UseKeyScript("");
-        serialNumber = "HND123";
-        userInitials = "QA";
+        identity.serialNumber = "HND123";
+        identity.userInitials = "QA";
     }
     void TearDown() override {
         UseTerminalKeys();
         UseRealClock();
     }
     WorkDir dir_;
+    TestStation context;
+    Station& station = context.station;
+    Identity& identity = context.identity;
+    TestTable& tests = context.tests;
 };
 
 class BadFile : public StationFiles, public testing::WithParamInterface<BadKind> {};
@@ -81,7 +85,7 @@ TEST_P(BadFile, PrefsFileIsReplacedByAWellFormedOne) {
     const BadKind kind = GetParam();
     WriteFile("Prefs.dat", BadVariant(kGoodPrefs, kind, 4 << 20));
 
-    LoadPrefs();
+    LoadPrefs(station);
     bool complete = false;
     const std::string text = ReadFile("Prefs.dat");
     Prefs prefs = ParsePrefs(text, &complete);
@@ -89,18 +93,19 @@ TEST_P(BadFile, PrefsFileIsReplacedByAWellFormedOne) {
     EXPECT_EQ(text, FormatPrefs(prefs));
     EXPECT_EQ(prefs.stamp, "240615");
     const bool keepsIdentity = kind == BadKind::Truncated || kind == BadKind::Huge;
-    EXPECT_EQ(serialNumber, keepsIdentity ? "HND123" : "HND000");
-    EXPECT_EQ(userInitials, keepsIdentity ? "QA" : "--");
-    EXPECT_EQ(prefs.serial, serialNumber);
+    EXPECT_EQ(identity.serialNumber, keepsIdentity ? "HND123" : "HND000");
+    EXPECT_EQ(identity.userInitials, keepsIdentity ? "QA" : "--");
+    EXPECT_EQ(prefs.serial, identity.serialNumber);
     EXPECT_FALSE(std::filesystem::exists("Prefs.dat.tmp"));
 
     // The day's log opens and numbers itself past what the file remembered.
     std::string name;
-    std::FILE* log = OpenTestLog(&name);
+    std::FILE* log = OpenTestLog(identity, &name);
     ASSERT_NE(log, nullptr) << name;
     std::fclose(log);
-    EXPECT_EQ(name, serialNumber + userInitials + "240615_" + (keepsIdentity ? "3" : "1") + ".txt");
-    EXPECT_TRUE(SavePrefs(1, "HND124"));
+    EXPECT_EQ(name, identity.serialNumber + identity.userInitials + "240615_" +
+                        (keepsIdentity ? "3" : "1") + ".txt");
+    EXPECT_TRUE(SavePrefs(identity, 1, "HND124"));
     prefs = ParsePrefs(ReadFile("Prefs.dat"), &complete);
     EXPECT_TRUE(complete);
     EXPECT_EQ(prefs.serial, "HND124");
@@ -111,11 +116,11 @@ TEST_P(BadFile, PrefsFileIsReplacedByAWellFormedOne) {
 // log of that run: the first line counts and the later one is dropped.
 TEST_F(StationFiles, DuplicateCounterLinesKeepOneLogPerRun) {
     WriteFile("Prefs.dat", "HND123\nQA\n240615\nHND123\t2\nHND123\t5\n");
-    LoadPrefs();
+    LoadPrefs(station);
     std::vector<std::string> names;
     for (int test = 0; test < 3; ++test) {
         std::string name;
-        std::FILE* log = OpenTestLog(&name);
+        std::FILE* log = OpenTestLog(identity, &name);
         ASSERT_NE(log, nullptr);
         std::fclose(log);
         names.push_back(name);
@@ -129,11 +134,11 @@ TEST_F(StationFiles, PrefsPathThatIsADirectoryIsLeftAloneAndReported) {
     std::filesystem::create_directory("Prefs.dat");
     WriteFile("Prefs.dat/keep", "x");
 
-    LoadPrefs();
+    LoadPrefs(station);
     EXPECT_FALSE(PrefsProblem().empty());
-    EXPECT_EQ(serialNumber, "HND000");
+    EXPECT_EQ(identity.serialNumber, "HND000");
     std::string name;
-    std::FILE* log = OpenTestLog(&name);
+    std::FILE* log = OpenTestLog(identity, &name);
     ASSERT_NE(log, nullptr) << name;  // the tests still get their log
     std::fclose(log);
     EXPECT_TRUE(std::filesystem::is_directory("Prefs.dat"));
@@ -147,12 +152,12 @@ TEST_P(BadFile, ParameterCheckReportsWhatItCannotUse) {
     const BadKind kind = GetParam();
     const std::string defaults = BadVariant(FactoryDefaults(), kind, 1 << 20);
     WriteFile("Defaults.dat", defaults);
-    hand.Command("FDEF");  // the hand holds its factory values
-    testNames[10] = "Parameter Check";
-    testCycles[10] = 1;
+    ProgramHand().Command("FDEF");  // the hand holds its factory values
+    tests.names[10] = "Parameter Check";
+    tests.cycles[10] = 1;
 
     CapturedOutput output;
-    int result = ParameterCheckTest(10);
+    int result = ParameterCheckTest(station, 10);
     std::string shown = output.Take();
 
     EXPECT_EQ(result, 0);
@@ -173,10 +178,10 @@ TEST_P(BadFile, ParameterCheckReportsWhatItCannotUse) {
 }
 
 TEST_F(StationFiles, ParameterCheckWithoutDefaultsFileSaysSo) {
-    testNames[10] = "Parameter Check";
-    testCycles[10] = 1;
+    tests.names[10] = "Parameter Check";
+    tests.cycles[10] = 1;
     CapturedOutput output;
-    EXPECT_EQ(ParameterCheckTest(10), 1);
+    EXPECT_EQ(ParameterCheckTest(station, 10), 1);
     EXPECT_NE(output.Take().find("Could not open preferences file!"), std::string::npos);
     EXPECT_NE(TheLog().find("Could not open preferences file!"), std::string::npos);
 }
@@ -192,7 +197,7 @@ TEST_P(BadFile, BatchRunsEveryLineAndTheLinkSurvives) {
     WriteFile("batch.txt", batch);
 
     CapturedOutput output;
-    RunBatchFile("batch.txt");
+    RunBatchFile(ProgramHand(), "batch.txt");
     std::string shown = output.Take();
 
     EXPECT_EQ(ReadFile("batch.txt"), batch);
@@ -209,7 +214,7 @@ TEST_P(BadFile, BatchRunsEveryLineAndTheLinkSurvives) {
 TEST_F(StationFiles, BatchOfOneHugeLineIsRefusedByTheDriverAndShown) {
     WriteFile("batch.txt", std::string(1 << 20, 'A') + "\nPGET TEMP\n");
     CapturedOutput output;
-    RunBatchFile("batch.txt");
+    RunBatchFile(ProgramHand(), "batch.txt");
     std::string shown = output.Take();
     EXPECT_NE(shown.find("Error "), std::string::npos);
     EXPECT_NE(shown.find("PGET TEMP\n-> "), std::string::npos) << shown.substr(shown.size() - 200);
@@ -246,7 +251,7 @@ TEST_P(BadFile, FirmwareIsCheckedWholeBeforeAnyByteIsSent) {
     const int packetsBefore = Hand().Sim().State().firmwarePackets;
 
     CapturedOutput output;
-    int result = LoadFirmware("firmware.s19");
+    int result = LoadFirmware(ProgramHand(), "firmware.s19");
     std::string shown = output.Take();
 
     EXPECT_EQ(ReadFile("firmware.s19"), firmware);
@@ -268,7 +273,7 @@ TEST_P(BadFile, FirmwareIsCheckedWholeBeforeAnyByteIsSent) {
 
 TEST_F(StationFiles, MissingFirmwareFileIsNamed) {
     CapturedOutput output;
-    EXPECT_EQ(LoadFirmware("no-such-file.s19"), 1);
+    EXPECT_EQ(LoadFirmware(ProgramHand(), "no-such-file.s19"), 1);
     EXPECT_NE(output.Take().find("FILE NOT FOUND."), std::string::npos);
     ExpectHandAnswers();
 }

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "parameters.h"
-#include "station.h"
+#include "test_station.h"
 
 WorkDir::WorkDir(const char* prefix) {
     std::string pattern = (std::filesystem::temp_directory_path() / prefix).string() + "-XXXXXX";
@@ -136,10 +136,10 @@ SimulatedHand::SimulatedHand(double speed) {
     // The driver opens ./COM1 of the working directory.
     std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
-    open_ = hand.Initialize(1, 0) == 0;
+    open_ = ProgramHand().Initialize(1, 0) == 0;
     std::filesystem::current_path(previous);
     // A hand that stops answering fails each command after 300 ms, not 15 s.
-    hand.SetTimeouts(0, 10, 300, 10, 1000);
+    ProgramHand().SetTimeouts(0, 10, 300, 10, 1000);
 }
 
 SimulatedHand::~SimulatedHand() {

@@ -15,7 +15,7 @@ using BatchTest = SimTest;
 
 // The hand's error number for a command it rejects.
 int HandError(const std::string& command) {
-    int code = hand.Command(command.c_str());
+    int code = ProgramHand().Command(command.c_str());
     EXPECT_GT(code, 0) << command;
     return code;
 }
@@ -39,7 +39,7 @@ TEST_F(BatchTest, ShowsEveryLineAndSendsAllButComments) {
     TakeCommands();
 
     Screen screen;
-    RunBatchFile("Check Hand.TXT");
+    RunBatchFile(hand, "Check Hand.TXT");
     EXPECT_EQ(screen.Text(),
               "# motor 1 velocity\n"
               "\n"
@@ -60,7 +60,7 @@ TEST_F(BatchTest, LongLinesGoWhole) {
     WriteFile("long.txt", comment + "\n" + command + "\n");
 
     Screen screen;
-    RunBatchFile("long.txt");
+    RunBatchFile(hand, "long.txt");
     std::string text = screen.Text();
     EXPECT_EQ(text.rfind(comment + "\n" + command + "\n-> ", 0), 0u) << text;
     EXPECT_EQ(TakeCommands(), std::vector<std::string>{command});
@@ -71,7 +71,7 @@ TEST_F(BatchTest, MissingOrEmptyFileDoesNothing) {
     for (const char* name : {"empty.txt", "no such file.txt", "."}) {
         SCOPED_TRACE(name);
         Screen screen;
-        RunBatchFile(name);
+        RunBatchFile(hand, name);
         EXPECT_EQ(screen.Text(), "");
         EXPECT_TRUE(TakeCommands().empty());
     }

@@ -67,7 +67,7 @@ TEST_F(EepromTest, HandHoldsTheImageByteForByte) {
     UseKeyScript("k");
 
     Screen screen;
-    int result = LoadEeprom("Image 1.BIN");
+    int result = LoadEeprom(hand, "Image 1.BIN");
     std::string text = screen.Text();
     ASSERT_EQ(result, 0) << text;
 
@@ -114,7 +114,7 @@ TEST_F(EepromTest, MissingFileStopsWithItsNameAndThePortAt9600) {
         const std::vector<std::uint8_t> before = Sim().EepromImage();
 
         Screen screen;
-        int result = LoadEeprom("no such Image.bin");
+        int result = LoadEeprom(hand, "no such Image.bin");
         EXPECT_EQ(result, 1);
         EXPECT_EQ(screen.Text(), c.expected);
         EXPECT_EQ(KeyWaiting(), !c.loaderPresent);
@@ -132,7 +132,7 @@ TEST_F(EepromTest, SilentHandEndsTheLoadAfterOneTimeOut) {
     UseKeyScript("k");
 
     Screen screen;
-    int result = LoadEeprom("image.bin");
+    int result = LoadEeprom(hand, "image.bin");
     EXPECT_EQ(result, 1);
     EXPECT_EQ(screen.Text(),
               "\nReset in BOOT mode, press a key to continue....\nNo echo from hand - download "
@@ -153,7 +153,7 @@ class FirmwareTest : public SimTest {
         int packets = Sim().State().firmwarePackets;
 
         Screen screen;
-        int result = LoadFirmware(file);
+        int result = LoadFirmware(hand, file);
         std::string text = screen.Text();
         EXPECT_EQ(result, 0) << text;
         // Nothing marks the end of a download on the wire, and the last byte
@@ -244,7 +244,7 @@ TEST_F(FirmwareTest, BadFileIsRefusedBeforeAnythingIsSent) {
         int packets = Sim().State().firmwarePackets;
 
         Screen screen;
-        EXPECT_EQ(LoadFirmware("fw.s19"), 1);
+        EXPECT_EQ(LoadFirmware(hand, "fw.s19"), 1);
         EXPECT_EQ(screen.Text(), c.screen);
         // Had the letter X gone out, the hand would take the next command
         // line as "X..." or not listen at all.
@@ -260,7 +260,7 @@ TEST_F(FirmwareTest, LoaderThatNeverAnswersFailsAfterFiftyReads) {
     SimStation::UseShortTimeouts(5);  // 50 reads of 5 ms
 
     Screen screen;
-    EXPECT_EQ(LoadFirmware("fw.s19"), 1);
+    EXPECT_EQ(LoadFirmware(hand, "fw.s19"), 1);
     EXPECT_EQ(screen.Text(),
               "\nPress the red RESET button to begin download...\nDownload Failed\n");
     SimStation::UseShortTimeouts();

@@ -1,4 +1,4 @@
-// One simulated hand per test process, behind the station's own `hand`: a
+// One simulated hand per test process, behind the program's hand: a
 // temporary working directory (COM1 and the loader files live there), the
 // simulator served in-process, the driver initialised on port 1 with short
 // time-outs, the commands the hand received, and the station's screen output.
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "station.h"
+#include "test_station.h"
 #include "zhand_sim.h"
 
 // The read time-out the tests give a single byte, in ms: long enough for a
@@ -48,7 +48,7 @@ class SimStation : public ::testing::Environment {
         sim_ = std::make_unique<zhandsim::Simulator>(options);
         std::string error;
         ASSERT_TRUE(sim_->Start(&error)) << error;
-        ASSERT_EQ(hand.Initialize(1, 15), 0);
+        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
         UseShortTimeouts();
     }
 
@@ -59,7 +59,7 @@ class SimStation : public ::testing::Environment {
     }
 
     static void UseShortTimeouts(int readMs = kReadMs) {
-        ASSERT_EQ(hand.SetTimeouts(0, 0, readMs, 10, 2000), 0);
+        ASSERT_EQ(ProgramHand().SetTimeouts(0, 0, readMs, 10, 2000), 0);
     }
 
     // The command lines the hand received since the last call, as the
@@ -98,7 +98,9 @@ class SimTest : public ::testing::Test {
     std::vector<std::string> TakeCommands() { return SimStation::Get().TakeCommands(); }
     // True when the hand answers a command normally, so the port is back at
     // 9600 baud and the hand in command mode.
-    static bool HandAnswers() { return hand.Command("") == 0; }
+    static bool HandAnswers() { return ProgramHand().Command("") == 0; }
+
+    ZHand& hand = ProgramHand();
 };
 
 inline void WriteFile(const std::string& name, const std::string& bytes) {

@@ -16,7 +16,7 @@ class TerminalModeTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        serialNumber = "HND042";
+        context.identity.serialNumber = "HND042";
     }
     void TearDown() override { UseTerminalKeys(); }
 
@@ -24,9 +24,11 @@ class TerminalModeTest : public SimTest {
     std::string Run(const std::string& keys) {
         UseKeyScript(keys);
         Screen screen;
-        TerminalMode();
+        TerminalMode(context.station);
         return screen.Text();
     }
+
+    TestStation context;
 };
 
 TEST_F(TerminalModeTest, LinesAreSentUpperCasedAndXAloneLeaves) {
@@ -47,7 +49,7 @@ TEST_F(TerminalModeTest, LinesAreSentUpperCasedAndXAloneLeaves) {
     const std::vector<std::string> sent = {"1FGET MOV", "BOGUS", "err " + u, "X ",
                                            "err " + u,  "XX",    "err " + u, ""};
     EXPECT_EQ(TakeCommands(), sent);
-    EXPECT_EQ(lastResult, 0);  // the empty line was the last command
+    EXPECT_EQ(context.station.lastResult, 0);  // the empty line was the last command
 }
 
 TEST_F(TerminalModeTest, UtilitiesTakeTheFileNameAsTyped) {
@@ -64,7 +66,7 @@ TEST_F(TerminalModeTest, UtilitiesTakeTheFileNameAsTyped) {
         << screen;
     // After the EEPROM loader the hand is reset, whatever the loader's outcome.
     EXPECT_EQ(TakeCommands(), (std::vector<std::string>{"1fget mov", "RESET"}));
-    EXPECT_EQ(lastResult, 0);
+    EXPECT_EQ(context.station.lastResult, 0);
     EXPECT_TRUE(screen.ends_with(">> X\n")) << screen;
 }
 

@@ -1,0 +1,204 @@
+#include "test_run.h"
+
+#include <cctype>
+
+#include "framework.h"
+#include "record.h"
+#include "test_log.h"
+
+namespace {
+
+// Number of integers at the start of a reply, read the way the driver reads
+// them: blanks skipped, a run of digits and minus signs per value, stopping at
+// any other character. A run without a digit is not a number.
+std::size_t CountReplyNumbers(const char* text) {
+    std::size_t count = 0;
+    const char* p = text;
+    for (;;) {
+        while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
+        bool digit = false;
+        const char* start = p;
+        while (*p == '-' || std::isdigit(static_cast<unsigned char>(*p))) {
+            digit = digit || *p != '-';
+            ++p;
+        }
+        if (p == start || !digit) return count;
+        ++count;
+    }
+}
+
+bool ReplyHolds(ZHand& hand, std::size_t numbers) {
+    const char* reply = hand.ReplyText();
+    return reply != nullptr && CountReplyNumbers(reply) >= numbers;
+}
+
+bool IsClosingCheck(PositionCheck check) {
+    return check == PositionCheck::FingerClosed || check == PositionCheck::SpreadClosed;
+}
+
+}  // namespace
+
+TestRun::TestRun(Station& station, int test) : station_(station), test_(test) {}
+
+TestRun::~TestRun() {
+    End(results::kError);
+}
+
+void TestRun::ShowHeader(std::initializer_list<std::string_view> lines) {
+    console().ClearScreen();
+    ShowTestHeader(station_, test_);
+    for (std::string_view line : lines) console().PrintCentered(line);
+}
+
+bool TestRun::OpenLog(int cyclesPlanned) {
+    std::string name;
+    std::FILE* file = OpenTestLog(station_.identity, &name);
+    const Identity& identity = station_.identity;
+    cyclesPlanned_ = cyclesPlanned;
+    if (!log().BeginRun(station_.tests.names[test_], cyclesPlanned, identity.serialNumber,
+                        identity.userInitials, file, name)) {
+        console().MoveCursor(20, 0);
+        console().PrintCentered(Format("Could not open log file %s", name.c_str()));
+        console().GetKey();
+        return false;
+    }
+    recording_ = true;
+    ShowStoreProblem();
+    return true;
+}
+
+void TestRun::PrepareHand() {
+    ::PrepareHand(hand());
+}
+
+void TestRun::WriteSection(const std::string& heading) {
+    log().Print("\n\n*****\n* %s\n* %s*****\n", heading.c_str(), clock().TimeText().c_str());
+}
+
+void TestRun::WriteBanner(const std::string& title) {
+    WriteSection(Format("%s, %d cycles", title.c_str(), Cycles()));
+}
+
+bool TestRun::Examine(int result) {
+    return result == 0;
+}
+
+bool TestRun::Read(const char* motors, const char* names, std::span<int> values) {
+    return Examine(hand().GetParameters(motors, names, values)) &&
+           ReplyHolds(hand(), values.size());
+}
+
+bool TestRun::ReadTemperature(int* value) {
+    int reading = 0;
+    if (!Examine(hand().GetTemperature(&reading)) || !ReplyHolds(hand(), 1)) return false;
+    *value = reading;
+    return true;
+}
+
+void TestRun::RecoverMotor(const char* motors, int velocity) {
+    int saved[1] = {0};
+    const bool haveSaved = Read(motors, "MOV", saved);
+    hand().SetParameter(motors, "MOV", velocity);
+    hand().InitHand(motors);
+    // Without a reading there is nothing to restore; the motor keeps the
+    // recovery velocity rather than an invented one.
+    if (haveSaved) hand().SetParameter(motors, "MOV", saved[0]);
+}
+
+int TestRun::Check(PositionCheck check, int finger, int cycle) {
+    const bool spread = IsSpreadCheck(check);
+    const std::string name = spread ? "Spread" : "F" + std::to_string(finger);
+    const std::string motors = spread ? "S" : std::to_string(finger);
+    int position[1] = {0};
+    if (!Read(motors.c_str(), "P", position)) {
+        Fault(cycle, name, kNoPositionReading,
+              Format("%s %s in cycle %d at %s", name.c_str(), kNoPositionReading, cycle,
+                     clock().TimeText().c_str()));
+        return 1;
+    }
+    const PassBand band = PassBandOf(check);
+    log().Measure(name + (IsClosingCheck(check) ? " closed" : " open"), position[0], "counts",
+                  cycle, band.low, band.high);
+    const PositionLimit* broken = BrokenLimit(check, position[0]);
+    if (broken == nullptr) return 0;
+    if (broken->recoveryVelocity != 0) RecoverMotor(motors.c_str(), broken->recoveryVelocity);
+    Fault(cycle, name, broken->words,
+          Format("%s %s in cycle %d at %s", name.c_str(), broken->words, cycle,
+                 clock().TimeText().c_str()));
+    return 1;
+}
+
+void TestRun::Fault(std::optional<int> cycle, std::string_view motor, std::string_view kind,
+                    std::string_view line) {
+    log().Fault(cycle, motor, kind, line);
+    ++errors_;
+}
+
+TestRun::Ending TestRun::RunCycles(const CycleBody& body, const AbortLines& abortLines,
+                                   CyclePlan plan) {
+    cycled_ = true;
+    stop_ = false;
+    for (int cycle = 1; cycle <= Cycles(); ++cycle) {
+        if (plan.status) ShowCycleStatus(console(), cycle, Cycles(), errors_);
+        body(cycle);
+        if (stop_) return Ending::Stopped;
+        cyclesDone_ = cycle;
+        log().Progress(cyclesDone_, errors_);
+        ShowStoreProblem();
+        if (plan.commands && CommandPoll()) {
+            const std::string message = AbortTest(station_.tests, test_, cycle);
+            if (abortLines) abortLines(message);
+            End(results::kAborted);
+            Countdown(message);
+            return Ending::Aborted;
+        }
+    }
+    return Ending::Completed;
+}
+
+bool TestRun::CommandPoll() {
+    if (!console().KeyWaiting()) return false;
+    const int key = FoldUpper(console().GetKey());
+    if (key == 'A') return true;
+    if (key == 'P') {
+        ClearStoreProblem();
+        PauseTest(console(), clock());
+    }
+    return false;
+}
+
+void TestRun::Complete() {
+    if (!cycled_) cyclesDone_ = cyclesPlanned_;
+    End(errors_ == 0 ? results::kPass : results::kFail);
+}
+
+void TestRun::End(const char* outcome) {
+    if (!recording_) return;
+    recording_ = false;
+    log().EndRun(outcome, cyclesDone_, errors_);
+}
+
+void TestRun::CompleteWithCountdown() {
+    Complete();
+    Countdown(Format("Test completed with %d errors.", errors_));
+}
+
+void TestRun::Countdown(const std::string& message) {
+    ClearStoreProblem();
+    CountdownPrompt(console(), clock(), message);
+}
+
+void TestRun::ShowStoreProblem() {
+    const std::string& problem = station_.recorder.StoreProblem();
+    if (problem == shownProblem_) return;
+    console().ShowAside(21, problem);
+    shownProblem_ = problem;
+}
+
+// Row 21 is the pause indicator's and the countdown's: the store's line gives
+// way to them, and comes back after the next cycle if the trouble lasts.
+void TestRun::ClearStoreProblem() {
+    if (shownProblem_.empty()) return;
+    console().BlankRow(21);
+    shownProblem_.clear();
+}

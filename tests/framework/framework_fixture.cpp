@@ -1,0 +1,72 @@
+#include "framework_fixture.h"
+
+#include <filesystem>
+
+#include "seams.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+FakeHand* peer = nullptr;
+
+class PeerEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        peer = new FakeHand;
+        home = EnterTempDir("zhand-framework-");
+        fs::create_symlink(peer->DevicePath(), "COM1");
+        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
+        // A silent hand fails a read after a fifth of a second.
+        ProgramHand().SetTimeouts(0, 1, 200, 1, 200);
+    }
+    void TearDown() override {
+        fs::current_path(fs::temp_directory_path());
+        fs::remove_all(home);
+    }
+    std::string home;
+};
+
+[[maybe_unused]] const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new PeerEnvironment);
+
+}  // namespace
+
+FakeHand& Peer() {
+    return *peer;
+}
+
+void Framework::SetUp() {
+    dir = EnterTempDir("zhand-framework-run-");
+    store = dir + "/results.db";
+    UseFakeClock(kFrameworkStart, kFrameworkStartTick);
+    UseKeyScript("");
+    results::JournalOptions options;
+    options.target = store;
+    options.station = "bench-1";
+    options.software = "test";
+    journal = std::make_unique<results::Journal>(options);
+    ASSERT_TRUE(journal->Open());
+    context = std::make_unique<TestStation>(journal.get());
+    station = &context->station;
+    RegisterTests(*station);
+    model = std::make_shared<HandModel>();
+    Peer().SetHandler([m = model](const std::string& c) { return m->Answer(c); });
+    Peer().TakeCommands();
+}
+
+void Framework::TearDown() {
+    context.reset();
+    journal.reset();
+    UseTerminalKeys();
+    UseRealClock();
+    fs::current_path(fs::temp_directory_path());
+    fs::remove_all(dir);
+}
+
+int Framework::Run(TestProc proc, int slot) {
+    StdoutCapture capture;
+    const int result = proc(*station, slot);
+    screen = capture.Take();
+    return result;
+}
