@@ -1,0 +1,41 @@
+// zhand-report import: text logs into the store, each file whole or not at
+// all. The serial number and initials come from the file's name, split by
+// the serial numbers that a Prefs.dat beside it lists (or by --serial).
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sqlite_store.h"
+
+namespace report {
+
+struct ImportResult {
+    bool ok = false;
+    int runs = 0;   // runs in the file
+    int added = 0;  // of them, new to the store
+    std::string message;  // when not ok: one line, "FILE:LINE: what"
+};
+
+class Importer {
+  public:
+    Importer(results::SqliteStore& store, std::optional<std::string> serial)
+        : store_(store), serial_(std::move(serial)) {}
+
+    ImportResult Import(const std::string& path);
+
+  private:
+    const std::vector<std::string>& SerialsBeside(const std::string& directory);
+    bool Known(const std::string& uuid);
+
+    results::SqliteStore& store_;
+    std::optional<std::string> serial_;
+    std::map<std::string, std::vector<std::string>> prefsSerials_;  // by directory
+};
+
+// Files larger than this are not test logs.
+inline constexpr std::size_t kMaxLogBytes = 64u << 20;
+
+}  // namespace report
