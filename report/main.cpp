@@ -169,59 +169,53 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
     return std::nullopt;
 }
 
-// --since as the store's time text.
-bool SinceOf(const Arguments& a, Selection* selection, int* status) {
-    if (!a.since) return true;
-    selection->since = StoreTimeFromArgument(*a.since);
-    if (!selection->since) {
-        *status = Usage("--since " + *a.since + ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS])");
-        return false;
-    }
-    return true;
-}
-
-int Export(const Arguments& a, results::SqliteStore& store) {
-    Selection selection;
+// The selection and the report's options from the arguments, checked
+// before the store is opened; a usage status when they are wrong.
+std::optional<int> Options(const Arguments& a, ReportOptions* options, PageFacts* facts) {
+    Selection& selection = options->selection;
     selection.serial = a.serial;
     selection.test = a.test;
-    int status = 0;
-    if (!SinceOf(a, &selection, &status)) return status;
+    if (a.since) {
+        selection.since = StoreTimeFromArgument(*a.since);
+        if (!selection.since)
+            return Usage("--since " + *a.since + ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS])");
+    }
+    if (a.baseline) {
+        const std::size_t dots = a.baseline->find("..");
+        if (dots != std::string::npos) {
+            options->baselineFrom = StoreTimeFromArgument(a.baseline->substr(0, dots));
+            const std::string to = a.baseline->substr(dots + 2);
+            if (!to.empty()) options->baselineTo = StoreTimeFromArgument(to, true);
+        }
+        if (dots == std::string::npos || !options->baselineFrom ||
+            (dots + 2 < a.baseline->size() && !options->baselineTo))
+            return Usage("--baseline " + *a.baseline + ": expected FROM..TO, two dates (YYYY-MM-DD)");
+        facts->baseline = *a.baseline;
+    }
+    if (a.serial) facts->selection = "unit " + *a.serial;
+    if (a.since) facts->selection += (facts->selection.empty() ? "" : ", ") + ("since " + *a.since);
+    return std::nullopt;
+}
+
+int Export(const ReportOptions& options, results::SqliteStore& store) {
     StoreReader reader(store.Handle());
     std::string error;
-    if (!WriteExport(reader, selection, std::cout, &error)) return Fail(error);
+    if (!WriteExport(reader, options.selection, std::cout, &error)) return Fail(error);
     std::cout.flush();
     if (!std::cout) return Fail("cannot write to standard output");
     return 0;
 }
 
-int Summary(const Arguments& a, results::SqliteStore& store) {
-    Selection selection;
-    selection.serial = a.serial;
+int Summary(const ReportOptions& options, results::SqliteStore& store) {
     StoreReader reader(store.Handle());
     std::string error;
-    if (!WriteSummary(reader, selection, std::cout, &error)) return Fail(error);
+    if (!WriteSummary(reader, options.selection, std::cout, &error)) return Fail(error);
     std::cout.flush();
     return std::cout ? 0 : Fail("cannot write to standard output");
 }
 
-int Html(const Arguments& a, results::SqliteStore& store, const std::string& storeName) {
-    ReportOptions options;
-    options.selection.serial = a.serial;
-    int status = 0;
-    if (!SinceOf(a, &options.selection, &status)) return status;
-    PageFacts facts;
-    if (a.baseline) {
-        const std::size_t dots = a.baseline->find("..");
-        if (dots != std::string::npos) {
-            options.baselineFrom = StoreTimeFromArgument(a.baseline->substr(0, dots));
-            const std::string to = a.baseline->substr(dots + 2);
-            if (!to.empty()) options.baselineTo = StoreTimeFromArgument(to, true);
-        }
-        if (dots == std::string::npos || !options.baselineFrom ||
-            (dots + 2 < a.baseline->size() && !options.baselineTo))
-            return Usage("--baseline " + *a.baseline + ": expected FROM..TO, two dates (YYYY-MM-DD)");
-        facts.baseline = *a.baseline;
-    }
+int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
+         results::SqliteStore& store, const std::string& storeName) {
     const std::string output = a.output.value_or("report.html");
     if (output != "-" && std::filesystem::is_directory(output))
         return Fail(output + ": is a directory");
@@ -232,8 +226,6 @@ int Html(const Arguments& a, results::SqliteStore& store, const std::string& sto
     if (!BuildReport(reader, options, &report, &error)) return Fail(error);
     facts.store = storeName;
     facts.generatedAt = results::NowIso();
-    if (a.serial) facts.selection = "unit " + *a.serial;
-    if (a.since) facts.selection += (facts.selection.empty() ? "" : ", ") + ("since " + *a.since);
 
     if (output == "-") {
         WriteHtml(report, facts, std::cout);
@@ -301,6 +293,9 @@ int main(int argc, char** argv) {
         std::cout << text;
         return 0;
     }
+    ReportOptions options;
+    PageFacts facts;
+    if (std::optional<int> status = Options(a, &options, &facts)) return *status;
     const std::string storeName = a.results.value_or(DefaultStoreName());
     const bool importing = a.command == "import";
     if (importing && a.files.empty()) return Usage("import needs at least one FILE");
@@ -309,8 +304,8 @@ int main(int argc, char** argv) {
     auto store = OpenStore(storeName, importing ? Access::Import : Access::Read, &error);
     if (store == nullptr) return Fail(error);
     if (importing && !existed) std::cout << "created the store " << storeName << "\n";
-    if (a.command == "export") return Export(a, *store);
-    if (a.command == "summary") return Summary(a, *store);
-    if (a.command == "html") return Html(a, *store, storeName);
+    if (a.command == "export") return Export(options, *store);
+    if (a.command == "summary") return Summary(options, *store);
+    if (a.command == "html") return Html(a, options, facts, *store, storeName);
     return Import(a, *store);
 }
