@@ -260,36 +260,40 @@ class Page {
         }
     }
 
+    // Each motor's spread of positions around its average, so that fingers
+    // near 16000 and the spread near 3000 share one scale; the table beside
+    // gives the positions themselves.
     void Encoder(const UnitReport& unit) {
         if (unit.encoder.empty()) return;
         for (std::size_t open = 0; open < 2; ++open) {
             Json datasets = Json::array();
             for (std::size_t k = 0; k < unit.encoder.size(); ++k) {
                 Json bars = Json::array();
-                Json averages = Json::array();
                 for (std::size_t motor = 0; motor < 4; ++motor) {
                     const auto& c = unit.encoder[k].counts[motor];
                     const auto& min = c[3 * open], avg = c[3 * open + 1], max = c[3 * open + 2];
-                    bars.push_back(min && max ? Json::array({*min, *max}) : Json(nullptr));
-                    averages.push_back(avg ? Json(*avg) : Json(nullptr));
+                    bars.push_back(min && avg && max ? Json::array({*min - *avg, *max - *avg}) : Json(nullptr));
                 }
-                datasets.push_back(Dataset("min to max " + RunLabel(unit.encoder[k].run), std::move(bars),
-                                           Palette(k)));
-                Json avg = Dataset("average " + RunLabel(unit.encoder[k].run), std::move(averages), "#212121");
-                avg["type"] = "line";
-                avg["showLine"] = false;
-                avg["pointStyle"] = "line";
-                avg["pointRadius"] = 12;
-                datasets.push_back(std::move(avg));
+                datasets.push_back(Dataset(RunLabel(unit.encoder[k].run), std::move(bars), Palette(k)));
             }
             out_ << charts_.Add({{"type", "bar"},
-                                 {"title", std::string("Encoder accuracy at the ") +
-                                               (open ? "open" : "closed") + " target: min, average, max"},
+                                 {"title", std::string("Encoder accuracy at the ") + (open ? "open" : "closed") +
+                                               " target: min to max around the average"},
                                  {"labels", {"M1", "M2", "M3", "M4"}},
-                                 {"yTitle", "encoder counts"},
-                                 {"logY", false},
+                                 {"yTitle", "counts from the average"},
                                  {"datasets", std::move(datasets)}});
         }
+        out_ << "<table class=\"encoder\">\n<thead><tr><th>Fingerprint run</th><th>motor</th>";
+        for (std::string_view figure : kEncoderFigures) out_ << "<th>" << figure << "</th>";
+        out_ << "</tr></thead>\n<tbody>\n";
+        for (const auto& e : unit.encoder) {
+            for (std::size_t motor = 0; motor < 4; ++motor) {
+                out_ << "<tr><td>" << EscapeHtml(RunLabel(e.run)) << "</td><td>M" << motor + 1 << "</td>";
+                for (const auto& v : e.counts[motor]) out_ << "<td class=\"n\">" << Optional(v, "%.0f") << "</td>";
+                out_ << "</tr>\n";
+            }
+        }
+        out_ << "</tbody>\n</table>\n";
     }
 
     void Strain(const UnitReport& unit) {
