@@ -90,7 +90,10 @@ Json OutcomeBars(const std::string& title, const std::vector<std::string>& label
 class Page {
   public:
     Page(const Report& report, const PageFacts& facts, std::ostream& out)
-        : r_(report), facts_(facts), out_(out) {}
+        : r_(report), facts_(facts), out_(out), unitOfRun_(report.runs.size()) {
+        for (std::size_t u = 0; u < report.units.size(); ++u)
+            for (std::size_t run : report.units[u].runs) unitOfRun_[run] = u;
+    }
 
     void Write() {
         out_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -434,9 +437,16 @@ class Page {
     }
 
     std::size_t Units(const MeasurementSeries& s) const {
-        std::map<std::string_view, bool> seen;
-        for (std::size_t run : s.runOf) seen[r_.runs[run].serial] = true;
-        return seen.size();
+        std::vector<bool> seen(r_.units.size());
+        std::size_t count = 0;
+        for (std::size_t run : s.runOf) {
+            const std::size_t unit = unitOfRun_[run];
+            if (!seen[unit]) {
+                seen[unit] = true;
+                ++count;
+            }
+        }
+        return count;
     }
 
     void Histogram(const MeasurementSeries& s, const std::string& unit) {
@@ -517,6 +527,7 @@ class Page {
     const Report& r_;
     const PageFacts& facts_;
     std::ostream& out_;
+    std::vector<std::size_t> unitOfRun_;
     Charts charts_;
 };
 

@@ -24,7 +24,15 @@ class Importer {
     Importer(results::SqliteStore& store, std::optional<std::string> serial)
         : store_(store), serial_(std::move(serial)) {}
 
+    // Reads one file into the store's open group (whole or not at all).
     ImportResult Import(const std::string& path);
+
+    // Files are stored in groups of this many, each group one commit.
+    static constexpr int kFilesPerCommit = 500;
+    // Starts a group; commits it: false with *error when the group could not
+    // be stored (none of its files is then in the store).
+    bool Begin(std::string* error) { return store_.BeginGroup(error); }
+    bool Commit(std::string* error) { return store_.CommitGroup(error); }
 
   private:
     const std::vector<std::string>& SerialsBeside(const std::string& directory);

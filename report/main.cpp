@@ -259,16 +259,36 @@ int Import(const Arguments& a, results::SqliteStore& store) {
     if (a.files.empty()) return Usage("import needs at least one FILE");
     Importer importer(store, a.serial);
     int failed = 0, runs = 0, added = 0;
-    for (const std::string& path : a.files) {
-        const ImportResult result = importer.Import(path);
+    // What the open group holds, counted once it is committed.
+    int groupFiles = 0, groupRuns = 0, groupAdded = 0;
+    bool open = false;
+    std::string error;
+    const auto commit = [&] {
+        open = false;
+        if (!importer.Commit(&error)) {
+            std::cerr << "zhand-report: cannot store the last " << groupFiles << " files read: " << error << "\n";
+            failed += groupFiles;
+        } else {
+            runs += groupRuns;
+            added += groupAdded;
+        }
+        groupFiles = groupRuns = groupAdded = 0;
+    };
+    for (std::size_t i = 0; i < a.files.size(); ++i) {
+        if (!open && !importer.Begin(&error)) return Fail("cannot write to the store: " + error);
+        open = true;
+        const ImportResult result = importer.Import(a.files[i]);
         if (!result.ok) {
             std::cerr << "zhand-report: " << result.message << "\n";
             ++failed;
-            continue;
+        } else {
+            ++groupFiles;
+            groupRuns += result.runs;
+            groupAdded += result.added;
         }
-        runs += result.runs;
-        added += result.added;
+        if (groupFiles >= Importer::kFilesPerCommit) commit();
     }
+    if (open) commit();
     std::cout << "imported " << (a.files.size() - static_cast<std::size_t>(failed)) << " of "
               << a.files.size() << (a.files.size() == 1 ? " file" : " files") << ": " << runs
               << (runs == 1 ? " run" : " runs") << ", " << added << " new to the store\n";

@@ -149,7 +149,12 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
         r.units.push_back({});
         r.units.back().serial = serial;
     }
-    for (std::size_t i = 0; i < r.runs.size(); ++i) r.units[unitIndex[r.runs[i].serial]].runs.push_back(i);
+    // The unit of each run, looked up once rather than per measurement.
+    std::vector<std::size_t> unitOfRun(r.runs.size());
+    for (std::size_t i = 0; i < r.runs.size(); ++i) {
+        unitOfRun[i] = unitIndex[r.runs[i].serial];
+        r.units[unitOfRun[i]].runs.push_back(i);
+    }
 
     std::vector<FirstRun> firsts;
     if (!reader.FirstRuns(options.selection.serial, [&](const FirstRun& f) { firsts.push_back(f); },
@@ -198,7 +203,7 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
             seriesValues[it->second].push_back({run, m.seq, m.value});
 
             const RunRow& owner = r.runs[run];
-            const std::size_t unit = unitIndex[owner.serial];
+            const std::size_t unit = unitOfRun[run];
             UnitReport& u = r.units[unit];
             int number = 0;
             std::size_t column = 0;
@@ -229,7 +234,7 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
             if (found == runIndex.end() || !e.cycle) return;
             const RunRow& owner = r.runs[found->second];
             if (!IsEndurance(owner.test)) return;
-            r.units[unitIndex[owner.serial]].faults.push_back(
+            r.units[unitOfRun[found->second]].faults.push_back(
                 {e.motor.value_or("-"), e.kind, *e.cycle});
         },
         error);

@@ -164,3 +164,32 @@ TEST_F(ReportModel, UnitPlotsTakeTheirTestsFigures) {
 }
 
 }  // namespace
+
+namespace {
+
+// The import stores many files in one commit; each file stays whole.
+TEST_F(ReportModel, AGroupOfWholesKeepsEachApart) {
+    std::string error;
+    const auto run = [](const std::string& uuid, const std::string& serial) {
+        return std::vector<results::Entry>{
+            results::RunStart{uuid, "imported", "", serial, "", "Cable Tension/BreakAway", 1,
+                              "2026-12-01T08:00:00.000Z", "x.txt"},
+            results::Measurement{uuid, 1, "F1 0g", 1, {}, {}, {}, {}, {}},
+            results::RunEnd{uuid, "2026-12-01T08:00:00.000Z", "pass", 1, 0}};
+    };
+    std::vector<results::Entry> broken = run("u2", "B");
+    broken.push_back(results::Measurement{"no-such-run", 1, "x", 1, {}, {}, {}, {}, {}});
+    ASSERT_TRUE(store_->BeginGroup(&error)) << error;
+    EXPECT_TRUE(store_->ApplyAll(run("u1", "A"), &error)) << error;
+    EXPECT_FALSE(store_->ApplyAll(broken, &error));
+    EXPECT_TRUE(store_->ApplyAll(run("u3", "C"), &error)) << error;
+    ASSERT_TRUE(store_->CommitGroup(&error)) << error;
+    const Report r = Build();
+    ASSERT_EQ(r.units.size(), 2u);
+    EXPECT_EQ(r.units[0].serial, "A");
+    EXPECT_EQ(r.units[1].serial, "C");
+    ASSERT_EQ(r.measurements.size(), 1u);
+    EXPECT_EQ(r.measurements[0].values.size(), 2u);
+}
+
+}  // namespace
