@@ -162,8 +162,10 @@ bool StoreReader::Measurements(const Selection& selection,
                                const std::function<void(const MeasurementRow&)>& row,
                                std::string* error) {
     std::vector<std::string> values;
-    Query q(db_, std::string("SELECT ") + kMeasurementColumns +
-                     " FROM measurements m JOIN runs r ON r.id = m.run_id" + Where(selection, &values));
+    const std::string where = Where(selection, &values);
+    // All runs: no join to look each row's run up.
+    Query q(db_, std::string("SELECT ") + kMeasurementColumns + " FROM measurements m" +
+                     (where.empty() ? "" : " JOIN runs r ON r.id = m.run_id" + where));
     BindAll(q, values);
     MeasurementRow m;
     return q.ForEach(
@@ -177,8 +179,9 @@ bool StoreReader::Measurements(const Selection& selection,
 bool StoreReader::Events(const Selection& selection, const std::function<void(const EventRow&)>& row,
                          std::string* error) {
     std::vector<std::string> values;
-    Query q(db_, std::string("SELECT ") + kEventColumns +
-                     " FROM events e JOIN runs r ON r.id = e.run_id" + Where(selection, &values));
+    const std::string where = Where(selection, &values);
+    Query q(db_, std::string("SELECT ") + kEventColumns + " FROM events e" +
+                     (where.empty() ? "" : " JOIN runs r ON r.id = e.run_id" + where));
     BindAll(q, values);
     EventRow e;
     return q.ForEach(
