@@ -50,7 +50,8 @@ int Run(std::vector<std::string> args, double* cpu) {
     pid_t pid = 0;
     int status = -1;
     rusage usage{};
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) wait4(pid, &status, 0, &usage);
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+        wait4(pid, &status, 0, &usage);
     *cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     posix_spawn_file_actions_destroy(&actions);
@@ -64,13 +65,15 @@ std::string BigStore(long* measurements) {
     static const std::string path = [] {
         const std::string file = (WorkDir() / "big.db").string();
         std::string error;
-        auto store = results::SqliteStore::Open(file, results::SqliteStore::Mode::ReadWrite, 2000, &error);
+        auto store =
+            results::SqliteStore::Open(file, results::SqliteStore::Mode::ReadWrite, 2000, &error);
         if (store == nullptr) {
             std::fprintf(stderr, "%s\n", error.c_str());
             std::abort();
         }
-        const char* checks[8][2] = {{"F1 closed", "15100"}, {"F2 closed", "15100"}, {"F3 closed", "15100"},
-                                    {"F1 open", "-500"},    {"F2 open", "-500"},    {"F3 open", "-500"},
+        const char* checks[8][2] = {{"F1 closed", "15100"},    {"F2 closed", "15100"},
+                                    {"F3 closed", "15100"},    {"F1 open", "-500"},
+                                    {"F2 open", "-500"},       {"F3 open", "-500"},
                                     {"Spread closed", "3050"}, {"Spread open", "-50"}};
         long runNumber = 0;
         for (int u = 0; u < kUnits; ++u) {
@@ -78,47 +81,60 @@ std::string BigStore(long* measurements) {
             const std::string serial = "HND" + std::to_string(1000 + u);
             for (int k = 0; k < kRunsPerUnit; ++k, ++runNumber) {
                 const std::string uuid = results::NewRunUuid();
-                const std::string test = k < 2 ? "Fingerprint" : k == 2 ? "Strain Gages" : "Multi-Axis";
-                const auto when = std::chrono::system_clock::time_point(std::chrono::seconds(1780000000 + runNumber * 600));
+                const std::string test = k < 2    ? "Fingerprint"
+                                         : k == 2 ? "Strain Gages"
+                                                  : "Multi-Axis";
+                const auto when = std::chrono::system_clock::time_point(
+                    std::chrono::seconds(1780000000 + runNumber * 600));
                 const std::string started = results::IsoTime(when);
                 entries.push_back(results::RunStart{uuid, "bench", "3.0.0", serial, "AB", test,
-                                                    test == "Multi-Axis" ? kCyclesPerMultiAxis : 1, started,
-                                                    serial + "AB_1.txt"});
+                                                    test == "Multi-Axis" ? kCyclesPerMultiAxis : 1,
+                                                    started, serial + "AB_1.txt"});
                 int seq = 0;
-                const auto measure = [&](std::string name, double value, std::optional<std::string> unit,
-                                         std::optional<double> low, std::optional<double> high,
-                                         std::optional<int> cycle) {
-                    entries.push_back(results::Measurement{uuid, ++seq, std::move(name), value, std::move(unit), low,
-                                                           high, results::Verdict(value, low, high), cycle});
+                const auto measure = [&](std::string name, double value,
+                                         std::optional<std::string> unit, std::optional<double> low,
+                                         std::optional<double> high, std::optional<int> cycle) {
+                    entries.push_back(
+                        results::Measurement{uuid, ++seq, std::move(name), value, std::move(unit),
+                                             low, high, results::Verdict(value, low, high), cycle});
                     ++count;
                 };
                 const double noise = static_cast<double>((runNumber * 7919) % 97) / 97.0;
                 if (test == "Fingerprint") {
                     measure("Minimum velocity", 20 + 5 * noise, {}, {}, {}, {});
                     for (int m = 1; m <= 4; ++m)
-                        for (const char* f : {"MinClse", "AvgClse", "MaxClse", "MinOpen", "AvgOpen", "MaxOpen"})
-                            measure("M" + std::to_string(m) + " " + f, (m == 4 ? 3000 : 16000) + 20 * noise, "counts", {}, {}, {});
+                        for (const char* f :
+                             {"MinClse", "AvgClse", "MaxClse", "MinOpen", "AvgOpen", "MaxOpen"})
+                            measure("M" + std::to_string(m) + " " + f,
+                                    (m == 4 ? 3000 : 16000) + 20 * noise, "counts", {}, {}, {});
                     for (int f = 1; f <= 3; ++f)
-                        for (const char* t : {"Clse20", "Open20", "Clse55", "Open55", "Clse75", "Open75", "Clse100", "Open100"})
-                            measure("F" + std::to_string(f) + " " + t, 0.5 + noise, "s", {}, {}, {});
+                        for (const char* t : {"Clse20", "Open20", "Clse55", "Open55", "Clse75",
+                                              "Open75", "Clse100", "Open100"})
+                            measure("F" + std::to_string(f) + " " + t, 0.5 + noise, "s", {}, {},
+                                    {});
                 } else if (test == "Strain Gages") {
                     for (int f = 1; f <= 3; ++f)
                         for (int g : {0, 250, 500, 1000, 1500, 2000})
-                            measure("F" + std::to_string(f) + " " + std::to_string(g) + "g", g * 0.12 + 3 * noise, {}, {}, {}, {});
+                            measure("F" + std::to_string(f) + " " + std::to_string(g) + "g",
+                                    g * 0.12 + 3 * noise, {}, {}, {}, {});
                 } else {
                     for (int c = 1; c <= kCyclesPerMultiAxis; ++c)
                         for (const auto& check : checks) {
                             const double bound = std::atof(check[1]);
                             const bool closed = bound > 0;
-                            const double value = closed ? bound + 400 + 300 * noise : 10 + 20 * noise;
-                            measure(check[0], value, "counts", closed ? std::optional<double>(bound) : std::nullopt,
+                            const double value =
+                                closed ? bound + 400 + 300 * noise : 10 + 20 * noise;
+                            measure(check[0], value, "counts",
+                                    closed ? std::optional<double>(bound) : std::nullopt,
                                     closed ? std::nullopt : std::optional<double>(-bound), c);
                         }
                     measure("Maximum temperature", 38 + 4 * noise, "C", {}, {}, {});
-                    entries.push_back(results::Event{uuid, ++seq, started, 3, "F2", "NO BREAKAWAY",
-                                                     "F2 NO BREAKAWAY in cycle 3 at Thu Dec 10 09:53:12 2026"});
+                    entries.push_back(
+                        results::Event{uuid, ++seq, started, 3, "F2", "NO BREAKAWAY",
+                                       "F2 NO BREAKAWAY in cycle 3 at Thu Dec 10 09:53:12 2026"});
                 }
-                entries.push_back(results::RunEnd{uuid, started, k == 5 ? "fail" : "pass", 1, k == 5 ? 1 : 0});
+                entries.push_back(
+                    results::RunEnd{uuid, started, k == 5 ? "fail" : "pass", 1, k == 5 ? 1 : 0});
             }
             if (!store->ApplyAll(entries, &error)) {
                 std::fprintf(stderr, "%s\n", error.c_str());
@@ -145,7 +161,11 @@ void BM_HtmlOverTenThousandRuns(benchmark::State& state) {
     state.counters["measurements"] = static_cast<double>(measurements);
     state.counters["html_MB"] = static_cast<double>(fs::file_size(out)) / 1e6;
 }
-BENCHMARK(BM_HtmlOverTenThousandRuns)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_HtmlOverTenThousandRuns)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3);
 
 // Five thousand logs of one to three tests each, as old stations leave them.
 std::vector<std::string> LogFiles() {
@@ -155,7 +175,8 @@ std::vector<std::string> LogFiles() {
         std::vector<std::string> names;
         station_logs::FingerprintFigures fp;
         for (auto& motor : fp.encoder) motor = {15990, 16000, 16010, 40, 50, 60};
-        for (auto& finger : fp.milliseconds) finger = {2400, 2300, 2000, 1900, 1700, 1600, 1500, 1400};
+        for (auto& finger : fp.milliseconds)
+            finger = {2400, 2300, 2000, 1900, 1700, 1600, 1500, 1400};
         const std::time_t t0 = 1780000000;
         for (int i = 0; i < kLogFiles; ++i) {
             const std::time_t at = t0 + i * 900;
@@ -165,7 +186,8 @@ std::vector<std::string> LogFiles() {
                                             {"Spread", "DID NOT FULLY OPEN", 40 + i % 70, at + 95}},
                                            {}, 40 + i % 5);
             if (i % 2 == 0) log += station_logs::Fingerprint(at + 300, fp);
-            const std::string name = "HND" + std::to_string(10000 + i / 5) + "AB260601_" + std::to_string(1 + i % 5) + ".txt";
+            const std::string name = "HND" + std::to_string(10000 + i / 5) + "AB260601_" +
+                                     std::to_string(1 + i % 5) + ".txt";
             std::ofstream((dir / name).string(), std::ios::binary) << log;
             names.push_back((dir / name).string());
         }
@@ -182,7 +204,8 @@ void BM_ImportFiveThousandLogs(benchmark::State& state) {
     double cpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        const std::string store = (WorkDir() / ("import" + std::to_string(round++) + ".db")).string();
+        const std::string store =
+            (WorkDir() / ("import" + std::to_string(round++) + ".db")).string();
         std::vector<std::string> args = {ZHAND_REPORT_PATH, "import", "--results", store};
         args.insert(args.end(), files.begin(), files.end());
         state.ResumeTiming();
@@ -192,7 +215,11 @@ void BM_ImportFiveThousandLogs(benchmark::State& state) {
     state.counters["files"] = kLogFiles;
     state.counters["log_MB"] = static_cast<double>(bytes) / 1e6;
 }
-BENCHMARK(BM_ImportFiveThousandLogs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_ImportFiveThousandLogs)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3);
 
 }  // namespace
 

@@ -15,7 +15,8 @@ namespace {
 std::string Facts(const report::ParsedLog& parsed) {
     std::string text;
     for (const report::ImportedRun& run : parsed.runs)
-        for (const results::Entry& entry : report::EntriesOf(run)) text += results::ToJson(entry) + "\n";
+        for (const results::Entry& entry : report::EntriesOf(run))
+            text += results::ToJson(entry) + "\n";
     return text;
 }
 
@@ -41,8 +42,9 @@ void CheckParse(const std::string& text) {
         FUZZ_CHECK(uuid.size() == 36 && uuid[14] == '5', "uuid %s", uuid.c_str());
         FUZZ_CHECK(run.end.run == uuid, "the end names another run");
         const std::string& outcome = run.end.outcome;
-        FUZZ_CHECK(outcome == "pass" || outcome == "fail" || outcome == "aborted" || outcome == "error",
-                   "outcome %s", outcome.c_str());
+        FUZZ_CHECK(
+            outcome == "pass" || outcome == "fail" || outcome == "aborted" || outcome == "error",
+            "outcome %s", outcome.c_str());
         FUZZ_CHECK(run.start.started.size() == 24 && run.end.ended >= run.start.started,
                    "started %s ended %s", run.start.started.c_str(), run.end.ended.c_str());
         int seq = 0;
@@ -70,18 +72,19 @@ void CheckEscaping(const std::string& text) {
     for (char c : {'<', '>', '"', '\'', '\0'})
         FUZZ_CHECK(html.find(c) == std::string::npos, "escaped text keeps %02x: \"%s\"", c,
                    Visible(html).c_str());
-    FUZZ_CHECK(report::ValidUtf8(html) == html, "escaped text is not UTF-8: \"%s\"", Visible(html).c_str());
+    FUZZ_CHECK(report::ValidUtf8(html) == html, "escaped text is not UTF-8: \"%s\"",
+               Visible(html).c_str());
     const std::string script = report::JsonForScript(nlohmann::json{{"text", text}});
     FUZZ_CHECK(script.find('<') == std::string::npos && script.find('>') == std::string::npos,
                "script data keeps markup: \"%s\"", Visible(script).c_str());
     // Text that is UTF-8 reads back as it was; other bytes are repaired.
     const nlohmann::json back = nlohmann::json::parse(script, nullptr, false);
-    FUZZ_CHECK(!back.is_discarded() && back["text"].is_string(), "script data does not parse: \"%s\"",
-               Visible(script).c_str());
+    FUZZ_CHECK(!back.is_discarded() && back["text"].is_string(),
+               "script data does not parse: \"%s\"", Visible(script).c_str());
     const std::string read = back["text"];
     FUZZ_CHECK(report::ValidUtf8(read) == read, "script data is not UTF-8");
-    FUZZ_CHECK(report::ValidUtf8(text) != text || read == text, "script data does not read back: \"%s\"",
-               Visible(script).c_str());
+    FUZZ_CHECK(report::ValidUtf8(text) != text || read == text,
+               "script data does not read back: \"%s\"", Visible(script).c_str());
 }
 
 }  // namespace

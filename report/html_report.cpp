@@ -83,8 +83,8 @@ Json OutcomeBars(const std::string& title, const std::vector<std::string>& label
         datasets.push_back(Dataset(o < kOutcomes.size() ? std::string(kOutcomes[o]) : "other",
                                    std::move(data), kOutcomeColors[o]));
     }
-    return {{"type", "bar"}, {"title", title}, {"labels", labels}, {"stacked", true},
-            {"yTitle", "runs"}, {"datasets", std::move(datasets)}};
+    return {{"type", "bar"},   {"title", title},   {"labels", labels},
+            {"stacked", true}, {"yTitle", "runs"}, {"datasets", std::move(datasets)}};
 }
 
 class Page {
@@ -114,18 +114,19 @@ class Page {
   private:
     void Heading() {
         out_ << "<header>\n<h1>ZorvathHand test report</h1>\n<p class=\"facts\">";
-        out_ << r_.runs.size() << (r_.runs.size() == 1 ? " run" : " runs") << " of " << r_.units.size()
-             << (r_.units.size() == 1 ? " unit" : " units");
+        out_ << r_.runs.size() << (r_.runs.size() == 1 ? " run" : " runs") << " of "
+             << r_.units.size() << (r_.units.size() == 1 ? " unit" : " units");
         if (!r_.runs.empty()) {
             out_ << ", " << EscapeHtml(r_.days.front()) << " to " << EscapeHtml(r_.days.back())
                  << " (UTC)";
         }
         if (!facts_.selection.empty()) out_ << "; " << EscapeHtml(facts_.selection);
-        out_ << ". Store " << EscapeHtml(facts_.store) << ", made " << EscapeHtml(ShownTime(facts_.generatedAt))
-             << " UTC by zhand-report " << ZHAND_VERSION << ".</p>\n";
-        out_ << "<nav><a href=\"#overview\">Overview</a> <a href=\"#units\">Units (" << r_.units.size()
-             << ")</a> <a href=\"#measurements\">Measurements (" << r_.measurements.size()
-             << ")</a></nav>\n</header>\n";
+        out_ << ". Store " << EscapeHtml(facts_.store) << ", made "
+             << EscapeHtml(ShownTime(facts_.generatedAt)) << " UTC by zhand-report "
+             << ZHAND_VERSION << ".</p>\n";
+        out_ << "<nav><a href=\"#overview\">Overview</a> <a href=\"#units\">Units ("
+             << r_.units.size() << ")</a> <a href=\"#measurements\">Measurements ("
+             << r_.measurements.size() << ")</a></nav>\n</header>\n";
     }
 
     void Overview() {
@@ -147,22 +148,27 @@ class Page {
                                                      static_cast<double>(t.firstRuns)));
         }
         out_ << charts_.Add(OutcomeBars("Runs per test", tests, perTest));
-        out_ << charts_.Add({{"type", "bar"},
-                             {"title", "First-pass yield per test"},
-                             {"labels", tests},
-                             {"yTitle", "% of units"},
-                             {"yMax", 100},
-                             {"datasets", Json::array({Dataset("first-pass yield", yields, "#2e7d32")})}});
+        out_ << charts_.Add(
+            {{"type", "bar"},
+             {"title", "First-pass yield per test"},
+             {"labels", tests},
+             {"yTitle", "% of units"},
+             {"yMax", 100},
+             {"datasets", Json::array({Dataset("first-pass yield", yields, "#2e7d32")})}});
         out_ << "</div>\n";
 
-        out_ << "<h3>First-pass yield</h3>\n<p class=\"note\">Of the units whose first run of a test "
+        out_ << "<h3>First-pass yield</h3>\n<p class=\"note\">Of the units whose first run of a "
+                "test "
                 "lies in this selection, the share that passed it.</p>\n"
                 "<table>\n<thead><tr><th>test</th><th>runs</th>";
         for (std::string_view o : kOutcomes) out_ << "<th>" << o << "</th>";
-        out_ << "<th>units tested first</th><th>passed first</th><th>yield</th></tr></thead>\n<tbody>\n";
+        out_ << "<th>units tested first</th><th>passed "
+                "first</th><th>yield</th></tr></thead>\n<tbody>\n";
         for (const TestTally& t : r_.tests) {
-            out_ << "<tr><td>" << EscapeHtml(t.test) << "</td><td class=\"n\">" << t.runs << "</td>";
-            for (std::size_t o = 0; o < kOutcomes.size(); ++o) out_ << "<td class=\"n\">" << t.outcomes[o] << "</td>";
+            out_ << "<tr><td>" << EscapeHtml(t.test) << "</td><td class=\"n\">" << t.runs
+                 << "</td>";
+            for (std::size_t o = 0; o < kOutcomes.size(); ++o)
+                out_ << "<td class=\"n\">" << t.outcomes[o] << "</td>";
             out_ << "<td class=\"n\">" << t.firstRuns << "</td><td class=\"n\">" << t.firstPassed
                  << "</td><td class=\"n\">"
                  << (t.firstRuns == 0 ? std::string("-")
@@ -178,11 +184,11 @@ class Page {
         for (std::size_t u : r_.latestUnits) {
             const UnitReport& unit = r_.units[u];
             const RunRow& last = r_.runs[unit.runs.back()];
-            out_ << "<tr><td><a href=\"#unit-" << u << "\">" << EscapeHtml(unit.serial) << "</a></td><td>"
-                 << EscapeHtml(ShownTime(last.started)) << "</td><td>" << EscapeHtml(last.test)
-                 << "</td><td><span class=\"badge " << OutcomeClass(last.outcome) << "\">"
-                 << EscapeHtml(last.outcome) << "</span></td><td class=\"n\">" << unit.runs.size()
-                 << "</td></tr>\n";
+            out_ << "<tr><td><a href=\"#unit-" << u << "\">" << EscapeHtml(unit.serial)
+                 << "</a></td><td>" << EscapeHtml(ShownTime(last.started)) << "</td><td>"
+                 << EscapeHtml(last.test) << "</td><td><span class=\"badge "
+                 << OutcomeClass(last.outcome) << "\">" << EscapeHtml(last.outcome)
+                 << "</span></td><td class=\"n\">" << unit.runs.size() << "</td></tr>\n";
         }
         out_ << "</tbody>\n</table>\n</section>\n";
     }
@@ -204,22 +210,27 @@ class Page {
     void Unit(std::size_t u) {
         const UnitReport& unit = r_.units[u];
         const RunRow& last = r_.runs[unit.runs.back()];
-        out_ << "<details class=\"unit\" id=\"unit-" << u << "\" data-serial=\"" << EscapeHtml(unit.serial)
-             << "\">\n<summary><span class=\"serial\">" << EscapeHtml(unit.serial) << "</span> "
-             << unit.runs.size() << (unit.runs.size() == 1 ? " run" : " runs") << ", last "
-             << EscapeHtml(ShownTime(last.started)) << " <span class=\"badge " << OutcomeClass(last.outcome)
-             << "\">" << EscapeHtml(last.outcome) << "</span></summary>\n";
-        out_ << "<table class=\"runs\">\n<thead><tr><th>started (UTC)</th><th>test</th><th>operator</th>"
-                "<th>station</th><th>cycles</th><th>outcome</th><th>errors</th><th>log file</th></tr>"
+        out_ << "<details class=\"unit\" id=\"unit-" << u << "\" data-serial=\""
+             << EscapeHtml(unit.serial) << "\">\n<summary><span class=\"serial\">"
+             << EscapeHtml(unit.serial) << "</span> " << unit.runs.size()
+             << (unit.runs.size() == 1 ? " run" : " runs") << ", last "
+             << EscapeHtml(ShownTime(last.started)) << " <span class=\"badge "
+             << OutcomeClass(last.outcome) << "\">" << EscapeHtml(last.outcome)
+             << "</span></summary>\n";
+        out_ << "<table class=\"runs\">\n<thead><tr><th>started "
+                "(UTC)</th><th>test</th><th>operator</th>"
+                "<th>station</th><th>cycles</th><th>outcome</th><th>errors</th><th>log "
+                "file</th></tr>"
                 "</thead>\n<tbody>\n";
         for (std::size_t i : unit.runs) {
             const RunRow& run = r_.runs[i];
-            out_ << "<tr><td>" << EscapeHtml(ShownTime(run.started)) << "</td><td>" << EscapeHtml(run.test)
-                 << "</td><td>" << EscapeHtml(run.operatorInitials) << "</td><td>"
-                 << EscapeHtml(run.station) << "</td><td class=\"n\">" << run.cyclesDone << " of "
-                 << run.cyclesPlanned << "</td><td><span class=\"badge " << OutcomeClass(run.outcome)
-                 << "\">" << EscapeHtml(run.outcome) << "</span></td><td class=\"n\">" << run.errors
-                 << "</td><td>" << EscapeHtml(run.logFile) << "</td></tr>\n";
+            out_ << "<tr><td>" << EscapeHtml(ShownTime(run.started)) << "</td><td>"
+                 << EscapeHtml(run.test) << "</td><td>" << EscapeHtml(run.operatorInitials)
+                 << "</td><td>" << EscapeHtml(run.station) << "</td><td class=\"n\">"
+                 << run.cyclesDone << " of " << run.cyclesPlanned << "</td><td><span class=\"badge "
+                 << OutcomeClass(run.outcome) << "\">" << EscapeHtml(run.outcome)
+                 << "</span></td><td class=\"n\">" << run.errors << "</td><td>"
+                 << EscapeHtml(run.logFile) << "</td></tr>\n";
         }
         out_ << "</tbody>\n</table>\n<div class=\"charts\">\n";
         FingerSpeeds(unit);
@@ -247,8 +258,9 @@ class Page {
                         if (t) points.push_back({{"x", kSpeedVelocities[v]}, {"y", *t}});
                     }
                     if (points.empty()) continue;
-                    Json d = Dataset(std::string(open ? "open " : "close ") + RunLabel(unit.speeds[k].run),
-                                     std::move(points), Palette(2 * k + open));
+                    Json d = Dataset(
+                        std::string(open ? "open " : "close ") + RunLabel(unit.speeds[k].run),
+                        std::move(points), Palette(2 * k + open));
                     d["showLine"] = true;
                     datasets.push_back(std::move(d));
                 }
@@ -274,25 +286,30 @@ class Page {
                 Json bars = Json::array();
                 for (std::size_t motor = 0; motor < 4; ++motor) {
                     const auto& c = unit.encoder[k].counts[motor];
-                    const auto& min = c[3 * open], avg = c[3 * open + 1], max = c[3 * open + 2];
-                    bars.push_back(min && avg && max ? Json::array({*min - *avg, *max - *avg}) : Json(nullptr));
+                    const auto &min = c[3 * open], avg = c[3 * open + 1], max = c[3 * open + 2];
+                    bars.push_back(min && avg && max ? Json::array({*min - *avg, *max - *avg})
+                                                     : Json(nullptr));
                 }
-                datasets.push_back(Dataset(RunLabel(unit.encoder[k].run), std::move(bars), Palette(k)));
+                datasets.push_back(
+                    Dataset(RunLabel(unit.encoder[k].run), std::move(bars), Palette(k)));
             }
-            out_ << charts_.Add({{"type", "bar"},
-                                 {"title", std::string("Encoder accuracy at the ") + (open ? "open" : "closed") +
-                                               " target: min to max around the average"},
-                                 {"labels", {"M1", "M2", "M3", "M4"}},
-                                 {"yTitle", "counts from the average"},
-                                 {"datasets", std::move(datasets)}});
+            out_ << charts_.Add(
+                {{"type", "bar"},
+                 {"title", std::string("Encoder accuracy at the ") + (open ? "open" : "closed") +
+                               " target: min to max around the average"},
+                 {"labels", {"M1", "M2", "M3", "M4"}},
+                 {"yTitle", "counts from the average"},
+                 {"datasets", std::move(datasets)}});
         }
         out_ << "<table class=\"encoder\">\n<thead><tr><th>Fingerprint run</th><th>motor</th>";
         for (std::string_view figure : kEncoderFigures) out_ << "<th>" << figure << "</th>";
         out_ << "</tr></thead>\n<tbody>\n";
         for (const auto& e : unit.encoder) {
             for (std::size_t motor = 0; motor < 4; ++motor) {
-                out_ << "<tr><td>" << EscapeHtml(RunLabel(e.run)) << "</td><td>M" << motor + 1 << "</td>";
-                for (const auto& v : e.counts[motor]) out_ << "<td class=\"n\">" << Optional(v, "%.0f") << "</td>";
+                out_ << "<tr><td>" << EscapeHtml(RunLabel(e.run)) << "</td><td>M" << motor + 1
+                     << "</td>";
+                for (const auto& v : e.counts[motor])
+                    out_ << "<td class=\"n\">" << Optional(v, "%.0f") << "</td>";
                 out_ << "</tr>\n";
             }
         }
@@ -345,24 +362,27 @@ class Page {
         std::vector<std::string> labels;
         for (long b = low; b <= high; ++b)
             labels.push_back(width == 1 ? std::to_string(b + 1)
-                                        : std::to_string(b * width + 1) + "-" + std::to_string((b + 1) * width));
+                                        : std::to_string(b * width + 1) + "-" +
+                                              std::to_string((b + 1) * width));
         std::map<std::string, std::vector<long>> series;
         for (const auto& f : unit.faults) {
             auto& counts = series[f.motor + " " + f.kind];
             counts.resize(labels.size());
-            const long b = static_cast<long>(std::floor((f.cycle - 1) / static_cast<double>(width)));
+            const long b =
+                static_cast<long>(std::floor((f.cycle - 1) / static_cast<double>(width)));
             ++counts[static_cast<std::size_t>(b - low)];
         }
         Json datasets = Json::array();
         std::size_t k = 0;
         for (auto& [name, counts] : series) datasets.push_back(Dataset(name, counts, Palette(k++)));
-        out_ << charts_.Add({{"type", "bar"},
-                             {"title", "Endurance tests: faults over the cycles, per motor and kind"},
-                             {"labels", labels},
-                             {"stacked", true},
-                             {"xTitle", "cycle"},
-                             {"yTitle", "faults"},
-                             {"datasets", std::move(datasets)}});
+        out_ << charts_.Add(
+            {{"type", "bar"},
+             {"title", "Endurance tests: faults over the cycles, per motor and kind"},
+             {"labels", labels},
+             {"stacked", true},
+             {"xTitle", "cycle"},
+             {"yTitle", "faults"},
+             {"datasets", std::move(datasets)}});
     }
 
     void Temperatures(const UnitReport& unit) {
@@ -388,11 +408,13 @@ class Page {
             return;
         }
         out_ << "<p class=\"note\">Control limits are frozen from "
-             << (facts_.baseline.empty() ? "the first " + std::to_string(kBaselineValues) + " values"
-                                         : "the runs of " + EscapeHtml(facts_.baseline))
+             << (facts_.baseline.empty()
+                     ? "the first " + std::to_string(kBaselineValues) + " values"
+                     : "the runs of " + EscapeHtml(facts_.baseline))
              << "; sigma is estimated from the mean moving range. The charts show the latest "
              << kPlottedValues << " values.</p>\n";
-        out_ << "<p class=\"tools\"><button type=\"button\" data-open=\"measurements\">Open all</button> "
+        out_ << "<p class=\"tools\"><button type=\"button\" data-open=\"measurements\">Open "
+                "all</button> "
                 "<button type=\"button\" data-close=\"measurements\">Close all</button></p>\n";
         for (std::size_t i = 0; i < r_.measurements.size(); ++i) Measurement(i);
         out_ << "</section>\n";
@@ -401,22 +423,24 @@ class Page {
     void Measurement(std::size_t i) {
         const MeasurementSeries& s = r_.measurements[i];
         const std::string unit = s.unit ? " (" + *s.unit + ")" : "";
-        out_ << "<details class=\"measurement\" id=\"m-" << i << "\">\n<summary><span class=\"name\">"
-             << EscapeHtml(s.name + unit) << "</span> " << s.values.size()
-             << (s.values.size() == 1 ? " value" : " values");
+        out_ << "<details class=\"measurement\" id=\"m-" << i
+             << "\">\n<summary><span class=\"name\">" << EscapeHtml(s.name + unit) << "</span> "
+             << s.values.size() << (s.values.size() == 1 ? " value" : " values");
         if (s.limits) out_ << ", " << s.beyondCount << " beyond the control limits";
         if (s.capability.cpk) out_ << ", Cpk " << Number(*s.capability.cpk, "%.2f");
         out_ << "</summary>\n<table class=\"stats\"><tbody>\n";
         const auto row = [&](const char* label, const std::string& value) {
             out_ << "<tr><th>" << label << "</th><td>" << EscapeHtml(value) << "</td></tr>\n";
         };
-        row("values", std::to_string(s.values.size()) + " from " + std::to_string(Units(s)) + " units");
+        row("values",
+            std::to_string(s.values.size()) + " from " + std::to_string(Units(s)) + " units");
         row("mean", Optional(s.mean, "%.6g"));
         row("sigma (moving range)", Optional(s.sigma, "%.4g"));
         if (s.limits) {
             row("baseline", std::to_string(s.baselineCount) + " values");
             row("centre line", Number(s.limits->center));
-            row("natural process limits", Number(s.limits->lower) + " to " + Number(s.limits->upper));
+            row("natural process limits",
+                Number(s.limits->lower) + " to " + Number(s.limits->upper));
             row("moving range: centre, upper limit",
                 Number(s.limits->mrCenter) + ", " + Number(s.limits->mrUpper));
             row("beyond the limits", std::to_string(s.beyondCount));
@@ -455,18 +479,20 @@ class Page {
         for (std::size_t b = 0; b < s.histogram.counts.size(); ++b)
             labels.push_back(Number(s.histogram.edges[b], "%.4g") + " to " +
                              Number(s.histogram.edges[b + 1], "%.4g"));
-        out_ << charts_.Add({{"type", "bar"},
-                             {"title", "Histogram of " + s.name},
-                             {"labels", labels},
-                             {"xTitle", s.name + unit},
-                             {"yTitle", "values"},
-                             {"histogram", true},
-                             {"datasets", Json::array({Dataset("values", s.histogram.counts, "#1565c0")})}});
+        out_ << charts_.Add(
+            {{"type", "bar"},
+             {"title", "Histogram of " + s.name},
+             {"labels", labels},
+             {"xTitle", s.name + unit},
+             {"yTitle", "values"},
+             {"histogram", true},
+             {"datasets", Json::array({Dataset("values", s.histogram.counts, "#1565c0")})}});
     }
 
     void ControlCharts(const MeasurementSeries& s, const std::string& unit) {
         if (s.values.size() < 2) return;
-        const std::size_t from = s.values.size() > kPlottedValues ? s.values.size() - kPlottedValues : 0;
+        const std::size_t from =
+            s.values.size() > kPlottedValues ? s.values.size() - kPlottedValues : 0;
         std::vector<std::string> labels;
         Json values = Json::array(), colors = Json::array(), radii = Json::array();
         Json ranges = Json::array(), rangeColors = Json::array(), rangeRadii = Json::array();
@@ -504,8 +530,9 @@ class Page {
                 d["pointRadius"] = 0;
                 xSets.push_back(std::move(d));
             }
-            for (auto [label, value, color] : {std::tuple{"upper limit", s.limits->mrUpper, "#c62828"},
-                                               std::tuple{"centre", s.limits->mrCenter, "#2e7d32"}}) {
+            for (auto [label, value, color] :
+                 {std::tuple{"upper limit", s.limits->mrUpper, "#c62828"},
+                  std::tuple{"centre", s.limits->mrCenter, "#2e7d32"}}) {
                 Json d = Dataset(label, constant(value), color);
                 d["dashed"] = true;
                 d["pointRadius"] = 0;

@@ -58,11 +58,21 @@ std::string EscapeHtml(std::string_view text) {
     for (char ch : valid) {
         const auto c = static_cast<unsigned char>(ch);
         switch (ch) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
             default:
                 if ((c < 0x20 && ch != '\t' && ch != '\n') || c == 0x7F) {
                     out += kReplacement;

@@ -63,8 +63,8 @@ const std::vector<std::string>& Importer::SerialsBeside(const std::string& direc
 
 bool Importer::Known(const std::string& uuid) {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(store_.Handle(), "SELECT 1 FROM runs WHERE uuid = ?1", -1, &stmt, nullptr) !=
-        SQLITE_OK)
+    if (sqlite3_prepare_v2(store_.Handle(), "SELECT 1 FROM runs WHERE uuid = ?1", -1, &stmt,
+                           nullptr) != SQLITE_OK)
         return false;
     sqlite3_bind_text(stmt, 1, uuid.data(), static_cast<int>(uuid.size()), SQLITE_TRANSIENT);
     const bool known = sqlite3_step(stmt) == SQLITE_ROW;
@@ -95,7 +95,8 @@ ImportResult Importer::Import(const std::string& path) {
     }
     const ParsedLog parsed = ParseLog(text, {name, identity->serial, identity->operatorInitials});
     if (parsed.error) {
-        result.message = path + ":" + std::to_string(parsed.error->line) + ": " + parsed.error->message;
+        result.message =
+            path + ":" + std::to_string(parsed.error->line) + ": " + parsed.error->message;
         return result;
     }
     std::vector<results::Entry> entries;

@@ -14,8 +14,8 @@ namespace report {
 
 struct ImportResult {
     bool ok = false;
-    int runs = 0;   // runs in the file
-    int added = 0;  // of them, new to the store
+    int runs = 0;         // runs in the file
+    int added = 0;        // of them, new to the store
     std::string message;  // when not ok: one line, "FILE:LINE: what"
 };
 

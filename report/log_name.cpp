@@ -23,7 +23,8 @@ int Number(std::string_view digits) {
 
 std::optional<LogName> ParseLogName(std::string_view fileName) {
     constexpr std::string_view kExtension = ".txt";
-    if (fileName.size() <= kExtension.size() || !fileName.ends_with(kExtension)) return std::nullopt;
+    if (fileName.size() <= kExtension.size() || !fileName.ends_with(kExtension))
+        return std::nullopt;
     std::string_view stem = fileName.substr(0, fileName.size() - kExtension.size());
     const std::size_t underscore = stem.rfind('_');
     if (underscore == std::string_view::npos) return std::nullopt;
@@ -70,8 +71,7 @@ std::vector<std::string> SerialsInPrefs(std::string_view prefsText) {
     std::vector<std::string> serials;
     if (!words.empty()) serials.push_back(words[0]);
     // Header: serial, initials, date stamp; then pairs of a serial and a number.
-    for (std::size_t w = 3; w < words.size(); w += 2)
-        serials.push_back(words[w]);
+    for (std::size_t w = 3; w < words.size(); w += 2) serials.push_back(words[w]);
     return serials;
 }
 

@@ -124,7 +124,8 @@ std::optional<FaultLine> ParseFaultLine(std::string_view text) {
     FaultLine fault;
     if (text.starts_with("Spread ")) {
         fault.motor = "Spread";
-    } else if (text.size() > 3 && text[0] == 'F' && text[1] >= '1' && text[1] <= '3' && text[2] == ' ') {
+    } else if (text.size() > 3 && text[0] == 'F' && text[1] >= '1' && text[1] <= '3' &&
+               text[2] == ' ') {
         fault.motor = std::string(text.substr(0, 2));
     } else {
         return std::nullopt;
@@ -200,7 +201,8 @@ class RunBuilder {
     ImportedRun Finish(const char* outcome, int cyclesDone, int errors, std::string_view bytes,
                        std::size_t offset) {
         // Trailing line ends belong to whatever is appended next, not to the run.
-        while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.remove_suffix(1);
+        while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r'))
+            bytes.remove_suffix(1);
         std::string name = run_.start.logFile;
         name += '\0';
         name += std::to_string(offset);
@@ -235,7 +237,10 @@ class Body {
   public:
     Body(const std::vector<Line>& lines, const Banner& banner, std::string_view test,
          int sectionLine)
-        : lines_(lines), at_(banner.bodyBegin), end_(banner.bodyEnd), test_(test),
+        : lines_(lines),
+          at_(banner.bodyBegin),
+          end_(banner.bodyEnd),
+          test_(test),
           sectionLine_(sectionLine) {}
 
     // The next non-blank line, or nullptr at the end of the section.
@@ -286,7 +291,8 @@ std::vector<std::string_view> SplitTabs(std::string_view text) {
     std::size_t at = 0;
     while (true) {
         const std::size_t tab = text.find('\t', at);
-        cells.push_back(text.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
+        cells.push_back(
+            text.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
         if (tab == std::string_view::npos) break;
         at = tab + 1;
     }
@@ -311,7 +317,8 @@ void ReadTable(Body& body, RunBuilder& run, std::string_view header,
         for (std::size_t c = 0; c < columns.size(); ++c) {
             double value = 0;
             int whole = 0;
-            const bool ok = integers ? ParseNumber(cells[c + 1], &whole) : ParseNumber(cells[c + 1], &value);
+            const bool ok =
+                integers ? ParseNumber(cells[c + 1], &whole) : ParseNumber(cells[c + 1], &value);
             if (!ok || !std::isfinite(value))
                 body.Unexpected(line, what + " with a number under " + std::string(columns[c]));
             if (integers) value = whole;
@@ -323,9 +330,11 @@ void ReadTable(Body& body, RunBuilder& run, std::string_view header,
 // Reads "<prefix><integer><suffix>" from `line`; false when it is not such a line.
 bool ReadFigure(std::string_view line, std::string_view prefix, int* value,
                 std::string_view suffix = {}) {
-    if (!line.starts_with(prefix) || !line.ends_with(suffix) || line.size() < prefix.size() + suffix.size())
+    if (!line.starts_with(prefix) || !line.ends_with(suffix) ||
+        line.size() < prefix.size() + suffix.size())
         return false;
-    return ParseNumber(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()), value);
+    return ParseNumber(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()),
+                       value);
 }
 
 // Fault lines, as long as they come.
@@ -401,7 +410,8 @@ class Parser {
         banners_.back().bodyEnd = lines_.size();
         for (std::size_t i = 0; i < banners_.front().index; ++i)
             if (!Blank(lines_[i].text))
-                Refuse(lines_[i].number, "not a test log: " + Shown(lines_[i].text) + " before the first section");
+                Refuse(lines_[i].number,
+                       "not a test log: " + Shown(lines_[i].text) + " before the first section");
     }
 
     // "*****", "* <title>[, <n> cycles]", "* <time text>", "*****".
@@ -409,15 +419,19 @@ class Parser {
         const int number = lines_[i].number;
         if (i + 3 >= lines_.size()) {
             Refuse(lines_.back().number,
-                   "the file breaks off in the section banner begun on line " + std::to_string(number));
+                   "the file breaks off in the section banner begun on line " +
+                       std::to_string(number));
         }
         const std::string_view title = lines_[i + 1].text;
         const std::string_view time = lines_[i + 2].text;
         if (!title.starts_with("* ") || title.size() < 3)
-            Refuse(lines_[i + 1].number, "expected \"* <test>, <n> cycles\" in a section banner, found " + Shown(title));
-        const std::optional<std::time_t> when = time.starts_with("* ") ? ParseTimeText(time.substr(2)) : std::nullopt;
+            Refuse(lines_[i + 1].number,
+                   "expected \"* <test>, <n> cycles\" in a section banner, found " + Shown(title));
+        const std::optional<std::time_t> when =
+            time.starts_with("* ") ? ParseTimeText(time.substr(2)) : std::nullopt;
         if (!when)
-            Refuse(lines_[i + 2].number, "expected \"* <time>\" in a section banner, found " + Shown(time));
+            Refuse(lines_[i + 2].number,
+                   "expected \"* <time>\" in a section banner, found " + Shown(time));
         if (lines_[i + 3].text != "*****")
             Refuse(lines_[i + 3].number, "expected \"*****\" closing a section banner, found " +
                                              Shown(lines_[i + 3].text));
@@ -439,7 +453,8 @@ class Parser {
     std::string_view Bytes(std::size_t firstBanner, std::size_t lastBanner) const {
         const std::size_t begin = lines_[banners_[firstBanner].index].begin;
         const Banner& last = banners_[lastBanner];
-        const std::size_t end = last.bodyEnd < lines_.size() ? lines_[last.bodyEnd].begin : text_.size();
+        const std::size_t end =
+            last.bodyEnd < lines_.size() ? lines_[last.bodyEnd].begin : text_.size();
         return text_.substr(begin, end - begin);
     }
 
@@ -450,8 +465,10 @@ class Parser {
         for (const TestKind& kind : kTests) {
             if (banner.title != kind.title) continue;
             if (!banner.cycles)
-                Refuse(lines_[banner.index + 1].number, "the " + banner.title + " banner names no cycle count");
-            RunBuilder run(source_, std::string(kind.test), *banner.cycles, banner.time, LineOf(banner));
+                Refuse(lines_[banner.index + 1].number,
+                       "the " + banner.title + " banner names no cycle count");
+            RunBuilder run(source_, std::string(kind.test), *banner.cycles, banner.time,
+                           LineOf(banner));
             Body body(lines_, banner, kind.test, LineOf(banner));
             Finished finished = ReadTest(kind.test, body, run, banner);
             if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
@@ -459,7 +476,8 @@ class Parser {
                                        Bytes(b, b), lines_[banner.index].begin));
             return b + 1;
         }
-        Refuse(lines_[banner.index + 1].number, "a section of an unknown test: " + Shown(banner.title));
+        Refuse(lines_[banner.index + 1].number,
+               "a section of an unknown test: " + Shown(banner.title));
     }
 
     struct Finished {
@@ -476,7 +494,8 @@ class Parser {
             int motor = 0;
             if (ReadFigure(line.text, "TEST FAILED: M", &motor, " IS NOT FUNCTIONING PROPERLY!") &&
                 motor >= 1 && motor <= 4) {
-                run.Note(banner.time, std::nullopt, MotorOf(motor), "NOT FUNCTIONING PROPERLY", line.text);
+                run.Note(banner.time, std::nullopt, MotorOf(motor), "NOT FUNCTIONING PROPERLY",
+                         line.text);
                 // The log does not say in which cycle the motor failed.
                 return {results::kFail, 0, 1};
             }
@@ -500,7 +519,8 @@ class Parser {
                 const std::string prefix = "F" + std::to_string(finger) + ": ";
                 const Line& line = body.Take(Shown(prefix + "N"));
                 int drift = 0;
-                if (!ReadFigure(line.text, prefix, &drift)) body.Unexpected(line, Shown(prefix + "N"));
+                if (!ReadFigure(line.text, prefix, &drift))
+                    body.Unexpected(line, Shown(prefix + "N"));
                 run.Measure("F" + std::to_string(finger) + " gage drift", drift);
             }
             return {OutcomeOf(aborted.has_value(), errors), aborted.value_or(planned), errors};
@@ -549,7 +569,8 @@ class Parser {
         body.BrokenOff("\"SUMMARY:\"");
     }
 
-    void ReadPositions(Body& body, RunBuilder& run, std::initializer_list<std::string_view> motors) {
+    void ReadPositions(Body& body, RunBuilder& run,
+                       std::initializer_list<std::string_view> motors) {
         ReadTable(body, run, "\tInit\tFinal", motors, "counts", true);
     }
 
@@ -583,7 +604,8 @@ class Parser {
                 !ParseNumber(rest.substr(is + 4, should - is - 4), &value) ||
                 !ParseNumber(rest.substr(should + 16), &expected))
                 return false;
-            run.Measure("M" + std::to_string(motor) + " " + name, value, std::nullopt, expected, expected);
+            run.Measure("M" + std::to_string(motor) + " " + name, value, std::nullopt, expected,
+                        expected);
             run.Note(at, std::nullopt, MotorOf(motor), std::string(kind), text);
             return true;
         }
@@ -599,8 +621,10 @@ class Parser {
             Body body(lines_, first, kSpreadVelocityTitle, LineOf(first));
             const Line& line = body.Take("the minimum velocity");
             int velocity = 0;
-            if (!ReadFigure(line.text, "Minimum velocity for sucessful vertical close = ", &velocity) &&
-                !ReadFigure(line.text, "Minimum velocity for successful vertical close = ", &velocity))
+            if (!ReadFigure(line.text,
+                            "Minimum velocity for sucessful vertical close = ", &velocity) &&
+                !ReadFigure(line.text,
+                            "Minimum velocity for successful vertical close = ", &velocity))
                 body.Unexpected(line, "\"Minimum velocity for sucessful vertical close = N\"");
             run.Measure("Minimum velocity", velocity);
             if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
@@ -630,8 +654,8 @@ class Parser {
             }
             if (kind == nullptr) break;
             body.Take("");
-            run.Note(speeds.time, std::nullopt, MotorOf(finger), std::string("failed to fully ") + kind,
-                     line->text);
+            run.Note(speeds.time, std::nullopt, MotorOf(finger),
+                     std::string("failed to fully ") + kind, line->text);
         }
         ReadTable(body, run, "\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100",
                   {"F1", "F2", "F3"}, "s", false);
@@ -645,16 +669,17 @@ class Parser {
     const Banner& NextFingerprintSection(std::size_t b, std::size_t k, std::string_view title) {
         const Banner& first = banners_[b];
         if (b + k >= banners_.size()) {
-            Refuse(lines_.back().number, "the file breaks off in the Fingerprint run begun on line " +
-                                             std::to_string(LineOf(first)) + " (expected its " +
-                                             std::string(title) + " section)");
+            Refuse(lines_.back().number,
+                   "the file breaks off in the Fingerprint run begun on line " +
+                       std::to_string(LineOf(first)) + " (expected its " + std::string(title) +
+                       " section)");
         }
         const Banner& next = banners_[b + k];
         if (next.title != title || next.cycles) {
-            Refuse(lines_[next.index + 1].number, "the Fingerprint run begun on line " +
-                                                      std::to_string(LineOf(first)) + " goes on with " +
-                                                      Shown(next.title) + " instead of its " +
-                                                      std::string(title) + " section");
+            Refuse(lines_[next.index + 1].number,
+                   "the Fingerprint run begun on line " + std::to_string(LineOf(first)) +
+                       " goes on with " + Shown(next.title) + " instead of its " +
+                       std::string(title) + " section");
         }
         return next;
     }

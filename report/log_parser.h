@@ -24,7 +24,7 @@ struct ImportedRun {
     results::RunStart start;
     std::vector<results::Entry> facts;  // measurements and events, in log order
     results::RunEnd end;
-    int firstLine = 0;                  // the line of its first banner
+    int firstLine = 0;  // the line of its first banner
 };
 
 struct LogError {

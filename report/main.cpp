@@ -105,9 +105,11 @@ int Fail(const std::string& message) {
 // Which options each command takes.
 bool Takes(const std::string& command, const std::string& option) {
     if (option == "--results" || option == "--help") return true;
-    if (command == "export") return option == "--serial" || option == "--test" || option == "--since";
+    if (command == "export")
+        return option == "--serial" || option == "--test" || option == "--since";
     if (command == "html")
-        return option == "--serial" || option == "--since" || option == "--baseline" || option == "-o";
+        return option == "--serial" || option == "--since" || option == "--baseline" ||
+               option == "-o";
     if (command == "import") return option == "--serial";
     if (command == "summary") return option == "--serial";
     return false;
@@ -178,7 +180,8 @@ std::optional<int> Options(const Arguments& a, ReportOptions* options, PageFacts
     if (a.since) {
         selection.since = StoreTimeFromArgument(*a.since);
         if (!selection.since)
-            return Usage("--since " + *a.since + ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS])");
+            return Usage("--since " + *a.since +
+                         ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS])");
     }
     if (a.baseline) {
         const std::size_t dots = a.baseline->find("..");
@@ -189,7 +192,8 @@ std::optional<int> Options(const Arguments& a, ReportOptions* options, PageFacts
         }
         if (dots == std::string::npos || !options->baselineFrom ||
             (dots + 2 < a.baseline->size() && !options->baselineTo))
-            return Usage("--baseline " + *a.baseline + ": expected FROM..TO, two dates (YYYY-MM-DD)");
+            return Usage("--baseline " + *a.baseline +
+                         ": expected FROM..TO, two dates (YYYY-MM-DD)");
         facts->baseline = *a.baseline;
     }
     if (a.serial) facts->selection = "unit " + *a.serial;
@@ -250,8 +254,9 @@ int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
         std::filesystem::remove(temporary);
         return Fail(output + ": " + ec.message());
     }
-    std::cout << "wrote " << output << ": " << report.runs.size() << " runs of " << report.units.size()
-              << " units, " << report.measurements.size() << " measurements\n";
+    std::cout << "wrote " << output << ": " << report.runs.size() << " runs of "
+              << report.units.size() << " units, " << report.measurements.size()
+              << " measurements\n";
     return 0;
 }
 
@@ -266,7 +271,8 @@ int Import(const Arguments& a, results::SqliteStore& store) {
     const auto commit = [&] {
         open = false;
         if (!importer.Commit(&error)) {
-            std::cerr << "zhand-report: cannot store the last " << groupFiles << " files read: " << error << "\n";
+            std::cerr << "zhand-report: cannot store the last " << groupFiles
+                      << " files read: " << error << "\n";
             failed += groupFiles;
         } else {
             runs += groupRuns;
@@ -319,7 +325,7 @@ int main(int argc, char** argv) {
     const std::string storeName = a.results.value_or(DefaultStoreName());
     const bool importing = a.command == "import";
     if (importing && a.files.empty()) return Usage("import needs at least one FILE");
-    const bool existed = std::filesystem::exists(storeName);
+    const bool existed = std::filesystem::exists(StoreFile(storeName));
     std::string error;
     auto store = OpenStore(storeName, importing ? Access::Import : Access::Read, &error);
     if (store == nullptr) return Fail(error);

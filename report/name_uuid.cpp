@@ -29,8 +29,8 @@ std::array<std::uint8_t, 20> Sha1(std::string_view data) {
         std::uint32_t w[80];
         for (int i = 0; i < 16; ++i) {
             const auto* p = reinterpret_cast<const unsigned char*>(message.data() + block + 4 * i);
-            w[i] = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
-                   std::uint32_t{p[3]};
+            w[i] = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 |
+                   std::uint32_t{p[2]} << 8 | std::uint32_t{p[3]};
         }
         for (int i = 16; i < 80; ++i) w[i] = Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
@@ -63,7 +63,8 @@ std::array<std::uint8_t, 20> Sha1(std::string_view data) {
         h[4] += e;
     }
     std::array<std::uint8_t, 20> digest{};
-    for (int i = 0; i < 20; ++i) digest[i] = static_cast<std::uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+    for (int i = 0; i < 20; ++i)
+        digest[i] = static_cast<std::uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
     return digest;
 }
 

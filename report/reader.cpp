@@ -35,9 +35,10 @@ class Query {
 
     std::string Text(int i) const {
         const auto* text = sqlite3_column_text(stmt_, i);
-        return text == nullptr ? std::string()
-                               : std::string(reinterpret_cast<const char*>(text),
-                                             static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)));
+        return text == nullptr
+                   ? std::string()
+                   : std::string(reinterpret_cast<const char*>(text),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)));
     }
     void Text(int i, std::string* out) const {
         const auto* text = sqlite3_column_text(stmt_, i);
@@ -91,7 +92,8 @@ std::string Where(const Selection& selection, std::vector<std::string>* values) 
         values->push_back(*selection.since);
     }
     std::string where;
-    for (std::size_t i = 0; i < terms.size(); ++i) where += (i == 0 ? " WHERE " : " AND ") + terms[i];
+    for (std::size_t i = 0; i < terms.size(); ++i)
+        where += (i == 0 ? " WHERE " : " AND ") + terms[i];
     return where;
 }
 
@@ -176,8 +178,8 @@ bool StoreReader::Measurements(const Selection& selection,
         error);
 }
 
-bool StoreReader::Events(const Selection& selection, const std::function<void(const EventRow&)>& row,
-                         std::string* error) {
+bool StoreReader::Events(const Selection& selection,
+                         const std::function<void(const EventRow&)>& row, std::string* error) {
     std::vector<std::string> values;
     const std::string where = Where(selection, &values);
     Query q(db_, std::string("SELECT ") + kEventColumns + " FROM events e" +

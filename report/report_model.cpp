@@ -10,9 +10,9 @@ namespace report {
 namespace {
 
 constexpr std::array<std::string_view, 10> kTestTable = {
-    "Finger Movement",      "Cable Tension/BreakAway", "Strain Gages", "Vibration Grasp",
-    "Multi-Axis",           "Encoder slip - Grasp",    "Encoder slip - Spread",
-    "Fingerprint",          "After-Freezer",           "Parameter Check"};
+    "Finger Movement", "Cable Tension/BreakAway", "Strain Gages",          "Vibration Grasp",
+    "Multi-Axis",      "Encoder slip - Grasp",    "Encoder slip - Spread", "Fingerprint",
+    "After-Freezer",   "Parameter Check"};
 
 std::size_t TablePlace(const std::string& test) {
     const auto it = std::find(kTestTable.begin(), kTestTable.end(), test);
@@ -157,8 +157,8 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
     }
 
     std::vector<FirstRun> firsts;
-    if (!reader.FirstRuns(options.selection.serial, [&](const FirstRun& f) { firsts.push_back(f); },
-                          error))
+    if (!reader.FirstRuns(
+            options.selection.serial, [&](const FirstRun& f) { firsts.push_back(f); }, error))
         return false;
     r.tests = TallyTests(r.runs, firsts, options.selection);
 
@@ -208,7 +208,8 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
             int number = 0;
             std::size_t column = 0;
             double force = 0;
-            if (owner.test == "Fingerprint" && SplitName(m.name, 'F', 3, kSpeedTrials, &number, &column)) {
+            if (owner.test == "Fingerprint" &&
+                SplitName(m.name, 'F', 3, kSpeedTrials, &number, &column)) {
                 auto [at, fresh] = speedOf.try_emplace({unit, run}, u.speeds.size());
                 if (fresh) u.speeds.push_back({run, {}});
                 u.speeds[at->second].seconds[number - 1][column] = m.value;
@@ -252,7 +253,9 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
             u.strainFit[static_cast<std::size_t>(finger - 1)] = LeastSquares(points);
         }
         std::sort(u.faults.begin(), u.faults.end(),
-                  [](const UnitReport::Fault& a, const UnitReport::Fault& b) { return a.cycle < b.cycle; });
+                  [](const UnitReport::Fault& a, const UnitReport::Fault& b) {
+                      return a.cycle < b.cycle;
+                  });
     }
 
     for (std::size_t i = 0; i < r.measurements.size(); ++i) {
@@ -276,8 +279,9 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
         values = {};
         AnalyseSeries(&s, options.baselineFrom ? &inBaseline : nullptr);
     }
-    std::sort(r.measurements.begin(), r.measurements.end(),
-              [](const MeasurementSeries& a, const MeasurementSeries& b) { return a.name < b.name; });
+    std::sort(
+        r.measurements.begin(), r.measurements.end(),
+        [](const MeasurementSeries& a, const MeasurementSeries& b) { return a.name < b.name; });
     return true;
 }
 

@@ -15,8 +15,8 @@
 
 namespace report {
 
-inline constexpr std::array<std::string_view, 6> kOutcomes = {
-    "pass", "fail", "aborted", "error", "interrupted", "running"};
+inline constexpr std::array<std::string_view, 6> kOutcomes = {"pass",  "fail",        "aborted",
+                                                              "error", "interrupted", "running"};
 // Runs per outcome, in the order of kOutcomes; the last counts any other text.
 using OutcomeCounts = std::array<long, kOutcomes.size() + 1>;
 std::size_t OutcomeIndex(std::string_view outcome);
@@ -89,14 +89,14 @@ struct UnitReport {
 struct MeasurementSeries {
     std::string name;
     std::optional<std::string> unit;
-    std::optional<double> low;   // the latest limits given
+    std::optional<double> low;  // the latest limits given
     std::optional<double> high;
-    std::vector<double> values;         // across units, in run order
-    std::vector<std::size_t> runOf;     // the run of each value
-    std::size_t baselineCount = 0;      // values the limits were frozen from
+    std::vector<double> values;      // across units, in run order
+    std::vector<std::size_t> runOf;  // the run of each value
+    std::size_t baselineCount = 0;   // values the limits were frozen from
     std::optional<XmrLimits> limits;
-    std::vector<bool> beyond;           // per value: outside the natural limits
-    std::vector<bool> rangeBeyond;      // per moving range (index i: values i-1, i)
+    std::vector<bool> beyond;       // per value: outside the natural limits
+    std::vector<bool> rangeBeyond;  // per moving range (index i: values i-1, i)
     long beyondCount = 0;
     std::optional<double> mean;
     std::optional<double> sigma;
@@ -114,12 +114,12 @@ struct ReportOptions {
 inline constexpr std::size_t kBaselineValues = 20;
 
 struct Report {
-    std::vector<RunRow> runs;  // selected, oldest first
+    std::vector<RunRow> runs;       // selected, oldest first
     std::vector<std::string> days;  // "YYYY-MM-DD" (UTC) with runs
     std::vector<OutcomeCounts> perDay;
     std::vector<TestTally> tests;
-    std::vector<UnitReport> units;         // by serial number
-    std::vector<std::size_t> latestUnits;  // into units, the most recently tested first
+    std::vector<UnitReport> units;                // by serial number
+    std::vector<std::size_t> latestUnits;         // into units, the most recently tested first
     std::vector<MeasurementSeries> measurements;  // by name
 };
 inline constexpr std::size_t kLatestUnits = 20;

@@ -25,7 +25,8 @@ std::vector<double> MovingRanges(std::span<const double> values) {
     std::vector<double> ranges;
     if (values.size() < 2) return ranges;
     ranges.reserve(values.size() - 1);
-    for (std::size_t i = 1; i < values.size(); ++i) ranges.push_back(std::fabs(values[i] - values[i - 1]));
+    for (std::size_t i = 1; i < values.size(); ++i)
+        ranges.push_back(std::fabs(values[i] - values[i - 1]));
     return ranges;
 }
 

@@ -21,19 +21,26 @@ std::string DefaultStoreName() {
     return results::StoreFromEnvironment();
 }
 
-std::unique_ptr<results::SqliteStore> OpenStore(const std::string& name, Access access,
-                                                std::string* error) {
+std::string StoreFile(const std::string& name) {
     std::string path = name;
-    if (path == "off") {
-        *error = "the results store is \"off\" (ZHAND_RESULTS=off): name one with --results";
-        return nullptr;
-    }
-    const std::size_t colon = path.find("://");
     if (path.starts_with("sqlite:") || path.starts_with("file:")) {
         path = path.substr(path.find(':') + 1);
         if (path.starts_with("//")) path = path.substr(2);
-    } else if (colon != std::string::npos) {
-        *error = "results store " + name + ": stores of the kind \"" + path.substr(0, colon) +
+        return path;
+    }
+    return path == "off" || path.find("://") != std::string::npos ? "" : path;
+}
+
+std::unique_ptr<results::SqliteStore> OpenStore(const std::string& name, Access access,
+                                                std::string* error) {
+    if (name == "off") {
+        *error = "the results store is \"off\" (ZHAND_RESULTS=off): name one with --results";
+        return nullptr;
+    }
+    const std::string path = StoreFile(name);
+    const std::size_t colon = name.find("://");
+    if (path.empty() && colon != std::string::npos) {
+        *error = "results store " + name + ": stores of the kind \"" + name.substr(0, colon) +
                  "\" are not supported; name a SQLite file";
         return nullptr;
     }
@@ -53,11 +60,11 @@ std::unique_ptr<results::SqliteStore> OpenStore(const std::string& name, Access 
         return nullptr;
     }
     std::string why;
-    auto store = results::SqliteStore::Open(
-        path,
-        access == Access::Read ? results::SqliteStore::Mode::ReadOnly
-                               : results::SqliteStore::Mode::ReadWrite,
-        kBusyTimeoutMs, &why);
+    auto store =
+        results::SqliteStore::Open(path,
+                                   access == Access::Read ? results::SqliteStore::Mode::ReadOnly
+                                                          : results::SqliteStore::Mode::ReadWrite,
+                                   kBusyTimeoutMs, &why);
     if (store == nullptr) {
         *error = "results store " + path + ": " + why;
         return nullptr;

@@ -17,6 +17,9 @@ enum class Access {
     Import,  // created when missing, written
 };
 
+// The file a store's name or URI refers to ("" for a store that is no file).
+std::string StoreFile(const std::string& name);
+
 // Opens the store named by a file name or a URI ("sqlite:PATH" or
 // "file:PATH" for a SQLite file; other schemes are refused until a store
 // for them exists). nullptr with *error set to one line that says what is

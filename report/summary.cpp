@@ -31,8 +31,10 @@ bool WriteSummary(StoreReader& reader, const Selection& selection, std::ostream&
                   std::string* error) {
     std::vector<RunRow> runs;
     std::vector<FirstRun> firsts;
-    if (!reader.Runs(selection, [&](const RunRow& r) { runs.push_back(r); }, error) ||
-        !reader.FirstRuns(selection.serial, [&](const FirstRun& f) { firsts.push_back(f); }, error))
+    if (!reader.Runs(
+            selection, [&](const RunRow& r) { runs.push_back(r); }, error) ||
+        !reader.FirstRuns(
+            selection.serial, [&](const FirstRun& f) { firsts.push_back(f); }, error))
         return false;
     std::set<std::string> units;
     for (const RunRow& r : runs) units.insert(r.serial);
@@ -45,14 +47,14 @@ bool WriteSummary(StoreReader& reader, const Selection& selection, std::ostream&
     out << runs.size() << (runs.size() == 1 ? " run" : " runs") << " of " << units.size()
         << (units.size() == 1 ? " unit" : " units");
     if (!runs.empty()) {
-        out << ", " << runs.front().started.substr(0, 10) << " to " << runs.back().started.substr(0, 10)
-            << " (UTC)";
+        out << ", " << runs.front().started.substr(0, 10) << " to "
+            << runs.back().started.substr(0, 10) << " (UTC)";
     }
     out << "\n";
     if (runs.empty()) return true;
     out << "\n";
-    std::snprintf(line, sizeof line, "%-24s %5s %5s %5s %7s %5s %6s %7s  %s\n", "test", "runs", "pass",
-                  "fail", "aborted", "error", "interr", "running", "first-pass yield");
+    std::snprintf(line, sizeof line, "%-24s %5s %5s %5s %7s %5s %6s %7s  %s\n", "test", "runs",
+                  "pass", "fail", "aborted", "error", "interr", "running", "first-pass yield");
     out << line;
     TestTally all;
     all.test = "all tests";
@@ -67,9 +69,10 @@ bool WriteSummary(StoreReader& reader, const Selection& selection, std::ostream&
         all.firstRuns += t.firstRuns;
         all.firstPassed += t.firstPassed;
     }
-    std::snprintf(line, sizeof line, "%-24s %5ld %5ld %5ld %7ld %5ld %6ld %7ld  %s\n", all.test.c_str(),
-                  all.runs, all.outcomes[0], all.outcomes[1], all.outcomes[2], all.outcomes[3],
-                  all.outcomes[4], all.outcomes[5], Yield(all.firstPassed, all.firstRuns).c_str());
+    std::snprintf(line, sizeof line, "%-24s %5ld %5ld %5ld %7ld %5ld %6ld %7ld  %s\n",
+                  all.test.c_str(), all.runs, all.outcomes[0], all.outcomes[1], all.outcomes[2],
+                  all.outcomes[3], all.outcomes[4], all.outcomes[5],
+                  Yield(all.firstPassed, all.firstRuns).c_str());
     out << line;
     return true;
 }

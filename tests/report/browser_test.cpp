@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 const std::time_t kT0 = Utc(2026, 12, 10, 8, 53, 12);
-const std::string kHostile = "</script><script>window.__pwned=1</script><img src=x onerror=window.__pwned=2>";
+const std::string kHostile =
+    "</script><script>window.__pwned=1</script><img src=x onerror=window.__pwned=2>";
 
 // Opens every section, waits until each chart has drawn, and describes each.
 constexpr const char* kInspect = R"js(
@@ -68,9 +69,12 @@ class ReportInBrowser : public LocalZone {
     // the store as a station of someone else's might write it.
     void MakeStore() {
         station_logs::FingerprintFigures fp;
-        for (int m = 0; m < 4; ++m) fp.encoder[m] = {15990L - 3 * m, 16001, 16012 + m, 41, 50, 58 + m};
+        for (int m = 0; m < 4; ++m)
+            fp.encoder[m] = {15990L - 3 * m, 16001, 16012 + m, 41, 50, 58 + m};
         for (int f = 0; f < 3; ++f)
-            for (int t = 0; t < 8; ++t) fp.milliseconds[f][t] = 2400u - 280u * static_cast<unsigned>(t / 2) + 40u * f + (t % 2 == 1 ? 150u : 0u);
+            for (int t = 0; t < 8; ++t)
+                fp.milliseconds[f][t] = 2400u - 280u * static_cast<unsigned>(t / 2) + 40u * f +
+                                        (t % 2 == 1 ? 150u : 0u);
         station_logs::FingerprintFigures later = fp;
         for (auto& finger : later.milliseconds)
             for (auto& ms : finger) ms += 35;
@@ -78,8 +82,10 @@ class ReportInBrowser : public LocalZone {
         Write("Prefs.dat", "HND123\nAB\n261211\nHND123\t1\nHND7\t-1\n");
         Write("HND123AB261210_1.txt",
               station_logs::Fingerprint(kT0, fp) +
-                  station_logs::StrainGages(1, kT0 + 600, {{{0, 31, 60, 122, 181, 240}, {2, 30, 63, 118, 185, 236},
-                                                            {1, 28, 57, 125, 178, 251}}}) +
+                  station_logs::StrainGages(1, kT0 + 600,
+                                            {{{0, 31, 60, 122, 181, 240},
+                                              {2, 30, 63, 118, 185, 236},
+                                              {1, 28, 57, 125, 178, 251}}}) +
                   station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 900,
                                           {{"F2", "NO BREAKAWAY", 310, kT0 + 1000},
                                            {"F2", "NO BREAKAWAY", 1207, kT0 + 1100},
@@ -87,18 +93,27 @@ class ReportInBrowser : public LocalZone {
                                           {}, 41));
         Write("HND123AB261211_1.txt", station_logs::Fingerprint(kT0 + 86400, later));
         Write("HND7QA261210_1.txt",
-              station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 300, {{"F1", "JAMMED OPEN", 12, kT0 + 320}}, 40, 39));
-        const ProgramResult imported = Report({"import", "--results", "results.db", "HND123AB261210_1.txt",
-                                               "HND123AB261211_1.txt", "HND7QA261210_1.txt"});
+              station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 300,
+                                      {{"F1", "JAMMED OPEN", 12, kT0 + 320}}, 40, 39));
+        const ProgramResult imported =
+            Report({"import", "--results", "results.db", "HND123AB261210_1.txt",
+                    "HND123AB261211_1.txt", "HND7QA261210_1.txt"});
         ASSERT_EQ(imported.status, 0) << imported.err;
 
         std::string error;
-        auto store = results::SqliteStore::Open((dir_ / "results.db").string(),
-                                                results::SqliteStore::Mode::ReadWrite, 2000, &error);
+        auto store = results::SqliteStore::Open(
+            (dir_ / "results.db").string(), results::SqliteStore::Mode::ReadWrite, 2000, &error);
         ASSERT_NE(store, nullptr) << error;
         const std::string uuid = "3b0a4c1e-8f52-4d7a-9e61-0c2f5b7d9a13";
-        results::RunStart start{uuid, kHostile, kHostile, kHostile, kHostile, "Multi-Axis", 10,
-                                "2026-12-10T11:00:00.000Z", kHostile + ".txt"};
+        results::RunStart start{uuid,
+                                kHostile,
+                                kHostile,
+                                kHostile,
+                                kHostile,
+                                "Multi-Axis",
+                                10,
+                                "2026-12-10T11:00:00.000Z",
+                                kHostile + ".txt"};
         results::Event fault{uuid, 1, "2026-12-10T11:00:05.000Z", 4, kHostile, kHostile, kHostile};
         results::Measurement temperature{uuid, 2, "Maximum temperature", 40, "C", {}, {}, {}, {}};
         results::RunEnd end{uuid, "2026-12-10T11:01:00.000Z", "fail", 10, 1};
@@ -120,17 +135,18 @@ TEST_F(ReportInBrowser, EveryChartDrawsAndNothingRunsFromTheStore) {
     ASSERT_TRUE(browser.AttachPage(&error)) << error << " (is Debian's chromium installed?)";
     for (const char* domain : {"Runtime.enable", "Log.enable", "Network.enable", "Page.enable"})
         ASSERT_TRUE(browser.Call(domain, json::object(), &error)) << error;
-    ASSERT_TRUE(browser.Call("Emulation.setDeviceMetricsOverride",
-                             {{"width", 1280}, {"height", 1000}, {"deviceScaleFactor", 1}, {"mobile", false}},
-                             &error))
+    ASSERT_TRUE(browser.Call(
+        "Emulation.setDeviceMetricsOverride",
+        {{"width", 1280}, {"height", 1000}, {"deviceScaleFactor", 1}, {"mobile", false}}, &error))
         << error;
     const std::string url = "file://" + (dir_ / "report.html").string();
     ASSERT_TRUE(browser.Call("Page.navigate", {{"url", url}}, &error)) << error;
     ASSERT_TRUE(browser.WaitFor("Page.loadEventFired", &error)) << error;
 
-    const auto inspected = browser.Call(
-        "Runtime.evaluate", {{"expression", kInspect}, {"awaitPromise", true}, {"returnByValue", true}}, &error,
-        std::chrono::seconds(90));
+    const auto inspected =
+        browser.Call("Runtime.evaluate",
+                     {{"expression", kInspect}, {"awaitPromise", true}, {"returnByValue", true}},
+                     &error, std::chrono::seconds(90));
     ASSERT_TRUE(inspected) << error;
     ASSERT_FALSE(inspected->contains("exceptionDetails")) << inspected->dump();
     const json page = (*inspected)["result"]["value"];
@@ -187,18 +203,20 @@ TEST_F(ReportInBrowser, EveryChartDrawsAndNothingRunsFromTheStore) {
             &error);
         ASSERT_TRUE(shot) << error;
         const double height = (*shot)["result"]["value"];
-        const auto png = browser.Call("Page.captureScreenshot",
-                                      {{"format", "png"},
-                                       {"captureBeyondViewport", true},
-                                       {"clip", {{"x", 0}, {"y", 0}, {"width", 1280}, {"height", height}, {"scale", 1}}}},
-                                      &error);
+        const auto png = browser.Call(
+            "Page.captureScreenshot",
+            {{"format", "png"},
+             {"captureBeyondViewport", true},
+             {"clip", {{"x", 0}, {"y", 0}, {"width", 1280}, {"height", height}, {"scale", 1}}}},
+            &error);
         ASSERT_TRUE(png) << error;
         const std::string data = (*png)["data"];
         // base64 to bytes.
         std::string bytes;
         int bits = 0, value = 0;
         for (char c : data) {
-            const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+            const char* alphabet =
+                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
             const char* at = std::strchr(alphabet, c);
             if (c == '=' || at == nullptr || c == '\0') continue;
             value = value << 6 | static_cast<int>(at - alphabet);

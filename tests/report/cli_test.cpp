@@ -43,7 +43,8 @@ class ReportCli : public LocalZone {
         EXPECT_EQ(r.status, 0) << r.err;
         std::vector<nlohmann::json> runs;
         std::istringstream lines(r.out);
-        for (std::string line; std::getline(lines, line);) runs.push_back(nlohmann::json::parse(line));
+        for (std::string line; std::getline(lines, line);)
+            runs.push_back(nlohmann::json::parse(line));
         return runs;
     }
     // Two days of logs for two units, as the station leaves them in its folder.
@@ -58,7 +59,8 @@ class ReportCli : public LocalZone {
         Write("HND7QA261210_2.txt",
               station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 200, {}, 12, 39) +
                   station_logs::CableTension(1, kT0 + 300));
-        Write("HND7QA261211_1.txt", station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 86400, {}, {}, 40));
+        Write("HND7QA261211_1.txt",
+              station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 86400, {}, {}, 40));
         return {"HND123AB261210_1.txt", "HND7QA261210_2.txt", "HND7QA261211_1.txt"};
     }
     std::vector<std::string> Import(const std::vector<std::string>& files) {
@@ -113,7 +115,8 @@ TEST_F(ReportCli, ABadOrMissingStoreIsOneClearMessage) {
         }
     }
     // The environment names the store when --results does not.
-    const ProgramResult fromEnv = Report({"summary"}, {"ZHAND_RESULTS=" + (dir_ / "corrupt.db").string()});
+    const ProgramResult fromEnv =
+        Report({"summary"}, {"ZHAND_RESULTS=" + (dir_ / "corrupt.db").string()});
     EXPECT_EQ(fromEnv.status, 1);
     EXPECT_NE(fromEnv.err.find("corrupt.db"), std::string::npos);
     EXPECT_EQ(SlurpFile(dir_ / "corrupt.db"), std::string(4096, 'x'));
@@ -154,7 +157,8 @@ TEST_F(ReportCli, ImportedLogsExportAsTheirRuns) {
     const std::vector<std::string> files = WriteLogs();
     const ProgramResult imported = Report(Import(files));
     ASSERT_EQ(imported.status, 0) << imported.err;
-    EXPECT_NE(imported.out.find("imported 3 of 3 files: 5 runs, 5 new to the store"), std::string::npos)
+    EXPECT_NE(imported.out.find("imported 3 of 3 files: 5 runs, 5 new to the store"),
+              std::string::npos)
         << imported.out;
 
     const std::vector<nlohmann::json> runs = Export();
@@ -203,33 +207,41 @@ TEST_F(ReportCli, ABadFileIsNamedWithItsLineAndLeavesNoTrace) {
                               station_logs::MultiAxis("Multi-Axis", 10, kT0 + 60, {}, {}, 40);
     Write("HND9XX261210_1.txt", whole.substr(0, whole.find("SUMMARY")));
     Write("notes.txt", "not a log\n");
-    const ProgramResult r = Report(Import({"HND123AB261210_1.txt", "HND9XX261210_1.txt", "notes.txt",
-                                           "absent261210_1.txt", "HND7QA261211_1.txt"}));
+    const ProgramResult r =
+        Report(Import({"HND123AB261210_1.txt", "HND9XX261210_1.txt", "notes.txt",
+                       "absent261210_1.txt", "HND7QA261211_1.txt"}));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("zhand-report: HND9XX261210_1.txt:17: the file breaks off in the Multi-Axis "
-                         "section begun on line 12"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("zhand-report: HND9XX261210_1.txt:17: the file breaks off in the Multi-Axis "
+                   "section begun on line 12"),
+        std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("zhand-report: notes.txt: not a test log's name"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("zhand-report: absent261210_1.txt: no such file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("zhand-report: notes.txt: not a test log's name"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("zhand-report: absent261210_1.txt: no such file"), std::string::npos)
+        << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
     EXPECT_NE(r.out.find("imported 2 of 5 files: 3 runs"), std::string::npos) << r.out;
     const std::vector<nlohmann::json> runs = Export();
     ASSERT_EQ(runs.size(), 3u);
-    for (const auto& run : runs) EXPECT_NE(run["serial"], "HND9XX") << "the bad file was half imported";
+    for (const auto& run : runs)
+        EXPECT_NE(run["serial"], "HND9XX") << "the bad file was half imported";
 }
 
 TEST_F(ReportCli, SerialGivenOnTheCommandLine) {
     Write("HND123AB261210_1.txt", station_logs::CableTension(1, kT0));
-    const ProgramResult r = Report({"import", "--results", store_, "--serial", "HND12", "HND123AB261210_1.txt"});
+    const ProgramResult r =
+        Report({"import", "--results", store_, "--serial", "HND12", "HND123AB261210_1.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto runs = Export();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0]["serial"], "HND12");
     EXPECT_EQ(runs[0]["operator"], "3AB");
-    const ProgramResult wrong = Report({"import", "--results", store_, "--serial", "XY", "HND123AB261210_1.txt"});
+    const ProgramResult wrong =
+        Report({"import", "--results", store_, "--serial", "XY", "HND123AB261210_1.txt"});
     EXPECT_EQ(wrong.status, 1);
-    EXPECT_NE(wrong.err.find("does not begin with the serial number XY"), std::string::npos) << wrong.err;
+    EXPECT_NE(wrong.err.find("does not begin with the serial number XY"), std::string::npos)
+        << wrong.err;
     // Without Prefs.dat or --serial the whole front is the serial number.
     Write("ZZ9XY261210_1.txt", station_logs::CableTension(1, kT0 + 5));
     ASSERT_EQ(Report(Import({"ZZ9XY261210_1.txt"})).status, 0);
@@ -242,13 +254,18 @@ TEST_F(ReportCli, SummaryIsAShortTable) {
     ASSERT_EQ(Report(Import(WriteLogs())).status, 0);
     const ProgramResult r = Report({"summary", "--results", store_});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("5 runs of 2 units, 2026-12-10 to 2026-12-11 (UTC)"), std::string::npos) << r.out;
-    // Multi-Axis: HND123 failed first, HND7 was aborted first: no first pass.
-    EXPECT_NE(r.out.find("Multi-Axis                   3     1     1       1     0      0       0  0/2   0.0%"),
-              std::string::npos)
+    EXPECT_NE(r.out.find("5 runs of 2 units, 2026-12-10 to 2026-12-11 (UTC)"), std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("Finger Movement              1     1     0       0     0      0       0  1/1 100.0%"),
-              std::string::npos)
+    // Multi-Axis: HND123 failed first, HND7 was aborted first: no first pass.
+    EXPECT_NE(
+        r.out.find(
+            "Multi-Axis                   3     1     1       1     0      0       0  0/2   0.0%"),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(
+        r.out.find(
+            "Finger Movement              1     1     0       0     0      0       0  1/1 100.0%"),
+        std::string::npos)
         << r.out;
     const ProgramResult one = Report({"summary", "--results", store_, "--serial", "HND7"});
     EXPECT_NE(one.out.find("Unit HND7: 3 runs of 1 unit"), std::string::npos) << one.out;

@@ -49,10 +49,11 @@ bool Chromium::Start(const std::string& profileDir, std::string* error) {
         dup2(quiet, STDOUT_FILENO);
         dup2(quiet, STDERR_FILENO);
         setpgid(0, 0);
-        execlp(Browser(), Browser(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-               "--no-first-run", "--disable-background-networking", "--disable-component-update",
-               "--disable-sync", "--disable-extensions", "--hide-scrollbars",
-               "--remote-debugging-pipe", profile.c_str(), "about:blank", static_cast<char*>(nullptr));
+        execlp(Browser(), Browser(), "--headless", "--no-sandbox", "--disable-gpu",
+               "--disable-quic", "--no-first-run", "--disable-background-networking",
+               "--disable-component-update", "--disable-sync", "--disable-extensions",
+               "--hide-scrollbars", "--remote-debugging-pipe", profile.c_str(), "about:blank",
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     close(in[0]);
@@ -99,9 +100,9 @@ std::optional<nlohmann::json> Chromium::Read(std::chrono::steady_clock::time_poi
     }
 }
 
-std::optional<nlohmann::json> Chromium::CallIn(const std::string& session, const std::string& method,
-                                               nlohmann::json params, std::string* error,
-                                               std::chrono::seconds timeout) {
+std::optional<nlohmann::json> Chromium::CallIn(const std::string& session,
+                                               const std::string& method, nlohmann::json params,
+                                               std::string* error, std::chrono::seconds timeout) {
     const int id = nextId_++;
     nlohmann::json message = {{"id", id}, {"method", method}, {"params", std::move(params)}};
     if (!session.empty()) message["sessionId"] = session;
@@ -132,14 +133,14 @@ std::optional<nlohmann::json> Chromium::Call(const std::string& method, nlohmann
 bool Chromium::AttachPage(std::string* error) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-        std::optional<nlohmann::json> targets = CallIn("", "Target.getTargets", nlohmann::json::object(), error,
-                                                       std::chrono::seconds(30));
+        std::optional<nlohmann::json> targets = CallIn(
+            "", "Target.getTargets", nlohmann::json::object(), error, std::chrono::seconds(30));
         if (!targets) return false;
         for (const auto& target : (*targets)["targetInfos"]) {
             if (target["type"] != "page") continue;
-            std::optional<nlohmann::json> attached =
-                CallIn("", "Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}},
-                       error, std::chrono::seconds(30));
+            std::optional<nlohmann::json> attached = CallIn(
+                "", "Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}},
+                error, std::chrono::seconds(30));
             if (!attached) return false;
             session_ = (*attached)["sessionId"];
             return true;
@@ -150,7 +151,8 @@ bool Chromium::AttachPage(std::string* error) {
     return false;
 }
 
-bool Chromium::WaitFor(const std::string& method, std::string* error, std::chrono::seconds timeout) {
+bool Chromium::WaitFor(const std::string& method, std::string* error,
+                       std::chrono::seconds timeout) {
     for (const auto& e : events_)
         if (e["method"] == method) return true;
     const auto deadline = std::chrono::steady_clock::now() + timeout;

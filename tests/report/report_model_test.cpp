@@ -40,8 +40,8 @@ class ReportModel : public ::testing::Test {
             results::RunStart{uuid, "st", "3", serial, "AB", test, 1, started, "log.txt"}};
         int seq = 0;
         for (const auto& [name, value] : measurements)
-            entries.push_back(results::Measurement{uuid, ++seq, name, value, {}, low, high,
-                                                   results::Verdict(value, low, high), {}});
+            entries.push_back(results::Measurement{
+                uuid, ++seq, name, value, {}, low, high, results::Verdict(value, low, high), {}});
         for (results::Event e : events) {
             e.run = uuid;
             e.seq = ++seq;
@@ -111,7 +111,8 @@ TEST_F(ReportModel, FirstPassYieldCountsEachUnitsFirstRun) {
 TEST_F(ReportModel, SeriesRunInRunOrderWithLimitsFromTheBaseline) {
     // Added out of order: the series follows the runs' start times.
     AddRun("B", "Multi-Axis", "2026-12-02T08:00:00.000Z", "pass", {{"F1 closed", 30}}, 15100, {});
-    AddRun("A", "Multi-Axis", "2026-12-01T08:00:00.000Z", "pass", {{"F1 closed", 10}, {"F1 closed", 12}}, 15000, {});
+    AddRun("A", "Multi-Axis", "2026-12-01T08:00:00.000Z", "pass",
+           {{"F1 closed", 10}, {"F1 closed", 12}}, 15000, {});
     AddRun("A", "Multi-Axis", "2026-12-01T09:00:00.000Z", "pass", {{"F1 closed", 11}}, 15100, {});
     const Report r = Build();
     ASSERT_EQ(r.measurements.size(), 1u);
@@ -137,9 +138,12 @@ TEST_F(ReportModel, UnitPlotsTakeTheirTestsFigures) {
            {{"F2 Clse55", 1.5}, {"F2 Open55", 1.7}, {"M4 MaxOpen", 44}});
     AddRun("A", "Strain Gages", "2026-12-01T09:00:00.000Z", "pass",
            {{"F1 0g", 1}, {"F1 1000g", 121}, {"F1 2000g", 241}, {"F2 500g", 60}});
-    AddRun("A", "After-Freezer", "2026-12-01T10:00:00.000Z", "fail", {{"Maximum temperature", 43}}, {}, {},
-           {results::Event{"", 0, "2026-12-01T10:00:05.000Z", 17, "F3", "JAMMED OPEN", "F3 JAMMED OPEN ..."},
-            results::Event{"", 0, "2026-12-01T10:00:06.000Z", std::nullopt, "F3", "NOTE", "no cycle"}});
+    AddRun("A", "After-Freezer", "2026-12-01T10:00:00.000Z", "fail", {{"Maximum temperature", 43}},
+           {}, {},
+           {results::Event{"", 0, "2026-12-01T10:00:05.000Z", 17, "F3", "JAMMED OPEN",
+                           "F3 JAMMED OPEN ..."},
+            results::Event{"", 0, "2026-12-01T10:00:06.000Z", std::nullopt, "F3", "NOTE",
+                           "no cycle"}});
     // Another test's figure of the same name is no finger speed.
     AddRun("A", "Multi-Axis", "2026-12-01T11:00:00.000Z", "pass", {{"F2 Clse55", 99}});
     const Report r = Build();

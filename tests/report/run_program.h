@@ -52,7 +52,8 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
         const std::string entry = *e;
         bool replaced = false;
         for (const std::string& mine : env)
-            if (entry.substr(0, entry.find('=') + 1) == mine.substr(0, mine.find('=') + 1)) replaced = true;
+            if (entry.substr(0, entry.find('=') + 1) == mine.substr(0, mine.find('=') + 1))
+                replaced = true;
         if (!replaced && !entry.starts_with("ZHAND_RESULTS=")) envs.push_back(entry);
     }
     envs.insert(envs.end(), env.begin(), env.end());

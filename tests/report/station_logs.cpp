@@ -49,7 +49,8 @@ std::string FaultLine(const Fault& f) {
     const std::string time = TimeText(f.at);
     if (f.motor == "Spread")
         return Format("Spread %s in cycle %d at %s", f.kind.c_str(), f.cycle, time.c_str());
-    return Format("F%d %s in cycle %d at %s", f.motor[1] - '0', f.kind.c_str(), f.cycle, time.c_str());
+    return Format("F%d %s in cycle %d at %s", f.motor[1] - '0', f.kind.c_str(), f.cycle,
+                  time.c_str());
 }
 
 std::string Banner(const std::string& title, int cycles, std::time_t at) {
@@ -72,9 +73,10 @@ std::string CableTension(int cycles, std::time_t at) {
            "\nTEST COMPLETED\n\n";
 }
 
-std::string StrainGages(int cycles, std::time_t at, const std::array<std::array<int, 6>, 3>& table) {
-    std::string text = Format("\n\n*****\n* Strain Gages, %d cycles\n* %s*****\n", cycles,
-                              TimeText(at).c_str());
+std::string StrainGages(int cycles, std::time_t at,
+                        const std::array<std::array<int, 6>, 3>& table) {
+    std::string text =
+        Format("\n\n*****\n* Strain Gages, %d cycles\n* %s*****\n", cycles, TimeText(at).c_str());
     text += "\t0g\t250g\t500g\t1000g\t1500g\t2000g";
     for (int i = 1; i <= 3; ++i) {
         text += Format("\nF%d", i);
@@ -126,14 +128,16 @@ std::string EncoderSlipSpread(int cycles, std::time_t at, const std::vector<Faul
 }
 
 std::string Fingerprint(std::time_t at, const FingerprintFigures& f) {
-    std::string text = Format("\n\n*****\n* Minimum Spread Velocity\n* %s*****\n", TimeText(at).c_str());
+    std::string text =
+        Format("\n\n*****\n* Minimum Spread Velocity\n* %s*****\n", TimeText(at).c_str());
     text += Format("\nMinimum velocity for sucessful vertical close = %d\n", f.minimumVelocity);
     text += Format("\n\n*****\n* Encoder Accuracy (Encoder counts)\n* %s*****\n",
                    TimeText(at + 60).c_str());
     text += "\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen\n";
     for (int m = 1; m <= 4; ++m) {
         const auto& e = f.encoder[m - 1];
-        text += Format("M%d\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\n", m, e[0], e[1], e[2], e[3], e[4], e[5]);
+        text +=
+            Format("M%d\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\n", m, e[0], e[1], e[2], e[3], e[4], e[5]);
     }
     text += Format("\n\n*****\n* Finger Speeds (seconds)\n* %s*****\n", TimeText(at + 120).c_str());
     for (const std::string& failure : f.failures) text += failure + "\n";
@@ -153,8 +157,8 @@ std::string ParameterCheck(int cycles, std::time_t at, const std::vector<Paramet
         if (p.motor == 0) {
             text += Format("Parameter '%s' not found in hand!\n", p.name.c_str());
         } else {
-            text += Format("The %s parameter for M%d is %d, but should be %d.", p.name.c_str(), p.motor,
-                           p.value, p.expected);
+            text += Format("The %s parameter for M%d is %d, but should be %d.", p.name.c_str(),
+                           p.motor, p.value, p.expected);
             text += p.answer;
         }
     }
@@ -162,7 +166,8 @@ std::string ParameterCheck(int cycles, std::time_t at, const std::vector<Paramet
 }
 
 std::string ParameterCheckWithoutDefaults(int cycles, std::time_t at) {
-    return Format("\n\n*****\n* Parameter Check, %d cycles\n* %s*****\n", cycles, TimeText(at).c_str()) +
+    return Format("\n\n*****\n* Parameter Check, %d cycles\n* %s*****\n", cycles,
+                  TimeText(at).c_str()) +
            "Could not open preferences file!\n";
 }
 

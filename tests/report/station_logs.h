@@ -41,8 +41,8 @@ std::string EncoderSlipSpread(int cycles, std::time_t at, const std::vector<Faul
 
 struct FingerprintFigures {
     int minimumVelocity = 23;
-    std::array<std::array<long, 6>, 4> encoder{};  // M1..M4: MinClse .. MaxOpen
-    std::vector<std::string> failures;              // "F2 failed to fully close at V=20"
+    std::array<std::array<long, 6>, 4> encoder{};           // M1..M4: MinClse .. MaxOpen
+    std::vector<std::string> failures;                      // "F2 failed to fully close at V=20"
     std::array<std::array<unsigned, 8>, 3> milliseconds{};  // F1..F3, the eight trials
 };
 std::string Fingerprint(std::time_t at, const FingerprintFigures& figures);

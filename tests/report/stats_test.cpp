@@ -23,10 +23,8 @@ TEST(Stats, SigmaIsTheMeanMovingRangeOverD2) {
         std::optional<double> sigma;
     };
     const Case cases[] = {
-        {{}, std::nullopt},
-        {{7}, std::nullopt},
-        {{10, 12}, 2 / 1.128},
-        {{1, 3, 2, 6}, (2 + 1 + 4) / 3.0 / 1.128},
+        {{}, std::nullopt},    {{7}, std::nullopt},
+        {{10, 12}, 2 / 1.128}, {{1, 3, 2, 6}, (2 + 1 + 4) / 3.0 / 1.128},
         {{5, 5, 5}, 0},
     };
     for (const Case& c : cases) {

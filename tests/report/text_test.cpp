@@ -55,7 +55,11 @@ TEST(LogName, SplitsTheSerialNumberFromTheInitials) {
     };
     const Case cases[] = {
         {"listed serial", "HND123AB", {}, {"HND000", "HND123"}, Identity{"HND123", "AB"}},
-        {"longest listed", "HND1234AB", {}, {"HND1", "HND1234", "HND12"}, Identity{"HND1234", "AB"}},
+        {"longest listed",
+         "HND1234AB",
+         {},
+         {"HND1", "HND1234", "HND12"},
+         Identity{"HND1234", "AB"}},
         {"none listed fits", "ZZ9XY", {}, {"HND123"}, Identity{"ZZ9XY", ""}},
         {"nothing listed", "HND123AB", {}, {}, Identity{"HND123AB", ""}},
         {"given serial wins", "HND123AB", "HND12", {"HND123"}, Identity{"HND12", "3AB"}},
@@ -167,7 +171,9 @@ TEST(HtmlText, EscapesMarkupAndRepairsBytes) {
         {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
         {"a&b \"c\" 'd'", "a&amp;b &quot;c&quot; &#39;d&#39;"},
         {"tab\tline\n", "tab\tline\n"},
-        {std::string("nul\0bell\a", 9), "nul\xEF\xBF\xBD" "bell\xEF\xBF\xBD"},
+        {std::string("nul\0bell\a", 9),
+         "nul\xEF\xBF\xBD"
+         "bell\xEF\xBF\xBD"},
         {"caf\xC3\xA9", "caf\xC3\xA9"},
         {"bad \xFF byte", "bad \xEF\xBF\xBD byte"},
         {"cut \xE2\x82", "cut \xEF\xBF\xBD\xEF\xBF\xBD"},
@@ -179,7 +185,9 @@ TEST(HtmlText, EscapesMarkupAndRepairsBytes) {
 
 TEST(HtmlText, JsonCannotEndItsScriptElement) {
     const nlohmann::json value = {{"serial", "</script><script>x()</script>"},
-                                  {"line", "a\xE2\x80\xA8" "b"},
+                                  {"line",
+                                   "a\xE2\x80\xA8"
+                                   "b"},
                                   {"bytes", "\xFF"},
                                   {"amp", "&lt;"}};
     const std::string text = JsonForScript(value);
@@ -189,7 +197,9 @@ TEST(HtmlText, JsonCannotEndItsScriptElement) {
     EXPECT_EQ(text.find("\xE2\x80\xA8"), std::string::npos);
     const nlohmann::json back = nlohmann::json::parse(text);
     EXPECT_EQ(back["serial"], "</script><script>x()</script>");
-    EXPECT_EQ(back["line"], "a\xE2\x80\xA8" "b");
+    EXPECT_EQ(back["line"],
+              "a\xE2\x80\xA8"
+              "b");
     EXPECT_EQ(back["amp"], "&lt;");
     EXPECT_EQ(back["bytes"], "\xEF\xBF\xBD");
 }
