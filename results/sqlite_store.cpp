@@ -320,23 +320,38 @@ bool SqliteStore::Apply(const Entry& entry, std::string* error) {
 }
 
 bool SqliteStore::ApplyAll(std::span<const Entry> entries, std::string* error, bool skipOrphans) {
-    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    // In a group a savepoint keeps this whole apart from the others.
+    const bool grouped = sqlite3_get_autocommit(db_) == 0;
+    if (!Exec(grouped ? "SAVEPOINT apply_all" : "BEGIN IMMEDIATE", error)) return false;
+    const auto undo = [&] {
+        Exec(grouped ? "ROLLBACK TO apply_all; RELEASE apply_all" : "ROLLBACK", nullptr);
+        statements_->cachedUuid.clear();
+    };
     for (const Entry& entry : entries) {
         std::string why;
         if (!ApplyOne(entry, &why)) {
             if (skipOrphans && why == kUnknownRun) continue;
             if (error != nullptr) *error = why;
-            Exec("ROLLBACK", nullptr);
-            statements_->cachedUuid.clear();
+            undo();
             return false;
         }
     }
-    if (!Exec("COMMIT", error)) {
-        Exec("ROLLBACK", nullptr);
-        statements_->cachedUuid.clear();
+    if (!Exec(grouped ? "RELEASE apply_all" : "COMMIT", error)) {
+        undo();
         return false;
     }
     return true;
+}
+
+bool SqliteStore::BeginGroup(std::string* error) {
+    return Exec("BEGIN IMMEDIATE", error);
+}
+
+bool SqliteStore::CommitGroup(std::string* error) {
+    if (Exec("COMMIT", error)) return true;
+    Exec("ROLLBACK", nullptr);
+    statements_->cachedUuid.clear();
+    return false;
 }
 
 int SqliteStore::MarkInterrupted(const std::string& station, std::string* error) {

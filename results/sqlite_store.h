@@ -33,10 +33,16 @@ class SqliteStore {
 
     // Commits one fact; false with *error when it could not be stored.
     bool Apply(const Entry& entry, std::string* error);
-    // Commits all facts or none. With `skipOrphans`, a fact whose run is not
-    // in the store is left out instead of failing the whole (its run was lost
-    // before it could be stored).
+    // Commits all facts or none; inside a group (BeginGroup) they are kept
+    // or dropped as a whole and committed with the group. With `skipOrphans`,
+    // a fact whose run is not in the store is left out instead of failing the
+    // whole (its run was lost before it could be stored).
     bool ApplyAll(std::span<const Entry> entries, std::string* error, bool skipOrphans = false);
+    // Gathers the ApplyAll calls until CommitGroup into one transaction, so
+    // that many small wholes cost one commit (an import of many files).
+    // false with *error when the store cannot be written now.
+    bool BeginGroup(std::string* error);
+    bool CommitGroup(std::string* error);
     // Marks the runs of `station` still "running" as "interrupted"; returns
     // how many, or -1 on failure.
     int MarkInterrupted(const std::string& station, std::string* error);

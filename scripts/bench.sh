@@ -8,14 +8,17 @@
 #   - the station's CPU use, from /proc/<pid>/stat utime+stime, over ten
 #     seconds idle at the form, ten seconds paused in a Multi-Axis run, and
 #     the nine seconds of the countdown that ends a test (zhand-station in
-#     tmux against zhand-sim).
+#     tmux against zhand-sim);
+#   - zhand-report html over 10 000 runs and 1 000 000 measurements, and
+#     import of 5 000 text logs, as programs (bench/report_bench).
 # Takes about two minutes. The figures also go to build/bench/figures.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build/bench
 cmake --preset bench >/dev/null
-cmake --build --preset bench -j "$(nproc)" --target driver_bench wire_rate_bench zhand-station zhand-sim
+cmake --build --preset bench -j "$(nproc)" --target driver_bench wire_rate_bench zhand-station zhand-sim \
+    report_bench zhand-report
 
 exec > >(tee "$out/figures.txt")
 
@@ -26,6 +29,10 @@ echo "== Host time per exchange against an instant peer"
 echo
 echo "== Real-time updates per second with the simulator pacing the wire (goal: of_wire_pct >= 97)"
 "$out/bin/wire_rate_bench" --benchmark_counters_tabular=true
+
+echo
+echo "== zhand-report: html over 10 000 runs (goal: under 5 s), import of 5 000 logs (goal: under 10 s)"
+"$out/bin/report_bench" --benchmark_counters_tabular=true
 
 echo
 echo "== Station CPU while it waits (goal: below 0.5 % of one core in each state)"

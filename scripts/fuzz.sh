@@ -6,7 +6,7 @@
 #   scripts/fuzz.sh 3600                every target for an hour
 #   scripts/fuzz.sh 600 framing prefs   the named targets for 10 minutes each
 #
-# Targets: framing get_parameters realtime prefs defaults srecord batch.
+# Targets: framing get_parameters realtime prefs defaults srecord batch import.
 # New inputs the fuzzer finds stay in build/fuzz/corpus/<target>; a failing
 # input is written to build/fuzz/findings/ and the script exits 1. To keep a
 # finding as a regression test, copy it into fuzz/corpus/<target>/: the
@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(framing get_parameters realtime prefs defaults srecord batch)
+[ ${#targets[@]} -eq 0 ] && targets=(framing get_parameters realtime prefs defaults srecord batch import)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"

@@ -1,0 +1,30 @@
+# Writes OUTPUT: a C++ source that defines, for each file of FILES, a
+# std::string_view named by NAMES (same order) over the file's bytes.
+# Called by the build: cmake -DOUTPUT=... -DNAMES=a;b -DFILES=x;y -P embed.cmake
+list(LENGTH FILES count)
+set(text "// Generated from the page's assets by embed.cmake; do not edit.\n")
+string(APPEND text "#include <string_view>\n\nnamespace report::assets {\n")
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+  list(GET FILES ${i} file)
+  list(GET NAMES ${i} name)
+  file(READ ${file} content)
+  # The page inlines each file in a <script> or <style> element, which such
+  # a sequence would end early.
+  string(TOLOWER "${content}" lower)
+  string(FIND "${lower}" "</script" at_script)
+  string(FIND "${lower}" "</style" at_style)
+  if(NOT at_script EQUAL -1 OR NOT at_style EQUAL -1)
+    message(FATAL_ERROR "${file} contains a closing script or style tag and cannot be inlined")
+  endif()
+  file(READ ${file} hex HEX)
+  string(LENGTH "${hex}" hex_length)
+  math(EXPR size "${hex_length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND text "static const unsigned char ${name}Bytes[] = {${bytes}0};\n")
+  string(APPEND text "extern const std::string_view ${name}(\n")
+  string(APPEND text "    reinterpret_cast<const char*>(${name}Bytes), ${size});\n")
+endforeach()
+string(APPEND text "}  // namespace report::assets\n")
+file(WRITE ${OUTPUT}.tmp "${text}")
+file(RENAME ${OUTPUT}.tmp ${OUTPUT})

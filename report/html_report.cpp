@@ -1,0 +1,567 @@
+#include "html_report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "html_text.h"
+
+namespace report {
+
+namespace assets {
+extern const std::string_view kChartJs;
+extern const std::string_view kReportJs;
+extern const std::string_view kReportCss;
+}  // namespace assets
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr std::array<const char*, kOutcomes.size() + 1> kOutcomeColors = {
+    "#2e7d32", "#c62828", "#ef6c00", "#6a1b9a", "#757575", "#1565c0", "#9e9d24"};
+constexpr std::array<const char*, 8> kPalette = {"#1565c0", "#c62828", "#2e7d32", "#ef6c00",
+                                                 "#6a1b9a", "#00838f", "#ad1457", "#5d4037"};
+
+const char* Palette(std::size_t i) {
+    return kPalette[i % kPalette.size()];
+}
+
+std::string Number(double value, const char* format = "%.6g") {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Optional(const std::optional<double>& value, const char* format = "%.4g") {
+    return value ? Number(*value, format) : "-";
+}
+
+// "2026-12-10T09:53:12.345Z" as "2026-12-10 09:53:12".
+std::string ShownTime(const std::string& iso) {
+    if (iso.size() < 19) return iso;
+    return iso.substr(0, 10) + " " + iso.substr(11, 8);
+}
+
+std::string OutcomeClass(const std::string& outcome) {
+    const std::size_t i = OutcomeIndex(outcome);
+    return i < kOutcomes.size() ? "o-" + std::string(kOutcomes[i]) : "o-other";
+}
+
+// The page's charts: each gets a placeholder in the page and a spec in the
+// page's data, from which the page's script builds the Chart.js chart.
+class Charts {
+  public:
+    std::string Add(Json spec) {
+        const std::string title = spec.value("title", "");
+        const std::size_t id = specs_.size();
+        specs_.push_back(std::move(spec));
+        return "<figure class=\"chart\"><canvas data-chart=\"" + std::to_string(id) +
+               "\" role=\"img\" aria-label=\"" + EscapeHtml(title) + "\"></canvas></figure>\n";
+    }
+    Json Specs() const { return Json(specs_); }
+
+  private:
+    std::vector<Json> specs_;
+};
+
+Json Dataset(const std::string& label, Json data, const char* color) {
+    return {{"label", label}, {"data", std::move(data)}, {"color", color}};
+}
+
+Json OutcomeBars(const std::string& title, const std::vector<std::string>& labels,
+                 const std::vector<OutcomeCounts>& counts) {
+    Json datasets = Json::array();
+    for (std::size_t o = 0; o <= kOutcomes.size(); ++o) {
+        Json data = Json::array();
+        long total = 0;
+        for (const OutcomeCounts& c : counts) {
+            data.push_back(c[o]);
+            total += c[o];
+        }
+        if (total == 0) continue;
+        datasets.push_back(Dataset(o < kOutcomes.size() ? std::string(kOutcomes[o]) : "other",
+                                   std::move(data), kOutcomeColors[o]));
+    }
+    return {{"type", "bar"},   {"title", title},   {"labels", labels},
+            {"stacked", true}, {"yTitle", "runs"}, {"datasets", std::move(datasets)}};
+}
+
+class Page {
+  public:
+    Page(const Report& report, const PageFacts& facts, std::ostream& out)
+        : r_(report), facts_(facts), out_(out), unitOfRun_(report.runs.size()) {
+        for (std::size_t u = 0; u < report.units.size(); ++u)
+            for (std::size_t run : report.units[u].runs) unitOfRun_[run] = u;
+    }
+
+    void Write() {
+        out_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                "<title>ZorvathHand test report</title>\n<style>\n"
+             << assets::kReportCss << "</style>\n</head>\n<body>\n";
+        Heading();
+        out_ << "<main>\n";
+        Overview();
+        Units();
+        Measurements();
+        out_ << "</main>\n<script>\n" << assets::kChartJs << "\n</script>\n";
+        out_ << "<script id=\"report-data\" type=\"application/json\">"
+             << JsonForScript(Json{{"charts", charts_.Specs()}}) << "</script>\n";
+        out_ << "<script>\n" << assets::kReportJs << "\n</script>\n</body>\n</html>\n";
+    }
+
+  private:
+    void Heading() {
+        out_ << "<header>\n<h1>ZorvathHand test report</h1>\n<p class=\"facts\">";
+        out_ << r_.runs.size() << (r_.runs.size() == 1 ? " run" : " runs") << " of "
+             << r_.units.size() << (r_.units.size() == 1 ? " unit" : " units");
+        if (!r_.runs.empty()) {
+            out_ << ", " << EscapeHtml(r_.days.front()) << " to " << EscapeHtml(r_.days.back())
+                 << " (UTC)";
+        }
+        if (!facts_.selection.empty()) out_ << "; " << EscapeHtml(facts_.selection);
+        out_ << ". Store " << EscapeHtml(facts_.store) << ", made "
+             << EscapeHtml(ShownTime(facts_.generatedAt)) << " UTC by zhand-report "
+             << ZHAND_VERSION << ".</p>\n";
+        out_ << "<nav><a href=\"#overview\">Overview</a> <a href=\"#units\">Units ("
+             << r_.units.size() << ")</a> <a href=\"#measurements\">Measurements ("
+             << r_.measurements.size() << ")</a></nav>\n</header>\n";
+    }
+
+    void Overview() {
+        out_ << "<section id=\"overview\">\n<h2>Overview</h2>\n";
+        if (r_.runs.empty()) {
+            out_ << "<p class=\"empty\">No runs in the store for this selection.</p>\n</section>\n";
+            return;
+        }
+        out_ << "<div class=\"charts\">\n";
+        out_ << charts_.Add(OutcomeBars("Runs per day (UTC)", r_.days, r_.perDay));
+        std::vector<std::string> tests;
+        std::vector<OutcomeCounts> perTest;
+        Json yields = Json::array();
+        for (const TestTally& t : r_.tests) {
+            tests.push_back(t.test);
+            perTest.push_back(t.outcomes);
+            yields.push_back(t.firstRuns == 0 ? Json(nullptr)
+                                              : Json(100.0 * static_cast<double>(t.firstPassed) /
+                                                     static_cast<double>(t.firstRuns)));
+        }
+        out_ << charts_.Add(OutcomeBars("Runs per test", tests, perTest));
+        out_ << charts_.Add(
+            {{"type", "bar"},
+             {"title", "First-pass yield per test"},
+             {"labels", tests},
+             {"yTitle", "% of units"},
+             {"yMax", 100},
+             {"datasets", Json::array({Dataset("first-pass yield", yields, "#2e7d32")})}});
+        out_ << "</div>\n";
+
+        out_ << "<h3>First-pass yield</h3>\n<p class=\"note\">Of the units whose first run of a "
+                "test "
+                "lies in this selection, the share that passed it.</p>\n"
+                "<table>\n<thead><tr><th>test</th><th>runs</th>";
+        for (std::string_view o : kOutcomes) out_ << "<th>" << o << "</th>";
+        out_ << "<th>units tested first</th><th>passed "
+                "first</th><th>yield</th></tr></thead>\n<tbody>\n";
+        for (const TestTally& t : r_.tests) {
+            out_ << "<tr><td>" << EscapeHtml(t.test) << "</td><td class=\"n\">" << t.runs
+                 << "</td>";
+            for (std::size_t o = 0; o < kOutcomes.size(); ++o)
+                out_ << "<td class=\"n\">" << t.outcomes[o] << "</td>";
+            out_ << "<td class=\"n\">" << t.firstRuns << "</td><td class=\"n\">" << t.firstPassed
+                 << "</td><td class=\"n\">"
+                 << (t.firstRuns == 0 ? std::string("-")
+                                      : Number(100.0 * static_cast<double>(t.firstPassed) /
+                                                   static_cast<double>(t.firstRuns),
+                                               "%.1f %%"))
+                 << "</td></tr>\n";
+        }
+        out_ << "</tbody>\n</table>\n";
+
+        out_ << "<h3>Latest units tested</h3>\n<table>\n<thead><tr><th>unit</th><th>last run</th>"
+                "<th>last test</th><th>outcome</th><th>runs</th></tr></thead>\n<tbody>\n";
+        for (std::size_t u : r_.latestUnits) {
+            const UnitReport& unit = r_.units[u];
+            const RunRow& last = r_.runs[unit.runs.back()];
+            out_ << "<tr><td><a href=\"#unit-" << u << "\">" << EscapeHtml(unit.serial)
+                 << "</a></td><td>" << EscapeHtml(ShownTime(last.started)) << "</td><td>"
+                 << EscapeHtml(last.test) << "</td><td><span class=\"badge "
+                 << OutcomeClass(last.outcome) << "\">" << EscapeHtml(last.outcome)
+                 << "</span></td><td class=\"n\">" << unit.runs.size() << "</td></tr>\n";
+        }
+        out_ << "</tbody>\n</table>\n</section>\n";
+    }
+
+    void Units() {
+        out_ << "<section id=\"units\">\n<h2>Units</h2>\n";
+        if (r_.units.empty()) {
+            out_ << "<p class=\"empty\">No units.</p>\n</section>\n";
+            return;
+        }
+        out_ << "<p class=\"tools\"><button type=\"button\" data-open=\"units\">Open all</button> "
+                "<button type=\"button\" data-close=\"units\">Close all</button> "
+                "<input type=\"search\" id=\"unit-filter\" placeholder=\"Filter by serial number\" "
+                "aria-label=\"Filter by serial number\"></p>\n";
+        for (std::size_t u = 0; u < r_.units.size(); ++u) Unit(u);
+        out_ << "</section>\n";
+    }
+
+    void Unit(std::size_t u) {
+        const UnitReport& unit = r_.units[u];
+        const RunRow& last = r_.runs[unit.runs.back()];
+        out_ << "<details class=\"unit\" id=\"unit-" << u << "\" data-serial=\""
+             << EscapeHtml(unit.serial) << "\">\n<summary><span class=\"serial\">"
+             << EscapeHtml(unit.serial) << "</span> " << unit.runs.size()
+             << (unit.runs.size() == 1 ? " run" : " runs") << ", last "
+             << EscapeHtml(ShownTime(last.started)) << " <span class=\"badge "
+             << OutcomeClass(last.outcome) << "\">" << EscapeHtml(last.outcome)
+             << "</span></summary>\n";
+        out_ << "<table class=\"runs\">\n<thead><tr><th>started "
+                "(UTC)</th><th>test</th><th>operator</th>"
+                "<th>station</th><th>cycles</th><th>outcome</th><th>errors</th><th>log "
+                "file</th></tr>"
+                "</thead>\n<tbody>\n";
+        for (std::size_t i : unit.runs) {
+            const RunRow& run = r_.runs[i];
+            out_ << "<tr><td>" << EscapeHtml(ShownTime(run.started)) << "</td><td>"
+                 << EscapeHtml(run.test) << "</td><td>" << EscapeHtml(run.operatorInitials)
+                 << "</td><td>" << EscapeHtml(run.station) << "</td><td class=\"n\">"
+                 << run.cyclesDone << " of " << run.cyclesPlanned << "</td><td><span class=\"badge "
+                 << OutcomeClass(run.outcome) << "\">" << EscapeHtml(run.outcome)
+                 << "</span></td><td class=\"n\">" << run.errors << "</td><td>"
+                 << EscapeHtml(run.logFile) << "</td></tr>\n";
+        }
+        out_ << "</tbody>\n</table>\n<div class=\"charts\">\n";
+        FingerSpeeds(unit);
+        Encoder(unit);
+        Strain(unit);
+        Faults(unit);
+        Temperatures(unit);
+        out_ << "</div>\n</details>\n";
+    }
+
+    std::string RunLabel(std::size_t run) const {
+        return ShownTime(r_.runs[run].started).substr(0, 16);
+    }
+
+    void FingerSpeeds(const UnitReport& unit) {
+        if (unit.speeds.empty()) return;
+        for (std::size_t finger = 0; finger < 3; ++finger) {
+            Json datasets = Json::array();
+            for (std::size_t k = 0; k < unit.speeds.size(); ++k) {
+                const auto& seconds = unit.speeds[k].seconds[finger];
+                for (std::size_t open = 0; open < 2; ++open) {
+                    Json points = Json::array();
+                    for (std::size_t v = 0; v < kSpeedVelocities.size(); ++v) {
+                        const auto& t = seconds[2 * v + open];
+                        if (t) points.push_back({{"x", kSpeedVelocities[v]}, {"y", *t}});
+                    }
+                    if (points.empty()) continue;
+                    Json d = Dataset(
+                        std::string(open ? "open " : "close ") + RunLabel(unit.speeds[k].run),
+                        std::move(points), Palette(2 * k + open));
+                    d["showLine"] = true;
+                    datasets.push_back(std::move(d));
+                }
+            }
+            if (datasets.empty()) continue;
+            out_ << charts_.Add({{"type", "scatter"},
+                                 {"title", "Fingerprint: F" + std::to_string(finger + 1) +
+                                               " close and open time against velocity"},
+                                 {"xTitle", "velocity"},
+                                 {"yTitle", "seconds"},
+                                 {"datasets", std::move(datasets)}});
+        }
+    }
+
+    // Each motor's spread of positions around its average, so that fingers
+    // near 16000 and the spread near 3000 share one scale; the table beside
+    // gives the positions themselves.
+    void Encoder(const UnitReport& unit) {
+        if (unit.encoder.empty()) return;
+        for (std::size_t open = 0; open < 2; ++open) {
+            Json datasets = Json::array();
+            for (std::size_t k = 0; k < unit.encoder.size(); ++k) {
+                Json bars = Json::array();
+                for (std::size_t motor = 0; motor < 4; ++motor) {
+                    const auto& c = unit.encoder[k].counts[motor];
+                    const auto &min = c[3 * open], avg = c[3 * open + 1], max = c[3 * open + 2];
+                    bars.push_back(min && avg && max ? Json::array({*min - *avg, *max - *avg})
+                                                     : Json(nullptr));
+                }
+                datasets.push_back(
+                    Dataset(RunLabel(unit.encoder[k].run), std::move(bars), Palette(k)));
+            }
+            out_ << charts_.Add(
+                {{"type", "bar"},
+                 {"title", std::string("Encoder accuracy at the ") + (open ? "open" : "closed") +
+                               " target: min to max around the average"},
+                 {"labels", {"M1", "M2", "M3", "M4"}},
+                 {"yTitle", "counts from the average"},
+                 {"datasets", std::move(datasets)}});
+        }
+        out_ << "<table class=\"encoder\">\n<thead><tr><th>Fingerprint run</th><th>motor</th>";
+        for (std::string_view figure : kEncoderFigures) out_ << "<th>" << figure << "</th>";
+        out_ << "</tr></thead>\n<tbody>\n";
+        for (const auto& e : unit.encoder) {
+            for (std::size_t motor = 0; motor < 4; ++motor) {
+                out_ << "<tr><td>" << EscapeHtml(RunLabel(e.run)) << "</td><td>M" << motor + 1
+                     << "</td>";
+                for (const auto& v : e.counts[motor])
+                    out_ << "<td class=\"n\">" << Optional(v, "%.0f") << "</td>";
+                out_ << "</tr>\n";
+            }
+        }
+        out_ << "</tbody>\n</table>\n";
+    }
+
+    void Strain(const UnitReport& unit) {
+        if (unit.strain.empty()) return;
+        Json datasets = Json::array();
+        for (int finger = 1; finger <= 3; ++finger) {
+            Json points = Json::array();
+            for (const auto& p : unit.strain)
+                if (p.finger == finger) points.push_back({{"x", p.force}, {"y", p.reading}});
+            if (points.empty()) continue;
+            const char* color = Palette(static_cast<std::size_t>(finger - 1));
+            datasets.push_back(Dataset("F" + std::to_string(finger), std::move(points), color));
+            const auto& fit = unit.strainFit[static_cast<std::size_t>(finger - 1)];
+            if (!fit) continue;
+            const double x0 = kStrainForces.front(), x1 = kStrainForces.back();
+            Json line = Dataset("F" + std::to_string(finger) + " least squares, slope " +
+                                    Number(fit->slope, "%.4g") + " per g",
+                                Json::array({{{"x", x0}, {"y", fit->intercept + fit->slope * x0}},
+                                             {{"x", x1}, {"y", fit->intercept + fit->slope * x1}}}),
+                                color);
+            line["showLine"] = true;
+            line["pointRadius"] = 0;
+            line["dashed"] = true;
+            datasets.push_back(std::move(line));
+        }
+        out_ << charts_.Add({{"type", "scatter"},
+                             {"title", "Strain Gages calibration: reading against force"},
+                             {"xTitle", "force (g)"},
+                             {"yTitle", "reading"},
+                             {"datasets", std::move(datasets)}});
+    }
+
+    void Faults(const UnitReport& unit) {
+        if (unit.faults.empty()) return;
+        const int last = unit.faults.back().cycle;
+        // About twenty bars of a round width.
+        int width = 1;
+        for (int step : {1, 2, 5, 10, 20, 25, 50, 100, 200, 250, 500, 1000, 2000, 5000, 10000}) {
+            width = step;
+            if (last / step < 20) break;
+        }
+        const int first = unit.faults.front().cycle;
+        const long low = static_cast<long>(std::floor((first - 1) / static_cast<double>(width)));
+        const long high = static_cast<long>(std::floor((last - 1) / static_cast<double>(width)));
+        if (high - low > 1000) return;  // cycle numbers no station writes
+        std::vector<std::string> labels;
+        for (long b = low; b <= high; ++b)
+            labels.push_back(width == 1 ? std::to_string(b + 1)
+                                        : std::to_string(b * width + 1) + "-" +
+                                              std::to_string((b + 1) * width));
+        std::map<std::string, std::vector<long>> series;
+        for (const auto& f : unit.faults) {
+            auto& counts = series[f.motor + " " + f.kind];
+            counts.resize(labels.size());
+            const long b =
+                static_cast<long>(std::floor((f.cycle - 1) / static_cast<double>(width)));
+            ++counts[static_cast<std::size_t>(b - low)];
+        }
+        Json datasets = Json::array();
+        std::size_t k = 0;
+        for (auto& [name, counts] : series) datasets.push_back(Dataset(name, counts, Palette(k++)));
+        out_ << charts_.Add(
+            {{"type", "bar"},
+             {"title", "Endurance tests: faults over the cycles, per motor and kind"},
+             {"labels", labels},
+             {"stacked", true},
+             {"xTitle", "cycle"},
+             {"yTitle", "faults"},
+             {"datasets", std::move(datasets)}});
+    }
+
+    void Temperatures(const UnitReport& unit) {
+        if (unit.temperatures.empty()) return;
+        std::vector<std::string> labels;
+        Json values = Json::array();
+        for (const auto& t : unit.temperatures) {
+            labels.push_back(RunLabel(t.run) + " " + r_.runs[t.run].test);
+            values.push_back(t.celsius);
+        }
+        Json d = Dataset("maximum temperature", std::move(values), "#c62828");
+        out_ << charts_.Add({{"type", "line"},
+                             {"title", "Endurance tests: maximum temperature per run"},
+                             {"labels", labels},
+                             {"yTitle", "C"},
+                             {"datasets", Json::array({std::move(d)})}});
+    }
+
+    void Measurements() {
+        out_ << "<section id=\"measurements\">\n<h2>Measurements across units</h2>\n";
+        if (r_.measurements.empty()) {
+            out_ << "<p class=\"empty\">No measurements.</p>\n</section>\n";
+            return;
+        }
+        out_ << "<p class=\"note\">Control limits are frozen from "
+             << (facts_.baseline.empty()
+                     ? "the first " + std::to_string(kBaselineValues) + " values"
+                     : "the runs of " + EscapeHtml(facts_.baseline))
+             << "; sigma is estimated from the mean moving range. The charts show the latest "
+             << kPlottedValues << " values.</p>\n";
+        out_ << "<p class=\"tools\"><button type=\"button\" data-open=\"measurements\">Open "
+                "all</button> "
+                "<button type=\"button\" data-close=\"measurements\">Close all</button></p>\n";
+        for (std::size_t i = 0; i < r_.measurements.size(); ++i) Measurement(i);
+        out_ << "</section>\n";
+    }
+
+    void Measurement(std::size_t i) {
+        const MeasurementSeries& s = r_.measurements[i];
+        const std::string unit = s.unit ? " (" + *s.unit + ")" : "";
+        out_ << "<details class=\"measurement\" id=\"m-" << i
+             << "\">\n<summary><span class=\"name\">" << EscapeHtml(s.name + unit) << "</span> "
+             << s.values.size() << (s.values.size() == 1 ? " value" : " values");
+        if (s.limits) out_ << ", " << s.beyondCount << " beyond the control limits";
+        if (s.capability.cpk) out_ << ", Cpk " << Number(*s.capability.cpk, "%.2f");
+        out_ << "</summary>\n<table class=\"stats\"><tbody>\n";
+        const auto row = [&](const char* label, const std::string& value) {
+            out_ << "<tr><th>" << label << "</th><td>" << EscapeHtml(value) << "</td></tr>\n";
+        };
+        row("values",
+            std::to_string(s.values.size()) + " from " + std::to_string(Units(s)) + " units");
+        row("mean", Optional(s.mean, "%.6g"));
+        row("sigma (moving range)", Optional(s.sigma, "%.4g"));
+        if (s.limits) {
+            row("baseline", std::to_string(s.baselineCount) + " values");
+            row("centre line", Number(s.limits->center));
+            row("natural process limits",
+                Number(s.limits->lower) + " to " + Number(s.limits->upper));
+            row("moving range: centre, upper limit",
+                Number(s.limits->mrCenter) + ", " + Number(s.limits->mrUpper));
+            row("beyond the limits", std::to_string(s.beyondCount));
+        } else {
+            row("control limits", "none: the baseline holds " + std::to_string(s.baselineCount) +
+                                      " values, at least 2 are needed");
+        }
+        if (s.low || s.high) {
+            row("specification", (s.low ? Number(*s.low) : std::string("-")) + " to " +
+                                     (s.high ? Number(*s.high) : std::string("-")));
+            row("Cp", Optional(s.capability.cp, "%.3f"));
+            row("Cpk", Optional(s.capability.cpk, "%.3f"));
+        }
+        out_ << "</tbody></table>\n<div class=\"charts\">\n";
+        Histogram(s, unit);
+        ControlCharts(s, unit);
+        out_ << "</div>\n</details>\n";
+    }
+
+    std::size_t Units(const MeasurementSeries& s) const {
+        std::vector<bool> seen(r_.units.size());
+        std::size_t count = 0;
+        for (std::size_t run : s.runOf) {
+            const std::size_t unit = unitOfRun_[run];
+            if (!seen[unit]) {
+                seen[unit] = true;
+                ++count;
+            }
+        }
+        return count;
+    }
+
+    void Histogram(const MeasurementSeries& s, const std::string& unit) {
+        if (s.histogram.counts.empty()) return;
+        std::vector<std::string> labels;
+        for (std::size_t b = 0; b < s.histogram.counts.size(); ++b)
+            labels.push_back(Number(s.histogram.edges[b], "%.4g") + " to " +
+                             Number(s.histogram.edges[b + 1], "%.4g"));
+        out_ << charts_.Add(
+            {{"type", "bar"},
+             {"title", "Histogram of " + s.name},
+             {"labels", labels},
+             {"xTitle", s.name + unit},
+             {"yTitle", "values"},
+             {"histogram", true},
+             {"datasets", Json::array({Dataset("values", s.histogram.counts, "#1565c0")})}});
+    }
+
+    void ControlCharts(const MeasurementSeries& s, const std::string& unit) {
+        if (s.values.size() < 2) return;
+        const std::size_t from =
+            s.values.size() > kPlottedValues ? s.values.size() - kPlottedValues : 0;
+        std::vector<std::string> labels;
+        Json values = Json::array(), colors = Json::array(), radii = Json::array();
+        Json ranges = Json::array(), rangeColors = Json::array(), rangeRadii = Json::array();
+        for (std::size_t i = from; i < s.values.size(); ++i) {
+            const RunRow& run = r_.runs[s.runOf[i]];
+            labels.push_back(run.serial + " " + ShownTime(run.started));
+            values.push_back(s.values[i]);
+            colors.push_back(s.beyond[i] ? "#c62828" : "#1565c0");
+            radii.push_back(s.beyond[i] ? 5 : 2);
+            if (i == 0) {
+                ranges.push_back(nullptr);
+            } else {
+                ranges.push_back(std::fabs(s.values[i] - s.values[i - 1]));
+            }
+            rangeColors.push_back(s.rangeBeyond[i] ? "#c62828" : "#1565c0");
+            rangeRadii.push_back(s.rangeBeyond[i] ? 5 : 2);
+        }
+        const std::size_t n = labels.size();
+        const auto constant = [n](double v) { return Json(std::vector<double>(n, v)); };
+        Json x = Dataset(s.name, std::move(values), "#1565c0");
+        x["pointColors"] = std::move(colors);
+        x["pointRadii"] = std::move(radii);
+        Json xSets = Json::array({std::move(x)});
+        Json mr = Dataset("moving range", std::move(ranges), "#1565c0");
+        mr["pointColors"] = std::move(rangeColors);
+        mr["pointRadii"] = std::move(rangeRadii);
+        Json mrSets = Json::array({std::move(mr)});
+        if (s.limits) {
+            for (auto [label, value, color] :
+                 {std::tuple{"upper limit", s.limits->upper, "#c62828"},
+                  std::tuple{"centre", s.limits->center, "#2e7d32"},
+                  std::tuple{"lower limit", s.limits->lower, "#c62828"}}) {
+                Json d = Dataset(label, constant(value), color);
+                d["dashed"] = true;
+                d["pointRadius"] = 0;
+                xSets.push_back(std::move(d));
+            }
+            for (auto [label, value, color] :
+                 {std::tuple{"upper limit", s.limits->mrUpper, "#c62828"},
+                  std::tuple{"centre", s.limits->mrCenter, "#2e7d32"}}) {
+                Json d = Dataset(label, constant(value), color);
+                d["dashed"] = true;
+                d["pointRadius"] = 0;
+                mrSets.push_back(std::move(d));
+            }
+        }
+        out_ << charts_.Add({{"type", "line"},
+                             {"title", "Individuals: " + s.name},
+                             {"labels", labels},
+                             {"yTitle", s.name + unit},
+                             {"datasets", std::move(xSets)}});
+        out_ << charts_.Add({{"type", "line"},
+                             {"title", "Moving range: " + s.name},
+                             {"labels", std::move(labels)},
+                             {"yTitle", "moving range" + unit},
+                             {"datasets", std::move(mrSets)}});
+    }
+
+    const Report& r_;
+    const PageFacts& facts_;
+    std::ostream& out_;
+    std::vector<std::size_t> unitOfRun_;
+    Charts charts_;
+};
+
+}  // namespace
+
+void WriteHtml(const Report& report, const PageFacts& facts, std::ostream& out) {
+    Page(report, facts, out).Write();
+}
+
+}  // namespace report

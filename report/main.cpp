@@ -1,0 +1,337 @@
+// zhand-report: the results store read as JSON Lines, a terminal summary or
+// an HTML report, and old text logs imported into it.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export.h"
+#include "html_report.h"
+#include "importer.h"
+#include "run_ids.h"
+#include "store.h"
+#include "summary.h"
+#include "time_text.h"
+
+namespace {
+
+using namespace report;
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+constexpr const char* kUsageText =
+    "usage: zhand-report [--results STORE] COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  export   the runs as JSON Lines on standard output\n"
+    "  html     one self-contained HTML report\n"
+    "  import   text logs of the station into the store\n"
+    "  summary  a short table of runs, outcomes and yield per test\n"
+    "\n"
+    "--results STORE names the store: a SQLite file (or sqlite:PATH); default\n"
+    "$ZHAND_RESULTS, else results.db. Only import writes to it.\n"
+    "zhand-report COMMAND --help tells more.\n";
+
+constexpr const char* kExportHelp =
+    "usage: zhand-report export [--serial S] [--test T] [--since DATE] [--results STORE]\n"
+    "\n"
+    "Writes one JSON object per run, oldest first, on standard output: the run's\n"
+    "fields as the store names them, its \"measurements\" and its \"events\".\n"
+    "  --serial S    the runs of unit S only\n"
+    "  --test T      the runs of test T only (its name in the test table)\n"
+    "  --since DATE  runs started at or after DATE (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC)\n";
+
+constexpr const char* kHtmlHelp =
+    "usage: zhand-report html [-o FILE] [--serial S] [--since DATE] [--baseline FROM..TO]\n"
+    "                         [--results STORE]\n"
+    "\n"
+    "Writes one self-contained HTML file (default report.html; - for standard output)\n"
+    "that opens without a network: an overview (runs per day and test by outcome,\n"
+    "first-pass yield, latest units), a section per unit (its runs and plots) and a\n"
+    "section per measurement across units (histogram, X-mR chart, Cp/Cpk).\n"
+    "  -o FILE              where to write the report\n"
+    "  --serial S           unit S only\n"
+    "  --since DATE         runs started at or after DATE (UTC)\n"
+    "  --baseline FROM..TO  freeze the control limits from the runs of these days\n"
+    "                       (UTC dates, both included; default: the first 20 values)\n";
+
+constexpr const char* kImportHelp =
+    "usage: zhand-report import [--serial S] [--results STORE] FILE...\n"
+    "\n"
+    "Reads text logs of the station (named <serial><initials><yymmdd>_<n>.txt) into\n"
+    "the store, which is created if missing. The serial number ends where one that a\n"
+    "Prefs.dat in the log's folder lists ends; else the whole part before the date is\n"
+    "the serial number. Each file goes in whole or not at all; importing a file again\n"
+    "adds nothing. Times are read in this machine's time zone (set TZ for logs of\n"
+    "another). Exits 1 if any file could not be imported.\n"
+    "  --serial S   the logs' serial number is S (the rest of the name: the initials)\n";
+
+constexpr const char* kSummaryHelp =
+    "usage: zhand-report summary [--serial S] [--results STORE]\n"
+    "\n"
+    "Prints runs per test by outcome and the first-pass yield (the share of units\n"
+    "whose first run of the test passed).\n"
+    "  --serial S   unit S only\n";
+
+struct Arguments {
+    std::string command;
+    std::optional<std::string> results;
+    std::optional<std::string> serial;
+    std::optional<std::string> test;
+    std::optional<std::string> since;
+    std::optional<std::string> baseline;
+    std::optional<std::string> output;
+    std::vector<std::string> files;
+    bool help = false;
+};
+
+int Usage(const std::string& message) {
+    std::cerr << "zhand-report: " << message << "\n";
+    std::cerr << "Try 'zhand-report --help'.\n";
+    return kUsage;
+}
+
+int Fail(const std::string& message) {
+    std::cerr << "zhand-report: " << message << "\n";
+    return kFailed;
+}
+
+// Which options each command takes.
+bool Takes(const std::string& command, const std::string& option) {
+    if (option == "--results" || option == "--help") return true;
+    if (command == "export")
+        return option == "--serial" || option == "--test" || option == "--since";
+    if (command == "html")
+        return option == "--serial" || option == "--since" || option == "--baseline" ||
+               option == "-o";
+    if (command == "import") return option == "--serial";
+    if (command == "summary") return option == "--serial";
+    return false;
+}
+
+std::optional<int> Parse(int argc, char** argv, Arguments* a) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool filesOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
+            if (a->command.empty() && !filesOnly) {
+                a->command = arg;
+                if (a->command != "export" && a->command != "html" && a->command != "import" &&
+                    a->command != "summary")
+                    return Usage("unknown command '" + arg + "'");
+            } else if (a->command == "import") {
+                a->files.push_back(arg);
+            } else {
+                return Usage("unexpected argument '" + arg + "'");
+            }
+            continue;
+        }
+        if (arg == "--") {
+            filesOnly = a->command == "import";
+            if (!filesOnly) return Usage("unexpected argument '--'");
+            continue;
+        }
+        std::optional<std::string> value;
+        const std::size_t equals = arg.find('=');
+        if (arg.starts_with("--") && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+        }
+        if (arg == "--help" || arg == "-h") {
+            a->help = true;
+            continue;
+        }
+        if (!Takes(a->command, arg)) {
+            if (arg == "--results" || arg == "--serial" || arg == "--test" || arg == "--since" ||
+                arg == "--baseline" || arg == "-o")
+                return Usage(a->command.empty() ? arg + " belongs after a command"
+                                                : a->command + " takes no " + arg);
+            return Usage("unknown option '" + arg + "'");
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+            value = args[++i];
+        }
+        std::optional<std::string>* slot = arg == "--results"    ? &a->results
+                                           : arg == "--serial"   ? &a->serial
+                                           : arg == "--test"     ? &a->test
+                                           : arg == "--since"    ? &a->since
+                                           : arg == "--baseline" ? &a->baseline
+                                                                 : &a->output;
+        if (*slot) return Usage(arg + " given twice");
+        *slot = *value;
+    }
+    return std::nullopt;
+}
+
+// The selection and the report's options from the arguments, checked
+// before the store is opened; a usage status when they are wrong.
+std::optional<int> Options(const Arguments& a, ReportOptions* options, PageFacts* facts) {
+    Selection& selection = options->selection;
+    selection.serial = a.serial;
+    selection.test = a.test;
+    if (a.since) {
+        selection.since = StoreTimeFromArgument(*a.since);
+        if (!selection.since)
+            return Usage("--since " + *a.since +
+                         ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS])");
+    }
+    if (a.baseline) {
+        const std::size_t dots = a.baseline->find("..");
+        if (dots != std::string::npos) {
+            options->baselineFrom = StoreTimeFromArgument(a.baseline->substr(0, dots));
+            const std::string to = a.baseline->substr(dots + 2);
+            if (!to.empty()) options->baselineTo = StoreTimeFromArgument(to, true);
+        }
+        if (dots == std::string::npos || !options->baselineFrom ||
+            (dots + 2 < a.baseline->size() && !options->baselineTo))
+            return Usage("--baseline " + *a.baseline +
+                         ": expected FROM..TO, two dates (YYYY-MM-DD)");
+        facts->baseline = *a.baseline;
+    }
+    if (a.serial) facts->selection = "unit " + *a.serial;
+    if (a.since) facts->selection += (facts->selection.empty() ? "" : ", ") + ("since " + *a.since);
+    return std::nullopt;
+}
+
+int Export(const ReportOptions& options, results::SqliteStore& store) {
+    StoreReader reader(store.Handle());
+    std::string error;
+    if (!WriteExport(reader, options.selection, std::cout, &error)) return Fail(error);
+    std::cout.flush();
+    if (!std::cout) return Fail("cannot write to standard output");
+    return 0;
+}
+
+int Summary(const ReportOptions& options, results::SqliteStore& store) {
+    StoreReader reader(store.Handle());
+    std::string error;
+    if (!WriteSummary(reader, options.selection, std::cout, &error)) return Fail(error);
+    std::cout.flush();
+    return std::cout ? 0 : Fail("cannot write to standard output");
+}
+
+int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
+         results::SqliteStore& store, const std::string& storeName) {
+    const std::string output = a.output.value_or("report.html");
+    if (output != "-" && std::filesystem::is_directory(output))
+        return Fail(output + ": is a directory");
+
+    Report report;
+    StoreReader reader(store.Handle());
+    std::string error;
+    if (!BuildReport(reader, options, &report, &error)) return Fail(error);
+    facts.store = storeName;
+    facts.generatedAt = results::NowIso();
+
+    if (output == "-") {
+        WriteHtml(report, facts, std::cout);
+        std::cout.flush();
+        return std::cout ? 0 : Fail("cannot write to standard output");
+    }
+    // Written beside the target and renamed over it: a report is never half there.
+    const std::string temporary = output + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file) return Fail(output + ": cannot write");
+        WriteHtml(report, facts, file);
+        file.close();
+        if (!file) {
+            std::filesystem::remove(temporary);
+            return Fail(output + ": cannot write");
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary, output, ec);
+    if (ec) {
+        std::filesystem::remove(temporary);
+        return Fail(output + ": " + ec.message());
+    }
+    std::cout << "wrote " << output << ": " << report.runs.size() << " runs of "
+              << report.units.size() << " units, " << report.measurements.size()
+              << " measurements\n";
+    return 0;
+}
+
+int Import(const Arguments& a, results::SqliteStore& store) {
+    if (a.files.empty()) return Usage("import needs at least one FILE");
+    Importer importer(store, a.serial);
+    int failed = 0, runs = 0, added = 0;
+    // What the open group holds, counted once it is committed.
+    int groupFiles = 0, groupRuns = 0, groupAdded = 0;
+    bool open = false;
+    std::string error;
+    const auto commit = [&] {
+        open = false;
+        if (!importer.Commit(&error)) {
+            std::cerr << "zhand-report: cannot store the last " << groupFiles
+                      << " files read: " << error << "\n";
+            failed += groupFiles;
+        } else {
+            runs += groupRuns;
+            added += groupAdded;
+        }
+        groupFiles = groupRuns = groupAdded = 0;
+    };
+    for (std::size_t i = 0; i < a.files.size(); ++i) {
+        if (!open && !importer.Begin(&error)) return Fail("cannot write to the store: " + error);
+        open = true;
+        const ImportResult result = importer.Import(a.files[i]);
+        if (!result.ok) {
+            std::cerr << "zhand-report: " << result.message << "\n";
+            ++failed;
+        } else {
+            ++groupFiles;
+            groupRuns += result.runs;
+            groupAdded += result.added;
+        }
+        if (groupFiles >= Importer::kFilesPerCommit) commit();
+    }
+    if (open) commit();
+    std::cout << "imported " << (a.files.size() - static_cast<std::size_t>(failed)) << " of "
+              << a.files.size() << (a.files.size() == 1 ? " file" : " files") << ": " << runs
+              << (runs == 1 ? " run" : " runs") << ", " << added << " new to the store\n";
+    return failed == 0 ? 0 : kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments a;
+    if (std::optional<int> status = Parse(argc, argv, &a)) return *status;
+    if (a.help || a.command.empty()) {
+        const char* text = a.command == "export"    ? kExportHelp
+                           : a.command == "html"    ? kHtmlHelp
+                           : a.command == "import"  ? kImportHelp
+                           : a.command == "summary" ? kSummaryHelp
+                                                    : kUsageText;
+        if (!a.help) {
+            std::cerr << text;
+            return kUsage;
+        }
+        std::cout << text;
+        return 0;
+    }
+    ReportOptions options;
+    PageFacts facts;
+    if (std::optional<int> status = Options(a, &options, &facts)) return *status;
+    const std::string storeName = a.results.value_or(DefaultStoreName());
+    const bool importing = a.command == "import";
+    if (importing && a.files.empty()) return Usage("import needs at least one FILE");
+    const bool existed = std::filesystem::exists(StoreFile(storeName));
+    std::string error;
+    auto store = OpenStore(storeName, importing ? Access::Import : Access::Read, &error);
+    if (store == nullptr) return Fail(error);
+    if (importing && !existed) std::cout << "created the store " << storeName << "\n";
+    if (a.command == "export") return Export(options, *store);
+    if (a.command == "summary") return Summary(options, *store);
+    if (a.command == "html") return Html(a, options, facts, *store, storeName);
+    return Import(a, *store);
+}

@@ -1,0 +1,135 @@
+// What the summary and the HTML report show, worked out from the store:
+// runs by day and test and outcome, first-pass yield, each unit's runs and
+// plot data, and each measurement across units with its control limits and
+// capability. No formatting here.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reader.h"
+#include "stats.h"
+
+namespace report {
+
+inline constexpr std::array<std::string_view, 6> kOutcomes = {"pass",  "fail",        "aborted",
+                                                              "error", "interrupted", "running"};
+// Runs per outcome, in the order of kOutcomes; the last counts any other text.
+using OutcomeCounts = std::array<long, kOutcomes.size() + 1>;
+std::size_t OutcomeIndex(std::string_view outcome);
+
+// The order of the station's test table; other names follow alphabetically.
+bool TestBefore(const std::string& a, const std::string& b);
+
+struct TestTally {
+    std::string test;
+    long runs = 0;
+    OutcomeCounts outcomes{};
+    long firstRuns = 0;    // units whose first run of the test is selected and over
+    long firstPassed = 0;  // ... and passed
+};
+
+// Per test: the selected runs by outcome, and the first-pass yield: of the
+// units whose first run of the test started within the selection (and is
+// not still running), how many passed it.
+std::vector<TestTally> TallyTests(const std::vector<RunRow>& runs,
+                                  const std::vector<FirstRun>& firstRuns,
+                                  const Selection& selection);
+
+// The eight Fingerprint finger-speed trials and the six encoder figures, as
+// the log's columns name them.
+inline constexpr std::array<std::string_view, 8> kSpeedTrials = {
+    "Clse20", "Open20", "Clse55", "Open55", "Clse75", "Open75", "Clse100", "Open100"};
+inline constexpr std::array<int, 4> kSpeedVelocities = {20, 55, 75, 100};
+inline constexpr std::array<std::string_view, 6> kEncoderFigures = {
+    "MinClse", "AvgClse", "MaxClse", "MinOpen", "AvgOpen", "MaxOpen"};
+inline constexpr std::array<int, 6> kStrainForces = {0, 250, 500, 1000, 1500, 2000};
+
+struct UnitReport {
+    std::string serial;
+    std::vector<std::size_t> runs;  // into Report::runs, oldest first
+
+    struct SpeedRun {
+        std::size_t run = 0;
+        std::array<std::array<std::optional<double>, 8>, 3> seconds{};  // [finger][trial]
+    };
+    std::vector<SpeedRun> speeds;
+
+    struct EncoderRun {
+        std::size_t run = 0;
+        std::array<std::array<std::optional<double>, 6>, 4> counts{};  // [motor][figure]
+    };
+    std::vector<EncoderRun> encoder;
+
+    struct StrainPoint {
+        int finger = 0;  // 1..3
+        double force = 0;
+        double reading = 0;
+    };
+    std::vector<StrainPoint> strain;
+    std::array<std::optional<Line>, 3> strainFit{};  // per finger
+
+    struct Fault {
+        std::string motor;
+        std::string kind;
+        int cycle = 0;
+    };
+    std::vector<Fault> faults;  // of the endurance tests, with a cycle
+
+    struct Temperature {
+        std::size_t run = 0;
+        double celsius = 0;
+    };
+    std::vector<Temperature> temperatures;
+};
+
+struct MeasurementSeries {
+    std::string name;
+    std::optional<std::string> unit;
+    std::optional<double> low;  // the latest limits given
+    std::optional<double> high;
+    std::vector<double> values;      // across units, in run order
+    std::vector<std::size_t> runOf;  // the run of each value
+    std::size_t baselineCount = 0;   // values the limits were frozen from
+    std::optional<XmrLimits> limits;
+    std::vector<bool> beyond;       // per value: outside the natural limits
+    std::vector<bool> rangeBeyond;  // per moving range (index i: values i-1, i)
+    long beyondCount = 0;
+    std::optional<double> mean;
+    std::optional<double> sigma;
+    Capability capability;
+    Histogram histogram;
+};
+
+struct ReportOptions {
+    Selection selection;
+    // Limits are frozen from the values of runs started in [from, to]
+    // (store time texts); without them from the first kBaselineValues values.
+    std::optional<std::string> baselineFrom;
+    std::optional<std::string> baselineTo;
+};
+inline constexpr std::size_t kBaselineValues = 20;
+
+struct Report {
+    std::vector<RunRow> runs;       // selected, oldest first
+    std::vector<std::string> days;  // "YYYY-MM-DD" (UTC) with runs
+    std::vector<OutcomeCounts> perDay;
+    std::vector<TestTally> tests;
+    std::vector<UnitReport> units;                // by serial number
+    std::vector<std::size_t> latestUnits;         // into units, the most recently tested first
+    std::vector<MeasurementSeries> measurements;  // by name
+};
+inline constexpr std::size_t kLatestUnits = 20;
+
+bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* report,
+                 std::string* error);
+
+// Limits, points beyond and capability of one series whose values (and
+// runOf) are filled; `inBaseline` tells which values form the baseline
+// (nullptr: the first kBaselineValues).
+void AnalyseSeries(MeasurementSeries* series, const std::vector<bool>* inBaseline);
+
+}  // namespace report

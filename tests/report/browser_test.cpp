@@ -1,0 +1,233 @@
+// The HTML report as a browser shows it: headless Chromium opens the page
+// that zhand-report wrote from imported logs and a hostile record, every
+// section is opened, and every chart must have drawn, with no error logged,
+// no request beyond the file, and no text of the store run as markup.
+// ZHAND_SCREENSHOT=FILE keeps a picture of the page.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "devtools.h"
+#include "local_zone.h"
+#include "run_program.h"
+#include "sqlite_store.h"
+#include "station_logs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::time_t kT0 = Utc(2026, 12, 10, 8, 53, 12);
+const std::string kHostile =
+    "</script><script>window.__pwned=1</script><img src=x onerror=window.__pwned=2>";
+
+// Opens every section, waits until each chart has drawn, and describes each.
+constexpr const char* kInspect = R"js(
+(async () => {
+  document.querySelectorAll("details").forEach(d => { d.open = true; });
+  const all = () => [...document.querySelectorAll("canvas[data-chart]")];
+  const deadline = Date.now() + 30000;
+  while (!all().every(c => c.dataset.drawn === "yes") && Date.now() < deadline)
+    await new Promise(r => setTimeout(r, 100));
+  const specs = JSON.parse(document.getElementById("report-data").textContent).charts.length;
+  const charts = all().map(c => {
+    const chart = Chart.getChart(c);
+    const pixels = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+    let painted = 0;
+    for (let i = 3; i < pixels.length; i += 4) if (pixels[i] !== 0) ++painted;
+    const points = chart ? chart.data.datasets.reduce(
+        (n, d) => n + d.data.filter(v => v !== null && v !== undefined).length, 0) : 0;
+    return { section: c.closest("main > section").id, title: c.getAttribute("aria-label"),
+             drawn: c.dataset.drawn === "yes", chart: !!chart, points, painted,
+             size: c.width * c.height };
+  });
+  const hostile = [...document.querySelectorAll("details.unit .serial")].map(s => s.textContent);
+  return { specs, charts, hostile, pwned: window.__pwned === undefined ? null : window.__pwned };
+})()
+)js";
+
+class ReportInBrowser : public LocalZone {
+  protected:
+    void SetUp() override {
+        LocalZone::SetUp();
+        std::string pattern = (fs::temp_directory_path() / "zhand-report-browser-XXXXXX").string();
+        dir_ = mkdtemp(pattern.data());
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir_ / name, std::ios::binary) << text;
+    }
+    ProgramResult Report(const std::vector<std::string>& args) {
+        return RunProgram(ZHAND_REPORT_PATH, args, {"TZ=CET-1CEST,M3.5.0,M10.5.0/3"}, dir_);
+    }
+
+    // Two units from logs (Fingerprint twice, Strain Gages, Multi-Axis with
+    // faults, an abort) and one whose every text is markup, straight into
+    // the store as a station of someone else's might write it.
+    void MakeStore() {
+        station_logs::FingerprintFigures fp;
+        for (int m = 0; m < 4; ++m)
+            fp.encoder[m] = {15990L - 3 * m, 16001, 16012 + m, 41, 50, 58 + m};
+        for (int f = 0; f < 3; ++f)
+            for (int t = 0; t < 8; ++t)
+                fp.milliseconds[f][t] = 2400u - 280u * static_cast<unsigned>(t / 2) + 40u * f +
+                                        (t % 2 == 1 ? 150u : 0u);
+        station_logs::FingerprintFigures later = fp;
+        for (auto& finger : later.milliseconds)
+            for (auto& ms : finger) ms += 35;
+        later.encoder[3] = {2980, 3002, 3021, 22, 31, 44};
+        Write("Prefs.dat", "HND123\nAB\n261211\nHND123\t1\nHND7\t-1\n");
+        Write("HND123AB261210_1.txt",
+              station_logs::Fingerprint(kT0, fp) +
+                  station_logs::StrainGages(1, kT0 + 600,
+                                            {{{0, 31, 60, 122, 181, 240},
+                                              {2, 30, 63, 118, 185, 236},
+                                              {1, 28, 57, 125, 178, 251}}}) +
+                  station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 900,
+                                          {{"F2", "NO BREAKAWAY", 310, kT0 + 1000},
+                                           {"F2", "NO BREAKAWAY", 1207, kT0 + 1100},
+                                           {"Spread", "DID NOT FULLY OPEN", 733, kT0 + 1050}},
+                                          {}, 41));
+        Write("HND123AB261211_1.txt", station_logs::Fingerprint(kT0 + 86400, later));
+        Write("HND7QA261210_1.txt",
+              station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 300,
+                                      {{"F1", "JAMMED OPEN", 12, kT0 + 320}}, 40, 39));
+        const ProgramResult imported =
+            Report({"import", "--results", "results.db", "HND123AB261210_1.txt",
+                    "HND123AB261211_1.txt", "HND7QA261210_1.txt"});
+        ASSERT_EQ(imported.status, 0) << imported.err;
+
+        std::string error;
+        auto store = results::SqliteStore::Open(
+            (dir_ / "results.db").string(), results::SqliteStore::Mode::ReadWrite, 2000, &error);
+        ASSERT_NE(store, nullptr) << error;
+        const std::string uuid = "3b0a4c1e-8f52-4d7a-9e61-0c2f5b7d9a13";
+        results::RunStart start{uuid,
+                                kHostile,
+                                kHostile,
+                                kHostile,
+                                kHostile,
+                                "Multi-Axis",
+                                10,
+                                "2026-12-10T11:00:00.000Z",
+                                kHostile + ".txt"};
+        results::Event fault{uuid, 1, "2026-12-10T11:00:05.000Z", 4, kHostile, kHostile, kHostile};
+        results::Measurement temperature{uuid, 2, "Maximum temperature", 40, "C", {}, {}, {}, {}};
+        results::RunEnd end{uuid, "2026-12-10T11:01:00.000Z", "fail", 10, 1};
+        const std::vector<results::Entry> entries = {start, fault, temperature, end};
+        ASSERT_TRUE(store->ApplyAll(entries, &error)) << error;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(ReportInBrowser, EveryChartDrawsAndNothingRunsFromTheStore) {
+    MakeStore();
+    const ProgramResult html = Report({"html", "--results", "results.db", "-o", "report.html"});
+    ASSERT_EQ(html.status, 0) << html.err;
+
+    Chromium browser;
+    std::string error;
+    ASSERT_TRUE(browser.Start((dir_ / "profile").string(), &error)) << error;
+    ASSERT_TRUE(browser.AttachPage(&error)) << error << " (is Debian's chromium installed?)";
+    for (const char* domain : {"Runtime.enable", "Log.enable", "Network.enable", "Page.enable"})
+        ASSERT_TRUE(browser.Call(domain, json::object(), &error)) << error;
+    ASSERT_TRUE(browser.Call(
+        "Emulation.setDeviceMetricsOverride",
+        {{"width", 1280}, {"height", 1000}, {"deviceScaleFactor", 1}, {"mobile", false}}, &error))
+        << error;
+    const std::string url = "file://" + (dir_ / "report.html").string();
+    ASSERT_TRUE(browser.Call("Page.navigate", {{"url", url}}, &error)) << error;
+    ASSERT_TRUE(browser.WaitFor("Page.loadEventFired", &error)) << error;
+
+    const auto inspected =
+        browser.Call("Runtime.evaluate",
+                     {{"expression", kInspect}, {"awaitPromise", true}, {"returnByValue", true}},
+                     &error, std::chrono::seconds(90));
+    ASSERT_TRUE(inspected) << error;
+    ASSERT_FALSE(inspected->contains("exceptionDetails")) << inspected->dump();
+    const json page = (*inspected)["result"]["value"];
+
+    // Overview 3; HND123: finger speeds 3, encoder 2, strain 1, faults 1,
+    // temperature 1; HND7 and the hostile unit: faults 1, temperature 1;
+    // measurements: the 49 Fingerprint figures with two values each give a
+    // histogram and an X and an mR chart, the 18 strain readings a
+    // histogram each, the maximum temperature (three values) three charts.
+    std::map<std::string, int> perSection;
+    for (const json& chart : page["charts"]) {
+        SCOPED_TRACE(chart.dump());
+        ++perSection[chart["section"]];
+        EXPECT_TRUE(chart["drawn"]);
+        EXPECT_TRUE(chart["chart"]);
+        EXPECT_GT(chart["points"].get<int>(), 0);
+        EXPECT_GT(chart["size"].get<int>(), 0);
+        // Axes, labels and data: a drawn chart paints a fair part of its canvas.
+        EXPECT_GT(chart["painted"].get<int>(), 2000);
+    }
+    EXPECT_EQ(perSection["overview"], 3);
+    EXPECT_EQ(perSection["units"], 8 + 2 + 2);
+    EXPECT_EQ(perSection["measurements"], 49 * 3 + 18 + 3);
+    EXPECT_EQ(page["specs"], page["charts"].size());
+
+    EXPECT_TRUE(page["pwned"].is_null()) << "text from the store ran as script";
+    EXPECT_EQ(page["hostile"][0], kHostile);
+
+    for (const json& event : browser.Events()) {
+        const std::string method = event["method"];
+        if (method == "Runtime.exceptionThrown") ADD_FAILURE() << event.dump();
+        if (method == "Runtime.consoleAPICalled" &&
+            (event["params"]["type"] == "error" || event["params"]["type"] == "warning"))
+            ADD_FAILURE() << event.dump();
+        if (method == "Log.entryAdded" && event["params"]["entry"]["level"] == "error")
+            ADD_FAILURE() << event.dump();
+        if (method == "Network.requestWillBeSent") {
+            const std::string requested = event["params"]["request"]["url"];
+            EXPECT_EQ(requested, url) << "the page fetched something beside itself";
+        }
+    }
+
+    if (const char* keep = std::getenv("ZHAND_SCREENSHOT")) {
+        // The overview and one unit open, as an engineer first sees them.
+        const auto shot = browser.Call(
+            "Runtime.evaluate",
+            {{"expression",
+              "document.querySelectorAll('details').forEach(d => { d.open = false; });"
+              "document.querySelector('details.unit[data-serial=\"HND123\"]').open = true;"
+              "new Promise(r => setTimeout(r, 300)).then(() =>"
+              " document.querySelector('#measurements').getBoundingClientRect().top + scrollY)"},
+             {"awaitPromise", true},
+             {"returnByValue", true}},
+            &error);
+        ASSERT_TRUE(shot) << error;
+        const double height = (*shot)["result"]["value"];
+        const auto png = browser.Call(
+            "Page.captureScreenshot",
+            {{"format", "png"},
+             {"captureBeyondViewport", true},
+             {"clip", {{"x", 0}, {"y", 0}, {"width", 1280}, {"height", height}, {"scale", 1}}}},
+            &error);
+        ASSERT_TRUE(png) << error;
+        const std::string data = (*png)["data"];
+        // base64 to bytes.
+        std::string bytes;
+        int bits = 0, value = 0;
+        for (char c : data) {
+            const char* alphabet =
+                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+            const char* at = std::strchr(alphabet, c);
+            if (c == '=' || at == nullptr || c == '\0') continue;
+            value = value << 6 | static_cast<int>(at - alphabet);
+            bits += 6;
+            if (bits >= 8) {
+                bits -= 8;
+                bytes += static_cast<char>((value >> bits) & 0xFF);
+            }
+        }
+        std::ofstream(keep, std::ios::binary) << bytes;
+    }
+}
+
+}  // namespace
