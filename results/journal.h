@@ -18,6 +18,9 @@ struct JournalOptions {
     std::string software;   // filled into every RunStart
     std::string unsaved;    // "" for "results-unsaved.jsonl" beside the store
     int busyTimeoutMs = 2000;
+    // While the store is unusable it is tried again this often, without
+    // waiting for a lock (0: at every fact).
+    int retryMs = 5000;
 };
 
 // The store the environment names: ZHAND_RESULTS, else "results.db";
