@@ -11,6 +11,8 @@
 #include <fstream>
 #include <vector>
 
+#include "server_uri.h"
+#include "shipper.h"
 #include "sqlite_store.h"
 
 namespace results {
@@ -46,6 +48,11 @@ std::string StoreFromEnvironment() {
     return value != nullptr && *value != '\0' ? value : kDefaultStore;
 }
 
+std::string LocalStoreFromEnvironment() {
+    const char* value = std::getenv("ZHAND_LOCAL_RESULTS");
+    return value != nullptr && *value != '\0' ? value : kDefaultStore;
+}
+
 std::string StationFromEnvironment() {
     const char* value = std::getenv("ZHAND_STATION");
     if (value != nullptr && *value != '\0') return value;
@@ -56,8 +63,13 @@ std::string StationFromEnvironment() {
 
 struct Journal::Impl {
     JournalOptions options;
+    std::string server;  // the shared server's URI, "" for none
     std::unique_ptr<SqliteStore> store;
+    std::unique_ptr<Shipper> shipper;
     std::string problem;
+    // What Problem() shows: the store's trouble, else the shipper's.
+    mutable std::string shown;
+    mutable std::uint64_t shownVersion = 0;
     // Facts of this process or an earlier one wait in the unsaved file; new
     // facts follow them there, so that they reach the store in order.
     bool unsavedPending = false;
@@ -85,6 +97,7 @@ struct Journal::Impl {
             why = "results store is a directory";
         } else {
             store = SqliteStore::Open(options.target, SqliteStore::Mode::ReadWrite, busyMs, &why);
+            if (store != nullptr) store->SetShipping(!server.empty());
         }
         if (store == nullptr) {
             Trouble(why);
@@ -127,7 +140,12 @@ struct Journal::Impl {
         if (unsavedPending && !LoadUnsaved()) return false;
         store->SetBusyTimeout(options.busyTimeoutMs);
         problem.clear();
+        Nudge();
         return true;
+    }
+
+    void Nudge() {
+        if (shipper != nullptr) shipper->Nudge();
     }
 
     void AppendUnsaved(const Entry& entry) {
@@ -150,6 +168,11 @@ struct Journal::Impl {
 
 Journal::Journal(JournalOptions options) : impl_(std::make_unique<Impl>()) {
     impl_->options = std::move(options);
+    if (IsServerUri(impl_->options.target)) {
+        impl_->server = impl_->options.target;
+        impl_->options.target = !impl_->options.local.empty() ? impl_->options.local
+                                                               : LocalStoreFromEnvironment();
+    }
     if (impl_->options.unsaved.empty() && impl_->Enabled()) {
         impl_->options.unsaved = Beside(impl_->options.target, kUnsavedName);
     }
@@ -162,13 +185,21 @@ bool Journal::Open() {
     if (!d.Enabled()) return true;
     std::error_code ec;
     d.unsavedPending = std::filesystem::exists(d.options.unsaved, ec);
-    if (!d.Recover(d.options.busyTimeoutMs)) return false;
+    const bool opened = d.Recover(d.options.busyTimeoutMs);
     std::string why;
-    if (d.store->MarkInterrupted(d.options.station, &why) < 0) {
-        d.Trouble(why);
-        return false;
+    const bool marked = opened && d.store->MarkInterrupted(d.options.station, &why) >= 0;
+    if (opened && !marked) d.Trouble(why);
+    if (!d.server.empty() && d.shipper == nullptr) {
+        ShipperOptions ship;
+        ship.local = d.options.target;
+        ship.server = d.server;
+        ship.batch = d.options.shipBatch;
+        ship.lingerMs = d.options.shipLingerMs;
+        ship.retryMaxMs = d.options.shipRetryMaxMs;
+        ship.timeoutMs = d.options.shipTimeoutMs;
+        d.shipper = std::make_unique<Shipper>(std::move(ship));
     }
-    return true;
+    return marked;
 }
 
 void Journal::Put(const Entry& entry) {
@@ -186,7 +217,10 @@ void Journal::Put(const Entry& entry) {
     const bool usable = d.store != nullptr && !d.unsavedPending;
     if (usable || (Clock::now() >= d.nextTry && d.Recover(kRetryBusyMs))) {
         std::string why;
-        if (d.store->Apply(*fact, &why)) return;
+        if (d.store->Apply(*fact, &why)) {
+            d.Nudge();
+            return;
+        }
         d.Trouble(why);
         // A store that failed once is opened afresh at the next try: the
         // file may have been replaced, repaired or unlocked meanwhile.
@@ -196,11 +230,37 @@ void Journal::Put(const Entry& entry) {
 }
 
 const std::string& Journal::Problem() const {
-    return impl_->problem;
+    const Impl& d = *impl_;
+    if (!d.problem.empty() || d.shipper == nullptr) return d.problem;
+    // The shipper's line is copied only when it changed: the screen asks
+    // often.
+    const std::uint64_t version = d.shipper->ProblemVersion();
+    if (version != d.shownVersion) {
+        d.shown = d.shipper->Problem();
+        d.shownVersion = version;
+    }
+    return d.shown;
+}
+
+std::string Journal::ShippingProblem() const {
+    return impl_->shipper != nullptr ? impl_->shipper->Problem() : std::string();
 }
 
 bool Journal::Enabled() const {
     return impl_->Enabled();
+}
+
+const std::string& Journal::LocalStore() const {
+    static const std::string none;
+    return impl_->Enabled() ? impl_->options.target : none;
+}
+
+bool Journal::Shipping() const {
+    return !impl_->server.empty() && impl_->Enabled();
+}
+
+bool Journal::WaitForShipping(std::chrono::milliseconds timeout) {
+    return impl_->shipper != nullptr && impl_->shipper->WaitUntilShipped(timeout);
 }
 
 }  // namespace results
