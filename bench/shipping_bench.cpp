@@ -16,6 +16,7 @@
 //
 // The program starts its own PostgreSQL server (as the tests do) and stops
 // it at the end. Options: --seconds N (each phase, default 20), --stations N.
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -156,6 +157,37 @@ double StationRate(const PgServer& server, const std::string& dir, int cycles) {
     return cycles / seconds;
 }
 
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// Station time per fact put: local file only, and with the outbox and a
+// shipper at work.
+void PutCost(const PgServer& server, const std::string& dir) {
+    constexpr int kCycles = 3000;
+    for (bool shipping : {false, true}) {
+        const std::string name = shipping ? "cost-ship" : "cost-local";
+        results::Journal journal(
+            Options(shipping ? &server : nullptr, dir + "/" + name + ".db", name));
+        journal.Open();
+        RunFacts run(journal);
+        const std::array<int, 8> positions = {15400, 15390, 15410, 200, 210, 190, 15050, 30};
+        const auto start = Clock::now();
+        const double cpuStart = ThreadCpuSeconds();
+        for (int c = 0; c < kCycles; ++c) run.Cycle(positions);
+        const double cpu = ThreadCpuSeconds() - cpuStart;
+        const double seconds = Seconds(Clock::now() - start);
+        run.End();
+        const double facts = static_cast<double>(run.facts - 2);
+        std::printf("  %-26s %.1f us CPU of the station's thread, %.1f us wall time per fact\n",
+                    shipping ? "with outbox and shipper:" : "local file only:",
+                    cpu * 1e6 / facts, seconds * 1e6 / facts);
+        journal.WaitForShipping(60s);
+    }
+}
+
 struct Phase {
     double seconds = 0;
     long long put = 0;
@@ -188,6 +220,7 @@ long long ServerRows(const PgServer& server, const std::string& name) {
                            ") + (SELECT count(*) FROM events e JOIN runs r ON r.id = e.run_id"
                            " WHERE " + like + ")",
                        {}, &rows, &error)) {
+        std::printf("  cannot count the server's rows: %s\n", error.c_str());
         return -1;
     }
     return std::stoll(rows[0][0].value_or("0"));
@@ -249,7 +282,11 @@ Phase Line(PgServer& server, const std::string& dir, const std::string& name, in
         server.Start();
     }
     const auto drain = Clock::now();
-    for (auto& journal : journals) journal->WaitForShipping(300s);
+    for (auto& journal : journals) {
+        if (!journal->WaitForShipping(300s)) {
+            std::printf("  not shipped: %s\n", journal->Problem().c_str());
+        }
+    }
     phase.drainSeconds = Seconds(Clock::now() - drain);
     phase.onServer = ServerRows(server, name);
     return phase;
@@ -293,6 +330,9 @@ int main(int argc, char** argv) {
                 " %.0f facts/s\n",
                 cycleRate, cycleRate * factsPerCycle);
     std::printf("twenty such stations: %.0f facts/s\n", stations * cycleRate * factsPerCycle);
+    std::printf("station time per fact, one journal:\n");
+    PutCost(server, dir);
+    if (std::getenv("ZHAND_BENCH_COST_ONLY") != nullptr) return 0;
     const Mode modes[] = {Mode::LocalOnly, Mode::Shipping, Mode::Outage};
     const char* names[] = {"local", "ship", "outage"};
     const char* titles[] = {"local file only, no server", "shipping all the while",

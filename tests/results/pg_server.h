@@ -31,13 +31,18 @@ class PgServer {
         if (geteuid() == 0 && std::system(("chown postgres:postgres " + Quote(dir_)).c_str()) != 0) {
             return;
         }
-        port_ = FreePort();
         std::ofstream(dir_ + "/pw") << kPassword << "\n";
         if (geteuid() == 0) std::system(("chown postgres " + Quote(dir_ + "/pw")).c_str());
-        ready_ = Run(Bin("initdb") + " -D " + Quote(Data()) + " -U " + kUser + " --pwfile=" +
-                     Quote(dir_ + "/pw") + " -A scram-sha-256 -E UTF8 --no-sync --no-instructions" +
-                     " >" + Quote(dir_ + "/initdb.log") + " 2>&1") &&
-                 Start();
+        if (!Run(Bin("initdb") + " -D " + Quote(Data()) + " -U " + kUser + " --pwfile=" +
+                 Quote(dir_ + "/pw") + " -A scram-sha-256 -E UTF8 --no-sync --no-instructions" +
+                 " >" + Quote(dir_ + "/initdb.log") + " 2>&1")) {
+            return;
+        }
+        // Another test may take the free port first.
+        for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
+            port_ = FreePort();
+            ready_ = Start();
+        }
     }
     ~PgServer() {
         Stop();
