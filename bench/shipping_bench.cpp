@@ -43,7 +43,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr const char* kPositions[] = {"F1 closed", "F2 closed", "F3 closed", "F1 open",
+constexpr const char* kPositions[] = {"F1 closed", "F2 closed", "F3 closed",     "F1 open",
                                       "F2 open",   "F3 open",   "Spread closed", "Spread open"};
 
 double Seconds(Clock::duration d) {
@@ -70,8 +70,14 @@ class RunFacts {
         ++cycle_;
         for (int i = 0; i < 8; ++i) {
             const double value = positions[i];
-            journal_.Put(results::Measurement{uuid_, ++seq_, kPositions[i], value, "counts",
-                                              15100.0, {}, results::Verdict(value, 15100.0, {}),
+            journal_.Put(results::Measurement{uuid_,
+                                              ++seq_,
+                                              kPositions[i],
+                                              value,
+                                              "counts",
+                                              15100.0,
+                                              {},
+                                              results::Verdict(value, 15100.0, {}),
                                               cycle_});
         }
         facts += 9;
@@ -117,7 +123,8 @@ double StationRate(const PgServer& server, const std::string& dir, int cycles) {
     InstantHand peer;
     ZHand hand;
     char previous[4096];
-    if (getcwd(previous, sizeof previous) == nullptr || chdir(peer.Dir().c_str()) != 0) std::abort();
+    if (getcwd(previous, sizeof previous) == nullptr || chdir(peer.Dir().c_str()) != 0)
+        std::abort();
     const bool ready = hand.Initialize(1, 15) == 0;
     if (chdir(previous) != 0 || !ready) {
         std::fprintf(stderr, "the hand did not initialise\n");
@@ -182,8 +189,8 @@ void PutCost(const PgServer& server, const std::string& dir) {
         run.End();
         const double facts = static_cast<double>(run.facts - 2);
         std::printf("  %-26s %.1f us CPU of the station's thread, %.1f us wall time per fact\n",
-                    shipping ? "with outbox and shipper:" : "local file only:",
-                    cpu * 1e6 / facts, seconds * 1e6 / facts);
+                    shipping ? "with outbox and shipper:" : "local file only:", cpu * 1e6 / facts,
+                    seconds * 1e6 / facts);
         journal.WaitForShipping(60s);
     }
 }
@@ -216,9 +223,11 @@ long long ServerRows(const PgServer& server, const std::string& name) {
     if (reader == nullptr ||
         !reader->Query("SELECT (SELECT count(*) FROM runs r WHERE " + like +
                            ") + (SELECT count(*) FROM measurements m JOIN runs r ON r.id = m.run_id"
-                           " WHERE " + like +
+                           " WHERE " +
+                           like +
                            ") + (SELECT count(*) FROM events e JOIN runs r ON r.id = e.run_id"
-                           " WHERE " + like + ")",
+                           " WHERE " +
+                           like + ")",
                        {}, &rows, &error)) {
         std::printf("  cannot count the server's rows: %s\n", error.c_str());
         return -1;
@@ -297,8 +306,9 @@ void Print(const char* what, const Phase& p, int stations, Mode mode) {
     std::printf("  facts put              %lld (%.0f/s, %.0f/s per station)\n", p.put,
                 p.put / p.seconds, p.put / p.seconds / stations);
     if (mode == Mode::LocalOnly) return;
-    std::printf("  outbox backlog         largest %lld, at the end of writing %lld (all stations)\n",
-                p.maxBacklog, p.lastBacklog);
+    std::printf(
+        "  outbox backlog         largest %lld, at the end of writing %lld (all stations)\n",
+        p.maxBacklog, p.lastBacklog);
     std::printf("  drained %s   %.2f s", mode == Mode::Outage ? "after restart" : "after stop   ",
                 p.drainSeconds);
     if (mode == Mode::Outage) std::printf(" = %.0f facts/s shipped", p.put / p.drainSeconds);
@@ -326,9 +336,10 @@ int main(int argc, char** argv) {
 
     const double cycleRate = StationRate(server, dir, 2000);
     const double factsPerCycle = 9 + 1.0 / 7;
-    std::printf("one station, Multi-Axis against the instant peer, recording: %.0f cycles/s ="
-                " %.0f facts/s\n",
-                cycleRate, cycleRate * factsPerCycle);
+    std::printf(
+        "one station, Multi-Axis against the instant peer, recording: %.0f cycles/s ="
+        " %.0f facts/s\n",
+        cycleRate, cycleRate * factsPerCycle);
     std::printf("twenty such stations: %.0f facts/s\n", stations * cycleRate * factsPerCycle);
     std::printf("station time per fact, one journal:\n");
     PutCost(server, dir);
@@ -338,7 +349,8 @@ int main(int argc, char** argv) {
     const char* titles[] = {"local file only, no server", "shipping all the while",
                             "server stopped while writing, started after"};
     for (int i = 0; i < 3; ++i) {
-        Print(titles[i], Line(server, dir, names[i], stations, seconds, modes[i]), stations, modes[i]);
+        Print(titles[i], Line(server, dir, names[i], stations, seconds, modes[i]), stations,
+              modes[i]);
     }
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);

@@ -81,8 +81,8 @@ struct Journal::Impl {
         std::string text = "Record not stored (" + why + "); kept in " +
                            std::filesystem::path(options.unsaved).filename().string();
         if (text.size() > kProblemWidth) {
-            const std::string tail = "); kept in " +
-                                     std::filesystem::path(options.unsaved).filename().string();
+            const std::string tail =
+                "); kept in " + std::filesystem::path(options.unsaved).filename().string();
             const std::size_t room = kProblemWidth - tail.size() - 3;
             text = "Record not stored (" + why.substr(0, room > 19 ? room - 19 : 0) + "..." + tail;
         }
@@ -150,7 +150,8 @@ struct Journal::Impl {
 
     void AppendUnsaved(const Entry& entry) {
         const std::string line = ToJson(entry) + "\n";
-        const int fd = open(options.unsaved.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int fd =
+            open(options.unsaved.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         bool written = false;
         if (fd >= 0) {
             written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
@@ -170,8 +171,8 @@ Journal::Journal(JournalOptions options) : impl_(std::make_unique<Impl>()) {
     impl_->options = std::move(options);
     if (IsServerUri(impl_->options.target)) {
         impl_->server = impl_->options.target;
-        impl_->options.target = !impl_->options.local.empty() ? impl_->options.local
-                                                               : LocalStoreFromEnvironment();
+        impl_->options.target =
+            !impl_->options.local.empty() ? impl_->options.local : LocalStoreFromEnvironment();
     }
     if (impl_->options.unsaved.empty() && impl_->Enabled()) {
         impl_->options.unsaved = Beside(impl_->options.target, kUnsavedName);

@@ -24,9 +24,9 @@ struct JournalOptions {
     // With a server: the local file ("" for ZHAND_LOCAL_RESULTS, else
     // "results.db").
     std::string local;
-    std::string station;    // filled into every RunStart
-    std::string software;   // filled into every RunStart
-    std::string unsaved;    // "" for "results-unsaved.jsonl" beside the store
+    std::string station;   // filled into every RunStart
+    std::string software;  // filled into every RunStart
+    std::string unsaved;   // "" for "results-unsaved.jsonl" beside the store
     int busyTimeoutMs = 2000;
     // While the store is unusable it is tried again this often, without
     // waiting for a lock (0: at every fact).

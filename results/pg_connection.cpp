@@ -95,7 +95,8 @@ std::unique_ptr<PgConnection> PgConnection::Connect(const std::string& uri, PgLi
     }
     // The server's notices ("relation exists, skipping") would go to
     // standard error, across the technician's screen.
-    PQsetNoticeProcessor(raw, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        raw, [](void*, const char*) {}, nullptr);
     if (PQsetnonblocking(raw, 1) != 0) {
         if (error != nullptr) *error = ShortPgMessage(PQerrorMessage(raw), uri);
         return nullptr;
@@ -159,8 +160,8 @@ bool PgConnection::Exec(const std::string& sql, std::span<const std::optional<st
                     if (PQgetisnull(result, r, c) != 0) {
                         row.emplace_back();
                     } else {
-                        row.emplace_back(std::string(PQgetvalue(result, r, c),
-                                                     PQgetlength(result, r, c)));
+                        row.emplace_back(
+                            std::string(PQgetvalue(result, r, c), PQgetlength(result, r, c)));
                     }
                 }
                 rows->push_back(std::move(row));
@@ -194,7 +195,8 @@ std::string PgConnection::WaitNotification(int timeoutMs, std::string* error) {
         if (waited == Waited::TimedOut) return "";
         if (waited != Waited::Ready) {
             if (waited != Waited::Cancelled) broken_ = true;
-            if (error != nullptr) *error = waited == Waited::Cancelled ? "cancelled" : "connection lost";
+            if (error != nullptr)
+                *error = waited == Waited::Cancelled ? "cancelled" : "connection lost";
             return "";
         }
     }

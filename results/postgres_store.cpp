@@ -224,10 +224,10 @@ std::unique_ptr<PostgresStore> PostgresStore::Open(const std::string& uri, Mode 
 bool PostgresStore::Migrate(std::string* error) {
     PgConnection& c = *connection_;
     Rows rows;
-    const bool read = c.Exec("BEGIN", error) && c.Exec(kMigrationLock, error) &&
-                      c.Exec("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)",
-                             error) &&
-                      c.Exec("SELECT max(version) FROM schema_version", {}, &rows, error);
+    const bool read =
+        c.Exec("BEGIN", error) && c.Exec(kMigrationLock, error) &&
+        c.Exec("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)", error) &&
+        c.Exec("SELECT max(version) FROM schema_version", {}, &rows, error);
     auto abandon = [&] {
         if (!c.Broken()) c.Exec("ROLLBACK", nullptr);
         return false;

@@ -127,8 +127,8 @@ void Shipper::Run() {
         std::string why;
         if (local == nullptr) {
             // The journal says on its own when the file cannot be used.
-            local = SqliteStore::Open(options_.local, SqliteStore::Mode::ReadWrite, kLocalBusyMs,
-                                      &why);
+            local =
+                SqliteStore::Open(options_.local, SqliteStore::Mode::ReadWrite, kLocalBusyMs, &why);
             if (local == nullptr) {
                 Pause(options_.retryMaxMs, false);
                 continue;
@@ -151,13 +151,14 @@ void Shipper::Run() {
             continue;
         }
         if (server == nullptr) {
-            server = PostgresStore::Open(options_.server, PostgresStore::Mode::ReadWrite, limits,
-                                         &why);
+            server =
+                PostgresStore::Open(options_.server, PostgresStore::Mode::ReadWrite, limits, &why);
             if (server == nullptr) {
                 if (!stopped()) failed("Results server " + address_ + " unreachable (" + why + ")");
                 continue;
             }
-            if (!Problem().empty()) SetProblem(Fit("Results server " + address_ + " back, catching up"));
+            if (!Problem().empty())
+                SetProblem(Fit("Results server " + address_ + " back, catching up"));
         }
         facts.clear();
         for (OutboxRow& row : rows) facts.push_back(std::move(row.fact));

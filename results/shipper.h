@@ -17,13 +17,13 @@
 namespace results {
 
 struct ShipperOptions {
-    std::string local;       // the local store's file
-    std::string server;      // the server's connection URI
-    int batch = 1000;        // facts per shipment at most
-    int lingerMs = 100;      // after a part batch, time for more to gather
-    int retryMinMs = 250;    // first pause after a failure, doubled up to
-    int retryMaxMs = 5000;   // this
-    int timeoutMs = 10000;   // to connect, and for each statement
+    std::string local;      // the local store's file
+    std::string server;     // the server's connection URI
+    int batch = 1000;       // facts per shipment at most
+    int lingerMs = 100;     // after a part batch, time for more to gather
+    int retryMinMs = 250;   // first pause after a failure, doubled up to
+    int retryMaxMs = 5000;  // this
+    int timeoutMs = 10000;  // to connect, and for each statement
 };
 
 class Shipper {

@@ -211,7 +211,8 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
                                  "PRAGMA user_version=" + std::to_string(v + 1) + ";COMMIT;";
         if (!store->Exec(step.c_str(), &why)) {
             store->Exec("ROLLBACK", nullptr);
-            if (error != nullptr) *error = "cannot migrate to schema " + std::to_string(v + 1) + ": " + why;
+            if (error != nullptr)
+                *error = "cannot migrate to schema " + std::to_string(v + 1) + ": " + why;
             return nullptr;
         }
     }

@@ -24,11 +24,11 @@ class PgServer {
     static constexpr const char* kPassword = "s3cr3t-Pa55";
 
     PgServer() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zhand-pg-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "zhand-pg-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) return;
         dir_ = pattern;
-        if (geteuid() == 0 && std::system(("chown postgres:postgres " + Quote(dir_)).c_str()) != 0) {
+        if (geteuid() == 0 &&
+            std::system(("chown postgres:postgres " + Quote(dir_)).c_str()) != 0) {
             return;
         }
         std::ofstream(dir_ + "/pw") << kPassword << "\n";
@@ -57,7 +57,8 @@ class PgServer {
     int Port() const { return port_; }
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string Uri(const std::string& password = kPassword) const {
-        return std::string("postgresql://") + kUser + ":" + password + "@" + Address() + "/postgres";
+        return std::string("postgresql://") + kUser + ":" + password + "@" + Address() +
+               "/postgres";
     }
     std::string Log() const {
         std::ifstream in(dir_ + "/server.log");
@@ -65,8 +66,8 @@ class PgServer {
     }
 
     bool Start() {
-        running_ = Run(Bin("pg_ctl") + " -D " + Quote(Data()) + " -l " + Quote(dir_ + "/server.log") +
-                       " -w -t 60 -o " +
+        running_ = Run(Bin("pg_ctl") + " -D " + Quote(Data()) + " -l " +
+                       Quote(dir_ + "/server.log") + " -w -t 60 -o " +
                        Quote("-c listen_addresses=127.0.0.1 -p " + std::to_string(port_) + " -k " +
                              dir_ + " -c fsync=off -c max_connections=60") +
                        " start >/dev/null 2>&1");
@@ -75,7 +76,8 @@ class PgServer {
     bool Stop() {
         if (!running_) return true;
         Thaw();
-        running_ = !Run(Bin("pg_ctl") + " -D " + Quote(Data()) + " -m fast -w -t 60 stop >/dev/null 2>&1");
+        running_ =
+            !Run(Bin("pg_ctl") + " -D " + Quote(Data()) + " -m fast -w -t 60 stop >/dev/null 2>&1");
         return !running_;
     }
     // Stops every process of the server where it is: connections stay open
@@ -113,8 +115,8 @@ class PgServer {
         return port;
     }
     bool Run(const std::string& command) const {
-        const std::string as = geteuid() == 0 ? "runuser -u postgres -- sh -c " + Quote(command)
-                                              : command;
+        const std::string as =
+            geteuid() == 0 ? "runuser -u postgres -- sh -c " + Quote(command) : command;
         return std::system(as.c_str()) == 0;
     }
     std::string Data() const { return dir_ + "/data"; }

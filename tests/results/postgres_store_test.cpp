@@ -53,9 +53,9 @@ class PostgresStoreTest : public StoreDir {
 TEST_F(PostgresStoreTest, FirstContactMakesTheTablesOfTheLocalFile) {
     ASSERT_NE(OpenServer(), nullptr);
     ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 0, nullptr), nullptr);
-    const QueryRows local =
-        Query("SELECT m.name, p.name FROM sqlite_master m JOIN pragma_table_info(m.name) p"
-              " WHERE m.name IN ('runs', 'measurements', 'events') ORDER BY m.name, p.cid");
+    const QueryRows local = Query(
+        "SELECT m.name, p.name FROM sqlite_master m JOIN pragma_table_info(m.name) p"
+        " WHERE m.name IN ('runs', 'measurements', 'events') ORDER BY m.name, p.cid");
     EXPECT_EQ(Server("SELECT table_name, column_name FROM information_schema.columns"
                      " WHERE table_schema = 'public'"
                      " AND table_name IN ('runs', 'measurements', 'events')"
@@ -76,7 +76,12 @@ TEST_F(PostgresStoreTest, FactsReadBackAndStoringAgainChangesNothing) {
     auto store = OpenServer();
     ASSERT_NE(store, nullptr);
     Measurement noLimit{"a", 4, "Maximum temperature", 41.5, "C", {}, {}, {}, {}};
-    Event quoted{"b", 2, "2026-12-10T09:54:00.000Z", {}, {}, "OPERATOR",
+    Event quoted{"b",
+                 2,
+                 "2026-12-10T09:54:00.000Z",
+                 {},
+                 {},
+                 "OPERATOR",
                  std::string("it's \"fine\"\\ \xC3\xA9t\xC3\xA9 ok")};
     const std::vector<Outgoing> facts = {
         Run("a"),
@@ -103,24 +108,23 @@ TEST_F(PostgresStoreTest, FactsReadBackAndStoringAgainChangesNothing) {
     ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
     ASSERT_TRUE(store->Apply(RunProgress{"c", 7, 7}, &error)) << error;
 
-    EXPECT_EQ(Server("SELECT uuid, station, software, serial, operator, test, cycles_planned,"
-                     " cycles_done, errors, outcome, started, ended, log_file FROM runs ORDER BY uuid"),
-              (QueryRows{{"a", "bench-1", "3.0.0", "HND123", "JD", "Multi-Axis", "1500", "2", "2",
-                          "fail", "2026-12-10T09:53:12.345Z", "2026-12-10T10:00:00.000Z",
-                          "HND123JD121026_1.txt"},
-                         {"b", "bench-2", "3.0.0", "HND123", "JD", "Multi-Axis", "1500", "5", "1",
-                          "aborted", "2026-12-10T09:53:12.345Z", "2026-12-10T10:00:00.000Z",
-                          "HND123JD121026_1.txt"},
-                         {"c", "bench-2", "3.0.0", "HND123", "JD", "Multi-Axis", "1500", "0", "0",
-                          "interrupted", "2026-12-10T09:53:12.345Z", "NULL",
-                          "HND123JD121026_1.txt"}}));
+    EXPECT_EQ(
+        Server("SELECT uuid, station, software, serial, operator, test, cycles_planned,"
+               " cycles_done, errors, outcome, started, ended, log_file FROM runs ORDER BY uuid"),
+        (QueryRows{
+            {"a", "bench-1", "3.0.0", "HND123", "JD", "Multi-Axis", "1500", "2", "2", "fail",
+             "2026-12-10T09:53:12.345Z", "2026-12-10T10:00:00.000Z", "HND123JD121026_1.txt"},
+            {"b", "bench-2", "3.0.0", "HND123", "JD", "Multi-Axis", "1500", "5", "1", "aborted",
+             "2026-12-10T09:53:12.345Z", "2026-12-10T10:00:00.000Z", "HND123JD121026_1.txt"},
+            {"c", "bench-2", "3.0.0", "HND123", "JD", "Multi-Axis", "1500", "0", "0", "interrupted",
+             "2026-12-10T09:53:12.345Z", "NULL", "HND123JD121026_1.txt"}}));
     EXPECT_EQ(Server("SELECT r.uuid, m.seq, m.name, m.value, m.unit, m.low, m.high, m.outcome,"
                      " m.cycle FROM measurements m JOIN runs r ON r.id = m.run_id"
                      " ORDER BY r.uuid, m.seq"),
-              (QueryRows{{"a", "1", "F1 closed", "15400.25", "counts", "15100", "NULL", "pass", "1"},
-                         {"a", "3", "F1 closed", "2000", "counts", "15100", "NULL", "fail", "1"},
-                         {"a", "4", "Maximum temperature", "41.5", "C", "NULL", "NULL", "NULL",
-                          "NULL"}}));
+              (QueryRows{
+                  {"a", "1", "F1 closed", "15400.25", "counts", "15100", "NULL", "pass", "1"},
+                  {"a", "3", "F1 closed", "2000", "counts", "15100", "NULL", "fail", "1"},
+                  {"a", "4", "Maximum temperature", "41.5", "C", "NULL", "NULL", "NULL", "NULL"}}));
     EXPECT_EQ(Server("SELECT r.uuid, e.seq, e.at, e.cycle, e.motor, e.kind, e.text"
                      " FROM events e JOIN runs r ON r.id = e.run_id ORDER BY r.uuid, e.seq"),
               (QueryRows{{"a", "2", "2026-12-10T09:53:13.000Z", "1", "F2", "JAMMED OPEN",
@@ -182,8 +186,8 @@ TEST_F(PostgresStoreTest, StationsMakingFirstContactAtOnceAllSucceed) {
     std::vector<std::thread> stations;
     for (int i = 0; i < kStations; ++i) {
         stations.emplace_back([&, i] {
-            auto store = PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadWrite, {},
-                                             &errors[i]);
+            auto store =
+                PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadWrite, {}, &errors[i]);
             if (store != nullptr && !store->Apply(Run("u" + std::to_string(i)), &errors[i])) {
                 errors[i] += " (apply)";
             } else if (store == nullptr && errors[i].empty()) {
@@ -200,7 +204,8 @@ TEST_F(PostgresStoreTest, StationsMakingFirstContactAtOnceAllSucceed) {
 // A reader cannot change anything, and finds no store where none was made.
 TEST_F(PostgresStoreTest, AReaderIsReadOnly) {
     std::string error;
-    EXPECT_EQ(PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadOnly, {}, &error), nullptr);
+    EXPECT_EQ(PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadOnly, {}, &error),
+              nullptr);
     EXPECT_NE(error.find("no results store"), std::string::npos) << error;
     auto writer = OpenServer();
     ASSERT_NE(writer, nullptr);

@@ -69,13 +69,17 @@ TEST_F(ReaderTest, OneQueryReadsTheFileAndTheServerAlike) {
     };
     const Case cases[] = {
         {"SELECT uuid, station, outcome, errors FROM runs WHERE serial = $1 ORDER BY uuid",
-         {std::string("HND123")}, 2},
+         {std::string("HND123")},
+         2},
         // $2 before $1, and a NULL.
         {"SELECT r.uuid, m.seq, m.value, m.high FROM measurements m JOIN runs r ON r.id = m.run_id"
          " WHERE m.value > $2 AND r.test = $1 AND m.high IS NULL ORDER BY r.uuid, m.seq",
-         {std::string("Multi-Axis"), std::string("10000")}, 2},
+         {std::string("Multi-Axis"), std::string("10000")},
+         2},
         {"SELECT r.station, count(*), min(m.value) FROM runs r JOIN measurements m"
-         " ON m.run_id = r.id GROUP BY r.station ORDER BY r.station", {}, 2},
+         " ON m.run_id = r.id GROUP BY r.station ORDER BY r.station",
+         {},
+         2},
         {"SELECT kind, motor, cycle, text FROM events", {}, 1},
     };
     for (const Case& c : cases) {

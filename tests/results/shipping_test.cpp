@@ -47,20 +47,28 @@ class RunWriter {
         journal_.Put(run);
     }
     void Cycles(int count) {
-        static const char* const kPositions[] = {"F1 closed", "F2 closed", "F3 closed",
-                                                 "F1 open",   "F2 open",   "F3 open",
+        static const char* const kPositions[] = {"F1 closed",     "F2 closed",  "F3 closed",
+                                                 "F1 open",       "F2 open",    "F3 open",
                                                  "Spread closed", "Spread open"};
         for (int i = 0; i < count; ++i) {
             ++cycle_;
             for (const char* name : kPositions) {
                 const double value = 15000.5 + cycle_ + seq_ * 0.25;
-                journal_.Put(Measurement{uuid_, ++seq_, name, value, "counts", 15100.0, {},
-                                         Verdict(value, 15100.0, {}), cycle_});
+                journal_.Put(Measurement{uuid_,
+                                         ++seq_,
+                                         name,
+                                         value,
+                                         "counts",
+                                         15100.0,
+                                         {},
+                                         Verdict(value, 15100.0, {}),
+                                         cycle_});
             }
             if (cycle_ % 7 == 0) {
                 ++errors_;
                 journal_.Put(Event{uuid_, ++seq_, "2026-12-10T09:53:13.000Z", cycle_, "F2",
-                                   "JAMMED OPEN", "F2 JAMMED OPEN in cycle " + std::to_string(cycle_)});
+                                   "JAMMED OPEN",
+                                   "F2 JAMMED OPEN in cycle " + std::to_string(cycle_)});
             }
             journal_.Put(RunProgress{uuid_, cycle_, errors_});
         }
@@ -134,17 +142,19 @@ class ShippingTest : public StoreDir {
 
     // Every run, measurement and event of `station` in `local` is on the
     // server once, as it is in the file, and the server holds no other.
-    void ExpectServerMatches(const std::string& local, const std::string& station,
-                             std::size_t runs, std::size_t measurements) const {
+    void ExpectServerMatches(const std::string& local, const std::string& station, std::size_t runs,
+                             std::size_t measurements) const {
         const std::string where = " WHERE r.station = '" + station + "'";
         const std::string queries[] = {
             "SELECT uuid, station, software, serial, operator, test, cycles_planned, cycles_done,"
-            " started, ended, outcome, errors, log_file FROM runs r" + where + " ORDER BY uuid",
+            " started, ended, outcome, errors, log_file FROM runs r" +
+                where + " ORDER BY uuid",
             "SELECT r.uuid, m.seq, m.name, m.value, m.unit, m.low, m.high, m.outcome, m.cycle"
-            " FROM measurements m JOIN runs r ON r.id = m.run_id" + where +
-                " ORDER BY r.uuid, m.seq",
+            " FROM measurements m JOIN runs r ON r.id = m.run_id" +
+                where + " ORDER BY r.uuid, m.seq",
             "SELECT r.uuid, e.seq, e.at, e.cycle, e.motor, e.kind, e.text"
-            " FROM events e JOIN runs r ON r.id = e.run_id" + where + " ORDER BY r.uuid, e.seq",
+            " FROM events e JOIN runs r ON r.id = e.run_id" +
+                where + " ORDER BY r.uuid, e.seq",
         };
         const QueryRows localRuns = QueryStore(local, queries[0]);
         EXPECT_EQ(localRuns.size(), runs);
@@ -196,8 +206,9 @@ TEST_F(ShippingTest, AServerStoppedMidStreamGetsEverythingOnceWhenBack) {
     EXPECT_LE(problem.size(), 78u) << problem;
     EXPECT_EQ(journal.ShippingProblem(), problem);
     run.Cycles(50);
-    EXPECT_EQ(QueryValue(db, "SELECT count(*) FROM measurements m JOIN runs r ON r.id = m.run_id"
-                             " WHERE r.uuid = 'across'"),
+    EXPECT_EQ(QueryValue(db,
+                         "SELECT count(*) FROM measurements m JOIN runs r ON r.id = m.run_id"
+                         " WHERE r.uuid = 'across'"),
               std::to_string(180 * 8));
     EXPECT_NE(QueryValue(db, "SELECT count(*) FROM outbox"), "0");
 

@@ -85,13 +85,12 @@ TEST_F(StoreTest, OnlyThisStationsRunningRunsBecomeInterrupted) {
     ASSERT_NE(store, nullptr);
     std::string error;
     const std::vector<Entry> facts = {Run("mine-running"), Run("mine-done"),
-                                      End("mine-done", kPass, 1500, 0),
-                                      Run("theirs", "bench-2")};
+                                      End("mine-done", kPass, 1500, 0), Run("theirs", "bench-2")};
     ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
     EXPECT_EQ(store->MarkInterrupted("bench-1", &error), 1);
-    EXPECT_EQ(Query("SELECT uuid, outcome FROM runs ORDER BY uuid"),
-              (QueryRows{{"mine-done", "pass"}, {"mine-running", "interrupted"},
-                         {"theirs", "running"}}));
+    EXPECT_EQ(
+        Query("SELECT uuid, outcome FROM runs ORDER BY uuid"),
+        (QueryRows{{"mine-done", "pass"}, {"mine-running", "interrupted"}, {"theirs", "running"}}));
     // An end stored late still closes the run it belongs to.
     ASSERT_TRUE(store->Apply(End("mine-running", kAborted, 4, 0), &error)) << error;
     EXPECT_EQ(Value("SELECT outcome FROM runs WHERE uuid = 'mine-running'"), "aborted");
