@@ -11,6 +11,8 @@
 #include <fstream>
 #include <vector>
 
+#include "server_uri.h"
+#include "shipper.h"
 #include "sqlite_store.h"
 
 namespace results {
@@ -21,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDefaultStore = "results.db";
 constexpr const char* kUnsavedName = "results-unsaved.jsonl";
-// A retry waits this long at most for another writer's lock.
+// While the store is unusable it is tried again without waiting long for a
+// lock: a test must not stall on every fact.
 constexpr int kRetryBusyMs = 50;
 // Row 21 is 80 columns wide.
 constexpr std::size_t kProblemWidth = 78;
@@ -45,6 +48,11 @@ std::string StoreFromEnvironment() {
     return value != nullptr && *value != '\0' ? value : kDefaultStore;
 }
 
+std::string LocalStoreFromEnvironment() {
+    const char* value = std::getenv("ZHAND_LOCAL_RESULTS");
+    return value != nullptr && *value != '\0' ? value : kDefaultStore;
+}
+
 std::string StationFromEnvironment() {
     const char* value = std::getenv("ZHAND_STATION");
     if (value != nullptr && *value != '\0') return value;
@@ -55,8 +63,13 @@ std::string StationFromEnvironment() {
 
 struct Journal::Impl {
     JournalOptions options;
+    std::string server;  // the shared server's URI, "" for none
     std::unique_ptr<SqliteStore> store;
+    std::unique_ptr<Shipper> shipper;
     std::string problem;
+    // What Problem() shows: the store's trouble, else the shipper's.
+    mutable std::string shown;
+    mutable std::uint64_t shownVersion = 0;
     // Facts of this process or an earlier one wait in the unsaved file; new
     // facts follow them there, so that they reach the store in order.
     bool unsavedPending = false;
@@ -68,8 +81,8 @@ struct Journal::Impl {
         std::string text = "Record not stored (" + why + "); kept in " +
                            std::filesystem::path(options.unsaved).filename().string();
         if (text.size() > kProblemWidth) {
-            const std::string tail = "); kept in " +
-                                     std::filesystem::path(options.unsaved).filename().string();
+            const std::string tail =
+                "); kept in " + std::filesystem::path(options.unsaved).filename().string();
             const std::size_t room = kProblemWidth - tail.size() - 3;
             text = "Record not stored (" + why.substr(0, room > 19 ? room - 19 : 0) + "..." + tail;
         }
@@ -84,6 +97,7 @@ struct Journal::Impl {
             why = "results store is a directory";
         } else {
             store = SqliteStore::Open(options.target, SqliteStore::Mode::ReadWrite, busyMs, &why);
+            if (store != nullptr) store->SetShipping(!server.empty());
         }
         if (store == nullptr) {
             Trouble(why);
@@ -126,12 +140,18 @@ struct Journal::Impl {
         if (unsavedPending && !LoadUnsaved()) return false;
         store->SetBusyTimeout(options.busyTimeoutMs);
         problem.clear();
+        Nudge();
         return true;
+    }
+
+    void Nudge() {
+        if (shipper != nullptr) shipper->Nudge();
     }
 
     void AppendUnsaved(const Entry& entry) {
         const std::string line = ToJson(entry) + "\n";
-        const int fd = open(options.unsaved.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int fd =
+            open(options.unsaved.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         bool written = false;
         if (fd >= 0) {
             written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
@@ -149,6 +169,11 @@ struct Journal::Impl {
 
 Journal::Journal(JournalOptions options) : impl_(std::make_unique<Impl>()) {
     impl_->options = std::move(options);
+    if (IsServerUri(impl_->options.target)) {
+        impl_->server = impl_->options.target;
+        impl_->options.target =
+            !impl_->options.local.empty() ? impl_->options.local : LocalStoreFromEnvironment();
+    }
     if (impl_->options.unsaved.empty() && impl_->Enabled()) {
         impl_->options.unsaved = Beside(impl_->options.target, kUnsavedName);
     }
@@ -161,13 +186,21 @@ bool Journal::Open() {
     if (!d.Enabled()) return true;
     std::error_code ec;
     d.unsavedPending = std::filesystem::exists(d.options.unsaved, ec);
-    if (!d.Recover(d.options.busyTimeoutMs)) return false;
+    const bool opened = d.Recover(d.options.busyTimeoutMs);
     std::string why;
-    if (d.store->MarkInterrupted(d.options.station, &why) < 0) {
-        d.Trouble(why);
-        return false;
+    const bool marked = opened && d.store->MarkInterrupted(d.options.station, &why) >= 0;
+    if (opened && !marked) d.Trouble(why);
+    if (!d.server.empty() && d.shipper == nullptr) {
+        ShipperOptions ship;
+        ship.local = d.options.target;
+        ship.server = d.server;
+        ship.batch = d.options.shipBatch;
+        ship.lingerMs = d.options.shipLingerMs;
+        ship.retryMaxMs = d.options.shipRetryMaxMs;
+        ship.timeoutMs = d.options.shipTimeoutMs;
+        d.shipper = std::make_unique<Shipper>(std::move(ship));
     }
-    return true;
+    return marked;
 }
 
 void Journal::Put(const Entry& entry) {
@@ -185,7 +218,10 @@ void Journal::Put(const Entry& entry) {
     const bool usable = d.store != nullptr && !d.unsavedPending;
     if (usable || (Clock::now() >= d.nextTry && d.Recover(kRetryBusyMs))) {
         std::string why;
-        if (d.store->Apply(*fact, &why)) return;
+        if (d.store->Apply(*fact, &why)) {
+            d.Nudge();
+            return;
+        }
         d.Trouble(why);
         // A store that failed once is opened afresh at the next try: the
         // file may have been replaced, repaired or unlocked meanwhile.
@@ -195,11 +231,37 @@ void Journal::Put(const Entry& entry) {
 }
 
 const std::string& Journal::Problem() const {
-    return impl_->problem;
+    const Impl& d = *impl_;
+    if (!d.problem.empty() || d.shipper == nullptr) return d.problem;
+    // The shipper's line is copied only when it changed: the screen asks
+    // often.
+    const std::uint64_t version = d.shipper->ProblemVersion();
+    if (version != d.shownVersion) {
+        d.shown = d.shipper->Problem();
+        d.shownVersion = version;
+    }
+    return d.shown;
+}
+
+std::string Journal::ShippingProblem() const {
+    return impl_->shipper != nullptr ? impl_->shipper->Problem() : std::string();
 }
 
 bool Journal::Enabled() const {
     return impl_->Enabled();
+}
+
+const std::string& Journal::LocalStore() const {
+    static const std::string none;
+    return impl_->Enabled() ? impl_->options.target : none;
+}
+
+bool Journal::Shipping() const {
+    return !impl_->server.empty() && impl_->Enabled();
+}
+
+bool Journal::WaitForShipping(std::chrono::milliseconds timeout) {
+    return impl_->shipper != nullptr && impl_->shipper->WaitUntilShipped(timeout);
 }
 
 }  // namespace results

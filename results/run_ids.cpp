@@ -5,18 +5,21 @@
 #include <ctime>
 #include <random>
 
+#include <sys/random.h>
+
 namespace results {
 
 std::string NewRunUuid() {
-    // One generator per thread, seeded from the system's entropy: two
-    // stations started in the same millisecond still draw different uuids.
-    thread_local std::mt19937_64 generator{[] {
+    // Sixteen bytes from the kernel for every run: a generator state kept in
+    // the process would be copied into every child a station forks, and the
+    // children would draw the same uuids.
+    std::uint64_t words[2] = {};
+    if (getrandom(words, sizeof words, 0) != static_cast<ssize_t>(sizeof words)) {
         std::random_device device;
-        std::seed_seq seed{device(), device(), device(), device(), device(), device()};
-        return std::mt19937_64(seed);
-    }()};
-    std::uint64_t high = generator();
-    std::uint64_t low = generator();
+        for (auto& word : words) word = (std::uint64_t{device()} << 32) ^ device();
+    }
+    std::uint64_t high = words[0];
+    std::uint64_t low = words[1];
     high = (high & 0xFFFFFFFFFFFF0FFFull) | 0x0000000000004000ull;  // version 4
     low = (low & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;    // variant 1
     char text[37];

@@ -53,6 +53,10 @@ constexpr std::array<const char*, kSchemaVersion> kMigrations = {
     "CREATE INDEX runs_started ON runs(started);"
     "CREATE INDEX runs_station ON runs(station, outcome);"
     "CREATE INDEX measurements_name ON measurements(name);",
+    // 3: the outbox, what is still to be shipped to the shared server.
+    "CREATE TABLE outbox ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " fact TEXT NOT NULL);",
 };
 
 constexpr const char* kUnknownRun = "fact of an unknown run";
@@ -106,6 +110,11 @@ class Statement {
         return rc;
     }
     long long ColumnInt(int i) const { return sqlite3_column_int64(stmt_, i); }
+    std::string_view ColumnText(int i) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        return text != nullptr ? std::string_view(text, sqlite3_column_bytes(stmt_, i))
+                               : std::string_view();
+    }
     void Reset() {
         sqlite3_reset(stmt_);
         sqlite3_clear_bindings(stmt_);
@@ -125,6 +134,11 @@ struct SqliteStore::Statements {
     Statement progress;
     Statement end;
     Statement interrupted;
+    Statement queueInterrupted;
+    Statement queue;
+    Statement readOutbox;
+    Statement dropOutbox;
+    Statement outboxSize;
     // The last run looked up: facts come in runs, so one entry is enough.
     std::string cachedUuid;
     long long cachedId = 0;
@@ -197,7 +211,8 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
                                  "PRAGMA user_version=" + std::to_string(v + 1) + ";COMMIT;";
         if (!store->Exec(step.c_str(), &why)) {
             store->Exec("ROLLBACK", nullptr);
-            if (error != nullptr) *error = "cannot migrate to schema " + std::to_string(v + 1) + ": " + why;
+            if (error != nullptr)
+                *error = "cannot migrate to schema " + std::to_string(v + 1) + ": " + why;
             return nullptr;
         }
     }
@@ -225,7 +240,16 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
                       " WHERE uuid = ?1 AND outcome IN ('running', 'interrupted')") &&
         s.interrupted.Prepare(db,
                               "UPDATE runs SET outcome = 'interrupted'"
-                              " WHERE station = ?1 AND outcome = 'running'");
+                              " WHERE station = ?1 AND outcome = 'running'") &&
+        s.queueInterrupted.Prepare(db,
+                                   "INSERT INTO outbox (fact)"
+                                   " SELECT json_object('type', 'interrupted', 'run', uuid)"
+                                   " FROM runs WHERE station = ?1 AND outcome = 'running'"
+                                   " ORDER BY id") &&
+        s.queue.Prepare(db, "INSERT INTO outbox (fact) VALUES (?1)") &&
+        s.readOutbox.Prepare(db, "SELECT id, fact FROM outbox ORDER BY id LIMIT ?1") &&
+        s.dropOutbox.Prepare(db, "DELETE FROM outbox WHERE id <= ?1") &&
+        s.outboxSize.Prepare(db, "SELECT count(*) FROM outbox");
     if (!prepared) {
         if (error != nullptr) *error = Message(db, "not a results store");
         return nullptr;
@@ -314,9 +338,24 @@ bool SqliteStore::ApplyOne(const Entry& entry, std::string* error) {
     return finish(s.end);
 }
 
+bool SqliteStore::Queue(const Outgoing& fact, std::string* error) {
+    Statement& queue = statements_->queue;
+    queue.Text(1, OutgoingToJson(fact));
+    const int rc = queue.Step();
+    queue.Reset();
+    if (rc == SQLITE_DONE) return true;
+    if (error != nullptr) *error = sqlite3_errmsg(db_);
+    return false;
+}
+
 bool SqliteStore::Apply(const Entry& entry, std::string* error) {
     // Outside a transaction each statement commits by itself.
-    return ApplyOne(entry, error);
+    if (!shipping_) return ApplyOne(entry, error);
+    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    if (ApplyOne(entry, error) && Queue(entry, error) && Exec("COMMIT", error)) return true;
+    Exec("ROLLBACK", nullptr);
+    statements_->cachedUuid.clear();
+    return false;
 }
 
 bool SqliteStore::ApplyAll(std::span<const Entry> entries, std::string* error, bool skipOrphans) {
@@ -333,6 +372,12 @@ bool SqliteStore::ApplyAll(std::span<const Entry> entries, std::string* error, b
             if (skipOrphans && why == kUnknownRun) continue;
             if (error != nullptr) *error = why;
             undo();
+            return false;
+        }
+        if (shipping_ && !Queue(entry, &why)) {
+            if (error != nullptr) *error = why;
+            Exec("ROLLBACK", nullptr);
+            statements_->cachedUuid.clear();
             return false;
         }
     }
@@ -356,14 +401,65 @@ bool SqliteStore::CommitGroup(std::string* error) {
 
 int SqliteStore::MarkInterrupted(const std::string& station, std::string* error) {
     Statements& s = *statements_;
-    s.interrupted.Text(1, station);
-    const int rc = s.interrupted.Step();
-    s.interrupted.Reset();
-    if (rc != SQLITE_DONE) {
+    auto run = [&](Statement& st) {
+        st.Text(1, station);
+        const int rc = st.Step();
+        st.Reset();
+        if (rc == SQLITE_DONE) return true;
         if (error != nullptr) *error = sqlite3_errmsg(db_);
+        return false;
+    };
+    if (!shipping_) return run(s.interrupted) ? sqlite3_changes(db_) : -1;
+    if (!Exec("BEGIN IMMEDIATE", error)) return -1;
+    int changed = -1;
+    if (run(s.queueInterrupted) && run(s.interrupted)) changed = sqlite3_changes(db_);
+    if (changed < 0 || !Exec("COMMIT", error)) {
+        Exec("ROLLBACK", nullptr);
         return -1;
     }
-    return sqlite3_changes(db_);
+    return changed;
+}
+
+bool SqliteStore::ReadOutbox(int limit, std::vector<OutboxRow>* rows, long long* lastId,
+                             std::string* error) {
+    Statement& read = statements_->readOutbox;
+    rows->clear();
+    *lastId = 0;
+    read.Int(1, limit);
+    int rc;
+    while ((rc = read.Step()) == SQLITE_ROW) {
+        *lastId = read.ColumnInt(0);
+        // A row that does not parse was not written by a station; it is
+        // passed over, and dropped with the rows around it.
+        if (auto fact = OutgoingFromJson(read.ColumnText(1))) {
+            rows->push_back(OutboxRow{*lastId, std::move(*fact)});
+        }
+    }
+    read.Reset();
+    if (rc == SQLITE_DONE) return true;
+    if (error != nullptr) *error = sqlite3_errmsg(db_);
+    rows->clear();
+    *lastId = 0;
+    return false;
+}
+
+bool SqliteStore::DropOutbox(long long lastId, std::string* error) {
+    Statement& drop = statements_->dropOutbox;
+    drop.Int(1, lastId);
+    const int rc = drop.Step();
+    drop.Reset();
+    if (rc == SQLITE_DONE) return true;
+    if (error != nullptr) *error = sqlite3_errmsg(db_);
+    return false;
+}
+
+long long SqliteStore::OutboxSize(std::string* error) {
+    Statement& size = statements_->outboxSize;
+    const int rc = size.Step();
+    const long long count = rc == SQLITE_ROW ? size.ColumnInt(0) : -1;
+    size.Reset();
+    if (count < 0 && error != nullptr) *error = sqlite3_errmsg(db_);
+    return count;
 }
 
 }  // namespace results

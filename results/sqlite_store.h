@@ -2,13 +2,17 @@
 // events (their names and columns are a contract with SQL users and the
 // report), created or migrated on open, in WAL mode, every fact committed
 // when it is applied. Applying a fact twice changes nothing: runs are keyed
-// by uuid, measurements and events by their run and seq.
+// by uuid, measurements and events by their run and seq. With shipping on,
+// every fact stored also goes into the outbox table in the same transaction,
+// for the shipper to copy to the shared server.
 #pragma once
 
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "outbox.h"
 #include "record.h"
 
 struct sqlite3;
@@ -16,7 +20,7 @@ struct sqlite3;
 namespace results {
 
 // The schema version this station writes (PRAGMA user_version).
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 class SqliteStore {
   public:
@@ -49,15 +53,29 @@ class SqliteStore {
     // Sets how long a statement waits for another writer's lock.
     void SetBusyTimeout(int ms);
 
+    // With shipping on, Apply, ApplyAll and MarkInterrupted also put what
+    // they store into the outbox, in the same transaction.
+    void SetShipping(bool on) { shipping_ = on; }
+    // Reads up to `limit` rows of the outbox, oldest first, into *rows;
+    // *lastId is the id of the last row read (also of a row that could not
+    // be read, which is left out of *rows), 0 when the outbox is empty.
+    bool ReadOutbox(int limit, std::vector<OutboxRow>* rows, long long* lastId, std::string* error);
+    // Removes the outbox rows up to and including `lastId`.
+    bool DropOutbox(long long lastId, std::string* error);
+    // Rows in the outbox, or -1 on failure.
+    long long OutboxSize(std::string* error);
+
     // The open connection, for readers.
     sqlite3* Handle() const { return db_; }
 
   private:
     explicit SqliteStore(sqlite3* db);
     bool ApplyOne(const Entry& entry, std::string* error);
+    bool Queue(const Outgoing& fact, std::string* error);
     bool Exec(const char* sql, std::string* error);
 
     sqlite3* db_;
+    bool shipping_ = false;
     struct Statements;
     std::unique_ptr<Statements> statements_;
 };

@@ -3,7 +3,7 @@
 # As root it runs apt-get; otherwise it prints the exact command and fails.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsqlite3-dev sqlite3 nlohmann-json3-dev
+          libsqlite3-dev sqlite3 nlohmann-json3-dev libpq-dev postgresql
           tmux python3 srecord clang libclang-rt-14-dev faketime
           chromium libjs-chart.js)
 missing=()

@@ -1,6 +1,8 @@
 #include "record.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "run_ids.h"
 
@@ -89,6 +91,31 @@ TEST(RunIds, UuidsAreVersion4AndDistinct) {
     ASSERT_EQ(a.size(), 36u);
     EXPECT_EQ(a[14], '4');
     EXPECT_NE(std::string("89ab").find(a[19]), std::string::npos);
+}
+
+// Stations started from one parent (a launcher, a test) draw their own uuids.
+TEST(RunIds, ForkedStationsDrawDifferentUuids) {
+    const std::string parent = NewRunUuid();
+    std::string children[2];
+    for (std::string& child : children) {
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const std::string uuid = NewRunUuid();
+            _exit(write(pipeFds[1], uuid.data(), uuid.size()) == 36 ? 0 : 1);
+        }
+        close(pipeFds[1]);
+        char text[36];
+        EXPECT_EQ(read(pipeFds[0], text, sizeof text), 36);
+        close(pipeFds[0]);
+        waitpid(pid, nullptr, 0);
+        child.assign(text, sizeof text);
+    }
+    EXPECT_NE(children[0], children[1]);
+    EXPECT_NE(children[0], parent);
+    EXPECT_NE(NewRunUuid(), children[0]);
 }
 
 TEST(RunIds, IsoTimeHasMillisecondsInUtc) {

@@ -85,13 +85,12 @@ TEST_F(StoreTest, OnlyThisStationsRunningRunsBecomeInterrupted) {
     ASSERT_NE(store, nullptr);
     std::string error;
     const std::vector<Entry> facts = {Run("mine-running"), Run("mine-done"),
-                                      End("mine-done", kPass, 1500, 0),
-                                      Run("theirs", "bench-2")};
+                                      End("mine-done", kPass, 1500, 0), Run("theirs", "bench-2")};
     ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
     EXPECT_EQ(store->MarkInterrupted("bench-1", &error), 1);
-    EXPECT_EQ(Query("SELECT uuid, outcome FROM runs ORDER BY uuid"),
-              (QueryRows{{"mine-done", "pass"}, {"mine-running", "interrupted"},
-                         {"theirs", "running"}}));
+    EXPECT_EQ(
+        Query("SELECT uuid, outcome FROM runs ORDER BY uuid"),
+        (QueryRows{{"mine-done", "pass"}, {"mine-running", "interrupted"}, {"theirs", "running"}}));
     // An end stored late still closes the run it belongs to.
     ASSERT_TRUE(store->Apply(End("mine-running", kAborted, 4, 0), &error)) << error;
     EXPECT_EQ(Value("SELECT outcome FROM runs WHERE uuid = 'mine-running'"), "aborted");
@@ -128,9 +127,82 @@ TEST_F(StoreTest, AnOlderFileIsMigrated) {
     ASSERT_NE(store, nullptr) << error;
     EXPECT_EQ(Value("PRAGMA user_version"), std::to_string(kSchemaVersion));
     EXPECT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'measurements_name'"), "1");
+    EXPECT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'outbox'"), "1");
     EXPECT_EQ(Query("SELECT serial, outcome FROM runs"), (QueryRows{{"HND001", "pass"}}));
     ASSERT_TRUE(store->Apply(Run("new"), &error)) << error;
     EXPECT_EQ(Value("SELECT count(*) FROM runs"), "2");
+}
+
+std::vector<std::string> OutboxLines(SqliteStore& store) {
+    std::vector<OutboxRow> rows;
+    long long last = 0;
+    std::string error;
+    EXPECT_TRUE(store.ReadOutbox(1000, &rows, &last, &error)) << error;
+    std::vector<std::string> lines;
+    for (const OutboxRow& row : rows) lines.push_back(OutgoingToJson(row.fact));
+    return lines;
+}
+
+// With shipping on, whatever is stored is queued in the same transaction, in
+// the order stored; what is refused is queued neither.
+TEST_F(StoreTest, TheOutboxHoldsWhatWasStoredInOrder) {
+    auto store = OpenStore(db);
+    ASSERT_NE(store, nullptr);
+    std::string error;
+    ASSERT_TRUE(store->Apply(Run("before"), &error)) << error;
+    EXPECT_EQ(store->OutboxSize(&error), 0) << "shipping is off";
+
+    store->SetShipping(true);
+    const std::vector<Entry> one = {Run("u1"), Position("u1", 1, 15400), Fault("u1", 2, 1)};
+    for (const Entry& fact : one) ASSERT_TRUE(store->Apply(fact, &error)) << error;
+    EXPECT_FALSE(store->Apply(Position("nowhere", 1, 1), &error));
+    const std::vector<Entry> refused = {RunProgress{"u1", 1, 1}, Position("nowhere", 2, 1)};
+    EXPECT_FALSE(store->ApplyAll(refused, &error));
+    const std::vector<Entry> loaded = {Position("nowhere", 3, 1), RunProgress{"u1", 1, 1},
+                                       Run("u2", "bench-2")};
+    ASSERT_TRUE(store->ApplyAll(loaded, &error, true)) << error;
+    ASSERT_EQ(store->MarkInterrupted("bench-1", &error), 2) << error;
+
+    std::vector<std::string> expected;
+    for (const Entry& fact : one) expected.push_back(ToJson(fact));
+    expected.push_back(ToJson(RunProgress{"u1", 1, 1}));
+    expected.push_back(ToJson(Run("u2", "bench-2")));
+    expected.push_back(OutgoingToJson(RunInterrupted{"before"}));
+    expected.push_back(OutgoingToJson(RunInterrupted{"u1"}));
+    EXPECT_EQ(OutboxLines(*store), expected);
+    // Every fact queued is in the store's tables too.
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "1");
+
+    // Shipped rows go from the front; later ones keep their place.
+    std::vector<OutboxRow> rows;
+    long long last = 0;
+    ASSERT_TRUE(store->ReadOutbox(2, &rows, &last, &error)) << error;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(last, rows.back().id);
+    ASSERT_TRUE(store->Apply(End("u2", kPass, 1, 0), &error)) << error;
+    ASSERT_TRUE(store->DropOutbox(last, &error)) << error;
+    expected.erase(expected.begin(), expected.begin() + 2);
+    expected.push_back(ToJson(End("u2", kPass, 1, 0)));
+    EXPECT_EQ(OutboxLines(*store), expected);
+    EXPECT_EQ(store->OutboxSize(&error), static_cast<long long>(expected.size()));
+}
+
+// A row that is no fact (edited by hand) is passed over but not kept forever.
+TEST_F(StoreTest, AnUnreadableOutboxRowIsPassedOver) {
+    auto store = OpenStore(db);
+    ASSERT_NE(store, nullptr);
+    store->SetShipping(true);
+    std::string error;
+    ASSERT_TRUE(store->Apply(Run("u1"), &error)) << error;
+    sqlite3_exec(store->Handle(), "INSERT INTO outbox (fact) VALUES ('{\"type\": 1')", nullptr,
+                 nullptr, nullptr);
+    std::vector<OutboxRow> rows;
+    long long last = 0;
+    ASSERT_TRUE(store->ReadOutbox(10, &rows, &last, &error)) << error;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GT(last, rows[0].id);
+    ASSERT_TRUE(store->DropOutbox(last, &error)) << error;
+    EXPECT_EQ(store->OutboxSize(&error), 0);
 }
 
 TEST_F(StoreTest, FilesThatAreNoStoreAreRefusedAndLeftAlone) {

@@ -1,0 +1,136 @@
+#include "results_reader.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
+
+#include "postgres_store.h"
+#include "server_uri.h"
+#include "sqlite_store.h"
+
+namespace results {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a file is looked at for a new commit.
+constexpr auto kFilePoll = std::chrono::milliseconds(100);
+
+class FileReader : public ResultsReader {
+  public:
+    FileReader(std::unique_ptr<SqliteStore> store, std::string path)
+        : store_(std::move(store)), path_(std::move(path)) {}
+    Kind StoreKind() const override { return Kind::File; }
+    std::string Where() const override { return path_; }
+
+    bool Query(const std::string& sql, std::span<const std::optional<std::string>> params,
+               Rows* rows, std::string* error) override {
+        sqlite3* db = store_->Handle();
+        rows->clear();
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+            if (error != nullptr) *error = sqlite3_errmsg(db);
+            return false;
+        }
+        // $1 is a named parameter to SQLite: bound by its name, so that the
+        // order they first appear in does not matter.
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const std::string name = "$" + std::to_string(i + 1);
+            const int index = sqlite3_bind_parameter_index(stmt, name.c_str());
+            if (index == 0) continue;
+            if (params[i]) {
+                sqlite3_bind_text(stmt, index, params[i]->data(),
+                                  static_cast<int>(params[i]->size()), SQLITE_TRANSIENT);
+            }
+        }
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            Row row;
+            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+                if (text == nullptr) {
+                    row.emplace_back();
+                } else {
+                    row.emplace_back(std::string(text, sqlite3_column_bytes(stmt, c)));
+                }
+            }
+            rows->push_back(std::move(row));
+        }
+        sqlite3_finalize(stmt);
+        if (rc == SQLITE_DONE) return true;
+        if (error != nullptr) *error = sqlite3_errmsg(db);
+        rows->clear();
+        return false;
+    }
+
+    bool WaitForChange(int timeoutMs, std::string* error) override {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        long long seen = DataVersion(error);
+        if (seen < 0) return false;
+        if (lastVersion_ < 0) lastVersion_ = seen;
+        while (seen == lastVersion_) {
+            if (Clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(kFilePoll);
+            if ((seen = DataVersion(error)) < 0) return false;
+        }
+        lastVersion_ = seen;
+        return true;
+    }
+
+  private:
+    // Changes whenever another connection commits to the file.
+    long long DataVersion(std::string* error) {
+        Rows rows;
+        if (!Query("PRAGMA data_version", {}, &rows, error) || rows.size() != 1 || !rows[0][0]) {
+            return -1;
+        }
+        return std::stoll(*rows[0][0]);
+    }
+
+    std::unique_ptr<SqliteStore> store_;
+    std::string path_;
+    long long lastVersion_ = -1;
+};
+
+class ServerReader : public ResultsReader {
+  public:
+    explicit ServerReader(std::unique_ptr<PostgresStore> store) : store_(std::move(store)) {}
+    Kind StoreKind() const override { return Kind::Server; }
+    std::string Where() const override { return store_->Address(); }
+
+    bool Query(const std::string& sql, std::span<const std::optional<std::string>> params,
+               Rows* rows, std::string* error) override {
+        return store_->Query(sql, params, rows, error);
+    }
+
+    bool WaitForChange(int timeoutMs, std::string* error) override {
+        if (!listening_) {
+            if (!store_->Query(std::string("LISTEN ") + kChangeChannel, {}, nullptr, error)) {
+                return false;
+            }
+            listening_ = true;
+        }
+        return !store_->Connection().WaitNotification(timeoutMs, error).empty();
+    }
+
+  private:
+    std::unique_ptr<PostgresStore> store_;
+    bool listening_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultsReader> OpenResults(const std::string& target, std::string* error) {
+    if (IsServerUri(target)) {
+        auto store = PostgresStore::Open(target, PostgresStore::Mode::ReadOnly, {}, error);
+        if (store == nullptr) return nullptr;
+        return std::make_unique<ServerReader>(std::move(store));
+    }
+    auto store = SqliteStore::Open(target, SqliteStore::Mode::ReadOnly, 2000, error);
+    if (store == nullptr) return nullptr;
+    return std::make_unique<FileReader>(std::move(store), target);
+}
+
+}  // namespace results

@@ -1,0 +1,375 @@
+// The journal with a shared server: what the station stores reaches the
+// server once, whatever happens to the server or the station on the way.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "journal.h"
+#include "pg_server.h"
+#include "postgres_store.h"
+#include "results_fixture.h"
+#include "run_ids.h"
+
+namespace {
+
+using namespace results;
+using namespace std::chrono_literals;
+
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// The facts of a Multi-Axis-like run: eight positions and a progress every
+// cycle, a fault now and then, and the end.
+class RunWriter {
+  public:
+    RunWriter(Journal& journal, std::string uuid, std::string station = "")
+        : journal_(journal), uuid_(std::move(uuid)) {
+        RunStart run;
+        run.uuid = uuid_;
+        run.station = std::move(station);
+        run.serial = "HND" + uuid_;
+        run.operatorInitials = "JD";
+        run.test = "Multi-Axis";
+        run.cyclesPlanned = 1500;
+        run.started = "2026-12-10T09:53:12.345Z";
+        run.logFile = "HND123JD121026_1.txt";
+        journal_.Put(run);
+    }
+    void Cycles(int count) {
+        static const char* const kPositions[] = {"F1 closed",     "F2 closed",  "F3 closed",
+                                                 "F1 open",       "F2 open",    "F3 open",
+                                                 "Spread closed", "Spread open"};
+        for (int i = 0; i < count; ++i) {
+            ++cycle_;
+            for (const char* name : kPositions) {
+                const double value = 15000.5 + cycle_ + seq_ * 0.25;
+                journal_.Put(Measurement{uuid_,
+                                         ++seq_,
+                                         name,
+                                         value,
+                                         "counts",
+                                         15100.0,
+                                         {},
+                                         Verdict(value, 15100.0, {}),
+                                         cycle_});
+            }
+            if (cycle_ % 7 == 0) {
+                ++errors_;
+                journal_.Put(Event{uuid_, ++seq_, "2026-12-10T09:53:13.000Z", cycle_, "F2",
+                                   "JAMMED OPEN",
+                                   "F2 JAMMED OPEN in cycle " + std::to_string(cycle_)});
+            }
+            journal_.Put(RunProgress{uuid_, cycle_, errors_});
+        }
+    }
+    void End() {
+        journal_.Put(RunEnd{uuid_, "2026-12-10T10:00:00.000Z", errors_ > 0 ? kFail : kPass, cycle_,
+                            errors_});
+    }
+    int Cycle() const { return cycle_; }
+
+  private:
+    Journal& journal_;
+    std::string uuid_;
+    int cycle_ = 0;
+    int seq_ = 0;
+    int errors_ = 0;
+};
+
+// Numbers read as text differ between the stores ("15400.0", "15400").
+QueryRows Normalized(QueryRows rows) {
+    for (auto& row : rows) {
+        for (auto& cell : row) {
+            char* end = nullptr;
+            const double number = std::strtod(cell.c_str(), &end);
+            if (!cell.empty() && end == cell.c_str() + cell.size()) {
+                char text[40];
+                std::snprintf(text, sizeof text, "%.17g", number);
+                cell = text;
+            }
+        }
+    }
+    return rows;
+}
+
+class ShippingTest : public StoreDir {
+  protected:
+    void SetUp() override {
+        StoreDir::SetUp();
+        ASSERT_TRUE(server.Ready()) << server.Log();
+    }
+    JournalOptions Options(const std::string& local, const std::string& station = "bench-1") const {
+        JournalOptions options;
+        options.target = server.Uri();
+        options.local = local;
+        options.station = station;
+        options.software = "3.0.0";
+        options.retryMs = 0;
+        options.shipLingerMs = 20;
+        options.shipRetryMaxMs = 400;
+        options.shipTimeoutMs = 1500;
+        return options;
+    }
+    QueryRows Server(const std::string& sql) const {
+        std::string error;
+        auto reader = PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadOnly, {}, &error);
+        if (reader == nullptr) return {{"cannot open: " + error}};
+        Rows rows;
+        if (!reader->Query(sql, {}, &rows, &error)) return {{"bad query: " + error}};
+        QueryRows text;
+        for (const Row& row : rows) {
+            std::vector<std::string> cells;
+            for (const auto& cell : row) cells.push_back(cell.value_or("NULL"));
+            text.push_back(std::move(cells));
+        }
+        return text;
+    }
+    std::string ServerValue(const std::string& sql) const {
+        const QueryRows rows = Server(sql);
+        return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : "";
+    }
+
+    // Every run, measurement and event of `station` in `local` is on the
+    // server once, as it is in the file, and the server holds no other.
+    void ExpectServerMatches(const std::string& local, const std::string& station, std::size_t runs,
+                             std::size_t measurements) const {
+        const std::string where = " WHERE r.station = '" + station + "'";
+        const std::string queries[] = {
+            "SELECT uuid, station, software, serial, operator, test, cycles_planned, cycles_done,"
+            " started, ended, outcome, errors, log_file FROM runs r" +
+                where + " ORDER BY uuid",
+            "SELECT r.uuid, m.seq, m.name, m.value, m.unit, m.low, m.high, m.outcome, m.cycle"
+            " FROM measurements m JOIN runs r ON r.id = m.run_id" +
+                where + " ORDER BY r.uuid, m.seq",
+            "SELECT r.uuid, e.seq, e.at, e.cycle, e.motor, e.kind, e.text"
+            " FROM events e JOIN runs r ON r.id = e.run_id" +
+                where + " ORDER BY r.uuid, e.seq",
+        };
+        const QueryRows localRuns = QueryStore(local, queries[0]);
+        EXPECT_EQ(localRuns.size(), runs);
+        EXPECT_EQ(QueryStore(local, queries[1]).size(), measurements);
+        for (const std::string& sql : queries) {
+            EXPECT_EQ(Normalized(Server(sql)), Normalized(QueryStore(local, sql))) << sql;
+        }
+        EXPECT_EQ(QueryValue(local, "SELECT count(*) FROM outbox"), "0");
+    }
+
+    PgServer server;
+};
+
+TEST_F(ShippingTest, FactsAreShippedAndReadBack) {
+    Journal journal(Options(db));
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    EXPECT_TRUE(journal.Shipping());
+    EXPECT_EQ(journal.LocalStore(), db);
+    for (const char* uuid : {"r1", "r2", "r3"}) {
+        RunWriter run(journal, uuid);
+        run.Cycles(20);
+        run.End();
+    }
+    ASSERT_TRUE(journal.WaitForShipping(30s)) << journal.Problem();
+    EXPECT_EQ(journal.Problem(), "");
+    ExpectServerMatches(db, "bench-1", 3, 3 * 20 * 8);
+    EXPECT_EQ(ServerValue("SELECT outcome FROM runs WHERE uuid = 'r3'"), "fail");
+}
+
+// The server goes away in the middle of a run and comes back: the station
+// records on, row 21 says where the server is (and nothing of the password)
+// until shipping has caught up, and then everything is there once.
+TEST_F(ShippingTest, AServerStoppedMidStreamGetsEverythingOnceWhenBack) {
+    Journal journal(Options(db));
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    RunWriter first(journal, "before");
+    first.Cycles(10);
+    first.End();
+    RunWriter run(journal, "across");
+    run.Cycles(30);
+
+    ASSERT_TRUE(server.Stop());
+    run.Cycles(100);
+    ASSERT_TRUE(WaitUntil([&] { return !journal.Problem().empty(); }, 20s));
+    const std::string problem = journal.Problem();
+    EXPECT_NE(problem.find(server.Address()), std::string::npos) << problem;
+    EXPECT_NE(problem.find("unreachable"), std::string::npos) << problem;
+    EXPECT_EQ(problem.find(PgServer::kPassword), std::string::npos) << problem;
+    EXPECT_LE(problem.size(), 78u) << problem;
+    EXPECT_EQ(journal.ShippingProblem(), problem);
+    run.Cycles(50);
+    EXPECT_EQ(QueryValue(db,
+                         "SELECT count(*) FROM measurements m JOIN runs r ON r.id = m.run_id"
+                         " WHERE r.uuid = 'across'"),
+              std::to_string(180 * 8));
+    EXPECT_NE(QueryValue(db, "SELECT count(*) FROM outbox"), "0");
+
+    ASSERT_TRUE(server.Start());
+    run.Cycles(20);
+    run.End();
+    ASSERT_TRUE(journal.WaitForShipping(60s)) << journal.Problem();
+    EXPECT_EQ(journal.Problem(), "");
+    ExpectServerMatches(db, "bench-1", 2, (10 + 200) * 8);
+}
+
+// A server that hangs (it takes the connection and never answers) holds up
+// nothing: every fact is in the local file while the server is still frozen.
+TEST_F(ShippingTest, AHungServerDoesNotHoldUpTheStation) {
+    Journal journal(Options(db));
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    RunWriter run(journal, "hung");
+    run.Cycles(5);
+    ASSERT_TRUE(journal.WaitForShipping(30s)) << journal.Problem();
+    server.Freeze();
+    run.Cycles(300);
+    EXPECT_EQ(QueryValue(db, "SELECT cycles_done FROM runs"), "305");
+    ASSERT_TRUE(WaitUntil([&] { return !journal.Problem().empty(); }, 20s));
+    EXPECT_NE(journal.Problem().find(server.Address()), std::string::npos) << journal.Problem();
+    run.Cycles(5);
+    run.End();
+    server.Thaw();
+    ASSERT_TRUE(journal.WaitForShipping(60s)) << journal.Problem();
+    EXPECT_EQ(journal.Problem(), "");
+    ExpectServerMatches(db, "bench-1", 1, 310 * 8);
+}
+
+// Two station processes, each with its own file and name, write to one
+// server at once while it is stopped and started again.
+TEST_F(ShippingTest, TwoStationsShareOneServerThroughARestart) {
+    constexpr int kRuns = 4;
+    constexpr int kCycles = 40;
+    const std::string stations[] = {"line-1", "line-2"};
+    int progress[2];
+    ASSERT_EQ(pipe(progress), 0);
+    std::vector<pid_t> children;
+    for (const std::string& station : stations) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(progress[0]);
+            const std::string local = (dir / (station + ".db")).string();
+            int status = 0;
+            {
+                Journal journal(Options(local, station));
+                if (!journal.Open()) _exit(2);
+                for (int r = 0; r < kRuns; ++r) {
+                    RunWriter run(journal, NewRunUuid());
+                    for (int c = 0; c < kCycles; ++c) {
+                        run.Cycles(1);
+                        std::this_thread::sleep_for(5ms);
+                    }
+                    run.End();
+                    if (write(progress[1], "r", 1) != 1) status = 3;
+                }
+                if (!journal.WaitForShipping(90s)) status = 4;
+            }
+            _exit(status);
+        }
+        children.push_back(child);
+    }
+    close(progress[1]);
+    char c = 0;
+    ASSERT_EQ(read(progress[0], &c, 1), 1);  // a run is done
+    ASSERT_TRUE(server.Stop());
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(server.Start());
+    int runs = 1;
+    while (read(progress[0], &c, 1) == 1) ++runs;
+    close(progress[0]);
+    EXPECT_EQ(runs, 2 * kRuns);
+    for (pid_t child : children) {
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    for (const std::string& station : stations) {
+        SCOPED_TRACE(station);
+        ExpectServerMatches((dir / (station + ".db")).string(), station, kRuns,
+                            kRuns * kCycles * 8);
+    }
+    EXPECT_EQ(ServerValue("SELECT count(DISTINCT uuid) FROM runs"), std::to_string(2 * kRuns));
+}
+
+// A station killed while it ships: what it stored is shipped by its next
+// start, which also marks the run interrupted, on the server as in the file.
+TEST_F(ShippingTest, AKilledStationsFactsAreShippedByItsNextStart) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ready[0]);
+        Journal journal(Options(db));
+        if (!journal.Open()) _exit(2);
+        RunWriter run(journal, "killed");
+        for (;;) {
+            run.Cycles(1);
+            const int cycle = run.Cycle();
+            if (write(ready[1], &cycle, sizeof cycle) != sizeof cycle) _exit(3);
+        }
+    }
+    close(ready[1]);
+    int cycle = 0;
+    while (cycle < 400 && read(ready[0], &cycle, sizeof cycle) == sizeof cycle) {
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    Journal next(Options(db));
+    ASSERT_TRUE(next.Open()) << next.Problem();
+    ASSERT_TRUE(next.WaitForShipping(60s)) << next.Problem();
+    EXPECT_EQ(QueryValue(db, "SELECT outcome FROM runs"), "interrupted");
+    const std::string cycles = QueryValue(db, "SELECT cycles_done FROM runs");
+    EXPECT_GE(std::stoi(cycles), cycle);
+    const std::string measured = QueryValue(db, "SELECT count(*) FROM measurements");
+    ExpectServerMatches(db, "bench-1", 1, std::stoul(measured));
+}
+
+// Row 21 tells where the server is and what is wrong, never the password:
+// neither the right one nor a wrong one typed into the URI.
+TEST_F(ShippingTest, NoPasswordOnRow21) {
+    struct Case {
+        const char* what;
+        std::string password;
+        bool stopServer;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"server stopped", PgServer::kPassword, true, "unreachable"},
+        {"wrong password", "Wr0ng-Guess", false, "password authentication failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.stopServer) {
+            ASSERT_TRUE(server.Stop());
+        }
+        JournalOptions options = Options((dir / (std::string(c.what) + ".db")).string());
+        options.target = server.Uri(c.password);
+        Journal journal(options);
+        ASSERT_TRUE(journal.Open());
+        RunWriter run(journal, NewRunUuid());
+        run.Cycles(1);
+        ASSERT_TRUE(WaitUntil([&] { return !journal.Problem().empty(); }, 20s));
+        const std::string problem = journal.Problem();
+        EXPECT_NE(problem.find(c.says), std::string::npos) << problem;
+        EXPECT_NE(problem.find(server.Address()), std::string::npos) << problem;
+        EXPECT_EQ(problem.find(c.password), std::string::npos) << problem;
+        EXPECT_EQ(problem.find(PgServer::kPassword), std::string::npos) << problem;
+        if (c.stopServer) {
+            ASSERT_TRUE(server.Start());
+        }
+    }
+}
+
+}  // namespace
