@@ -176,12 +176,14 @@ int FingerprintTest(Station& station, int test) {
     run.WriteSection("Minimum Spread Velocity");
     run.log().Print("\nMinimum velocity for sucessful vertical close = %d\n", minimum);
     run.log().Measure("Minimum velocity", minimum);
+    run.ShowStoreProblem();
     console.MoveCursor(11, 0);
     console.PrintCentered("Thank-you.  Now please return the hand to its normal position.\n\n");
     console.PrintCentered("Press any key when ready...\n\n");
     console.GetKey();
 
     MeasureEncoderAccuracy(run);
+    run.ShowStoreProblem();
     MeasureFingerSpeeds(run);
     run.CompleteWithCountdown();
     return 0;

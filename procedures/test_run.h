@@ -122,8 +122,13 @@ class TestRun {
     // The countdown with `message` on rows 20 and 21.
     void Countdown(const std::string& message);
 
-  private:
+    // Shows on row 21 that the record could not be stored, once when the
+    // trouble appears or changes (and blanks the row when it is over). The
+    // run does so when it opens its log and after every cycle; a test
+    // without cycles calls it between its stages.
     void ShowStoreProblem();
+
+  private:
     void ClearStoreProblem();
 
     Station& station_;
