@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 #include "thread_state.h"
 #include "wire_text.h"
@@ -31,11 +32,14 @@ void ZHand::Complete(int code) {
 }
 
 int ZHand::Exchange(int kind) {
+    // A rate switch belongs to the command it was set for: taken here, it
+    // cannot outlive a failure of that command and hit a later one.
+    const int baud = std::exchange(pendingBaud, 0);
     switch (kind) {
         case RequestRealtime:
             return RealtimeExchange();
         case RequestCommand:
-            return TextExchange();
+            return TextExchange(baud);
         case RequestPurge:
             return PurgePort() ? 0 : -11;
         default:
@@ -74,11 +78,9 @@ int ZHand::ReadReply(bool skipLeadingSpace) {
 }
 
 // After the echo of RESET or PSET BAUD the port follows the hand to its new
-// rate. A switch that fails is dropped, not retried by later commands.
-int ZHand::SwitchPendingBaud() {
-    if (pendingBaud == 0) return 0;
-    int baud = pendingBaud;
-    pendingBaud = 0;
+// rate `baud` (0: no switch).
+int ZHand::SwitchBaud(int baud) {
+    if (baud == 0) return 0;
     int rc = SetBaudRate(baud);
     if (rc != 0) return rc;
     if (CommandView().starts_with("PSET BAUD")) {
@@ -90,7 +92,7 @@ int ZHand::SwitchPendingBaud() {
     return 0;
 }
 
-int ZHand::TextExchange() {
+int ZHand::TextExchange(int baud) {
     if (IsHostDelay(CommandView())) {
         HostDelay();
         ClearReply();
@@ -101,7 +103,7 @@ int ZHand::TextExchange() {
     if (WriteBytes(bytes, commandLength) != 0) return -8;
     if (commandLength >= 2 && ReadBytes(echo.data(), commandLength - 1) != 0) return -9;
     ClearReply();
-    int rc = SwitchPendingBaud();
+    int rc = SwitchBaud(baud);
     if (rc != 0) return rc;
     if (CommandView().ends_with("LOOP\r")) {
         unsigned char first = 0;

@@ -155,13 +155,13 @@ class ZHand {
     void IoThreadMain(std::shared_ptr<ThreadState> state);
     void Complete(int code);
     int Exchange(int kind);
-    int TextExchange();
+    int TextExchange(int baud);
     int RealtimeExchange();
     std::string_view CommandView() const;
     void HostDelay();
     void ClearReply();
     int ReadReply(bool skipLeadingSpace);
-    int SwitchPendingBaud();
+    int SwitchBaud(int baud);
 
     std::array<RTMotor, 4> rtMotor{};
     int rtControlLength = 0;
@@ -173,7 +173,7 @@ class ZHand {
     int requestKind = 0;
     ManualResetEvent requestSignal;
     AutoResetEvent doneSignal;
-    int pendingBaud = 0;
+    int pendingBaud = 0;  // rate to switch to after the echo of the command handed over
     std::array<char, BufferSize> reply{};
     int replyLength = 0;
     std::array<char, BufferSize> command{};
