@@ -58,13 +58,13 @@ void ZHand::ClearReply() {
 }
 
 // Appends bytes to `reply` until it ends with the prompt, then trims it and
-// turns an "ERR n" answer into n. Leading whitespace is dropped while the
-// reply is empty and `skipLeadingSpace` holds.
-int ZHand::ReadReply(bool skipLeadingSpace) {
+// turns an "ERR n" answer into n. Whitespace is dropped while the reply is
+// still empty.
+int ZHand::ReadReply() {
     for (;;) {
         unsigned char byte = 0;
         if (ReadBytes(&byte, 1) != 0) return -9;
-        if (replyLength == 0 && skipLeadingSpace && IsSpace(static_cast<char>(byte))) continue;
+        if (replyLength == 0 && IsSpace(static_cast<char>(byte))) continue;
         reply[replyLength++] = static_cast<char>(byte);
         reply[replyLength] = '\0';
         std::string_view text(reply.data(), static_cast<size_t>(replyLength));
@@ -75,6 +75,21 @@ int ZHand::ReadReply(bool skipLeadingSpace) {
     while (replyLength > 0 && IsSpace(reply[replyLength - 1])) --replyLength;
     reply[replyLength] = '\0';
     return HandErrorCode(std::string_view(reply.data(), static_cast<size_t>(replyLength)));
+}
+
+// The hand answered `first` where a "*" confirms the loop or an update. Its
+// text up to the prompt, blanks before it skipped, is either "ERR n", the
+// hand's code n, or anything else: -10, for no reading of the hand may be
+// taken from it. `reply` keeps the text.
+int ZHand::ReadRefusal(unsigned char first) {
+    ClearReply();
+    if (!IsSpace(static_cast<char>(first))) {
+        reply[0] = static_cast<char>(first);
+        reply[1] = '\0';
+        replyLength = 1;
+    }
+    int rc = ReadReply();
+    return rc == 0 ? -10 : rc;
 }
 
 // After the echo of RESET or PSET BAUD the port follows the hand to its new
@@ -108,9 +123,9 @@ int ZHand::TextExchange(int baud) {
     if (CommandView().ends_with("LOOP\r")) {
         unsigned char first = 0;
         if (ReadBytes(&first, 1) != 0) return -9;
-        if (first == '*') return 0;
+        return first == '*' ? 0 : ReadRefusal(first);
     }
-    return ReadReply(true);
+    return ReadReply();
 }
 
 int ZHand::RealtimeExchange() {
@@ -128,10 +143,7 @@ int ZHand::RealtimeExchange() {
         }
         return 0;
     }
-    reply[0] = static_cast<char>(first);
-    reply[1] = '\0';
-    replyLength = 1;
-    return ReadReply(false);
+    return ReadRefusal(first);
 }
 
 void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {

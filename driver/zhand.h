@@ -160,7 +160,8 @@ class ZHand {
     std::string_view CommandView() const;
     void HostDelay();
     void ClearReply();
-    int ReadReply(bool skipLeadingSpace);
+    int ReadReply();
+    int ReadRefusal(unsigned char first);
     int SwitchBaud(int baud);
 
     std::array<RTMotor, 4> rtMotor{};
