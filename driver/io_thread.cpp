@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "thread_state.h"
@@ -147,6 +148,10 @@ int ZHand::RealtimeExchange() {
 }
 
 void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
+    {
+        std::lock_guard lock(state->mutex);
+        state->ioThread = std::this_thread::get_id();
+    }
     for (;;) {
         requestSignal.Wait();
         result = 0;
@@ -163,19 +168,21 @@ void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
             return;
         }
         int code = Exchange(requestKind);
-        // The callback in effect at completion: read while the request is
-        // still pending, so a caller may change it once it sees the result.
-        auto notify = callback;
+        // The callback in effect at completion. It is marked running before
+        // the caller is woken, so that the caller's next operation waits for
+        // it to return before composing over the command and reply it reads.
+        auto notify = callback.load();
+        if (notify) {
+            std::lock_guard lock(state->mutex);
+            state->inCallback = true;
+            state->changed.notify_all();
+        }
         Complete(code);
         if (notify) {
-            {
-                std::lock_guard lock(state->mutex);
-                state->inCallback = true;
-                state->changed.notify_all();
-            }
             notify(this);
             std::lock_guard lock(state->mutex);
             state->inCallback = false;
+            state->changed.notify_all();
             if (state->abandoned) return;  // the object is gone
         }
     }

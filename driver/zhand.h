@@ -39,10 +39,15 @@ class ZHand {
     ZHand(const ZHand&) = delete;
     ZHand& operator=(const ZHand&) = delete;
 
-    int mode = 0;                        // ModeSync, ModeAsync, ModeClosing or ModeCallback
-    int timeout = 0;                     // ms an operation waits for its request; -1 = no limit
-    void (*callback)(ZHand*) = nullptr;  // called after each completion, or null
-    int result = 0;                      // result code of the last completed request
+    int mode = 0;     // ModeSync, ModeAsync, ModeClosing or ModeCallback
+    int timeout = 0;  // ms an operation waits for its request; -1 = no limit
+    // Called after each completion, or null; may be changed at any time, also
+    // while a request is pending: the one in effect at completion is called.
+    // Once the caller has been woken it runs on the I/O thread, and the next
+    // operation composes its command only after it has returned, so it may
+    // read ReplyText and CommandText of the request it follows.
+    std::atomic<void (*)(ZHand*)> callback{nullptr};
+    int result = 0;  // result code of the last completed request
 
     // --- link and hand-over ---
 
@@ -144,7 +149,9 @@ class ZHand {
     };
     struct ThreadState;
 
+    int WaitPending();
     int WaitIdle();
+    int WaitCallback(int ms);
     int Submit(int kind, std::string_view bytes, int baud, int expectedReply);
     int SendText(const std::string& text, int baud = 0);
     int AskHand(const std::string& text);
