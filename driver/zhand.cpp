@@ -156,12 +156,23 @@ int ZHand::Request(int kind) {
         result = 0;
         return mode == ModeSync ? 0 : -14;
     }
+    if (kind != RequestExit && port.CheckLost()) port.Reopen();  // a failed try fails the exchange
     doneSignal.Reset();  // only this request's completion may wake the caller
     requestKind = kind;
     requestSignal.Set();
     if (mode != ModeSync) return -14;
     rc = WaitDone(timeout);
     return rc != 0 ? rc : result;
+}
+
+bool ZHand::LinkLost() const {
+    return port.Lost();
+}
+
+bool ZHand::Reconnect() {
+    if (IsBusy()) return !port.Lost();
+    if (port.CheckLost()) port.Reopen();
+    return !port.Lost();
 }
 
 bool ZHand::IsBusy() {

@@ -85,6 +85,42 @@ class ZHand {
     // The message of a result code; never null.
     static const char* ErrorText(int code);
 
+    // --- a link that goes away and comes back ---
+    //
+    // A hang-up, an end of file, EIO or ENODEV on the port (a USB adapter
+    // pulled out, the simulator's line dropped) marks the link lost. The
+    // exchange that finds it fails at once with its usual code (-8, -9 or
+    // -11), and so does every later one while the device is away; no new
+    // result code is involved. Each request on a lost link first tries once,
+    // without waiting, to open the same device again (the ./COMn link or
+    // /dev/ttyS<n-1> that OpenPort opened, exclusively as before) at the rate
+    // and with the time-outs in effect; when that works the request goes on
+    // and the link is no longer lost.
+    //
+    // A program that waits for the device to come back calls Reconnect from
+    // the thread that makes its requests, at intervals it sleeps through in
+    // poll(), for instance every 200 ms while it waits for a key:
+    //
+    //   pollfd keyboard{STDIN_FILENO, POLLIN, 0};
+    //   while (hand.LinkLost() && !hand.Reconnect()) {
+    //       if (poll(&keyboard, 1, 200) > 0) break;  // a key: read it, stop on Esc
+    //   }
+    //   if (!hand.LinkLost()) hand.Reset();  // the hand may have restarted
+    //
+    // Reconnect sends nothing to the hand: what the hand did while the link
+    // was away (a power cycle back to 9600 baud, say) is for the station to
+    // mend, normally with Reset.
+
+    // True from the exchange that found the device gone until it is open
+    // again. Any thread.
+    bool LinkLost() const;
+    // Tries once, without waiting, to open the device of a lost link again,
+    // as a request would. True when the link is up afterwards (also when it
+    // was never lost). False while the device is still away or another
+    // program holds it, and while a request is pending (nothing is tried
+    // then: the port belongs to the I/O thread).
+    bool Reconnect();
+
     // --- supervisory commands ---
 
     int Open(const char* motors);
