@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "serial_baud.h"
+#include "serial_latency.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ int OpenDevice(const std::string& path) {
         close(fd);
         return -1;
     }
+    RequestLowLatency(fd);  // echoes and real-time answers pass at once where it works
     // The descriptor stays non-blocking: every transfer waits in poll() with
     // its deadline, and a blocking write could outlast it.
     return fd;
@@ -191,28 +193,40 @@ bool SerialPort::CheckLost() {
 
 int SerialPort::SetBaudRate(int baud) {
     if (fd_ < 0) return -3;
+    const int before = ReadBaudRate(fd_);
+    int rc = ApplyBaudRate(baud);
+    if (rc == 0 && !RateTaken(baud, ReadBaudRate(fd_))) {
+        // The adapter runs at a rate of its own instead: back to the rate of
+        // before, so that nothing goes out at a wrong one.
+        if (before > 0) ApplyBaudRate(before);
+        rc = -4;
+    }
+    if (rc == 0) baud_ = baud;
+    return rc;
+}
+
+// Sets the rate without looking at what the device made of it.
+int SerialPort::ApplyBaudRate(int baud) {
     termios settings{};
     if (tcgetattr(fd_, &settings) != 0) {
         NoteError(errno);
         return -3;
     }
     speed_t speed = StandardSpeed(baud);
-    int rc = 0;
     if (speed == B0) {
         errno = 0;
-        rc = SetAnyBaudRate(fd_, baud);
+        int rc = SetAnyBaudRate(fd_, baud);
         if (rc != 0) NoteError(errno);
-    } else {
-        settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CIBAUD);
-        settings.c_cflag |= CS8;
-        if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0 ||
-            tcsetattr(fd_, TCSANOW, &settings) != 0) {
-            NoteError(errno);
-            return -4;
-        }
+        return rc;
     }
-    if (rc == 0) baud_ = baud;
-    return rc;
+    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CIBAUD);
+    settings.c_cflag |= CS8;
+    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0 ||
+        tcsetattr(fd_, TCSANOW, &settings) != 0) {
+        NoteError(errno);
+        return -4;
+    }
+    return 0;
 }
 
 int SerialPort::BaudRate() const {

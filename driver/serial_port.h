@@ -16,8 +16,9 @@ class SerialPort {
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens `path` exclusively (flock + TIOCEXCL), raw, no flow control.
-    // 0, or -2 when it cannot be opened or another program holds it.
+    // Opens `path` exclusively (flock + TIOCEXCL), raw, no flow control, in
+    // low-latency mode where the device has one. 0, or -2 when it cannot be
+    // opened or another program holds it.
     int Open(const std::string& path);
     // Opens the device of the last Open again in place of a lost one, at the
     // rate last set and with the time-outs in effect; never waits. 0, -2 (not
@@ -34,7 +35,9 @@ class SerialPort {
     // used; returns Lost().
     bool CheckLost();
 
-    // 8N1 at `baud` (any positive rate). 0, -3 (settings unreadable), -4.
+    // 8N1 at `baud` (any positive rate), read back from the device. 0, -3
+    // (settings unreadable), -4 (refused, or the device would run at another
+    // rate: it is then left at the rate of before).
     int SetBaudRate(int baud);
     // The rate the port runs at, or -1.
     int BaudRate() const;
@@ -53,6 +56,7 @@ class SerialPort {
     void ClearInterrupt();
 
   private:
+    int ApplyBaudRate(int baud);
     int WaitReady(short events, int64_t deadline);
     // Records that the device has gone and lets go of it.
     void MarkLost();

@@ -57,7 +57,9 @@ class ZHand {
     // Opens port 1..9 (./COMn, else /dev/ttyS<n-1>) at 9600 8N1, starts the
     // I/O thread. 0, -1 (an instance exists), -2, -3, -4, -5, -6, -7, -11.
     int OpenPort(int port, int priority);
-    // Port speed in bits per second, 8N1. 0, -3 (port unreadable), -4.
+    // Port speed in bits per second, 8N1, read back from the device. 0, -3
+    // (port unreadable), -4 (refused, or the adapter would run at a rate of
+    // its own: the port then keeps the rate of before).
     int SetBaudRate(int baud);
     // Time-outs in ms: a read of n bytes fails after readConstant +
     // readMultiplier * n (and readInterval between bytes when not 0), a
