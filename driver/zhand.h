@@ -117,10 +117,11 @@ class ZHand {
     // again. Any thread.
     bool LinkLost() const;
     // Tries once, without waiting, to open the device of a lost link again,
-    // as a request would. True when the link is up afterwards (also when it
-    // was never lost). False while the device is still away or another
-    // program holds it, and while a request is pending (nothing is tried
-    // then: the port belongs to the I/O thread).
+    // as a request would, and first looks whether an idle link has hung up.
+    // True when the link is up afterwards (also when it was never lost);
+    // false while the device is still away or another program holds it.
+    // While a request is pending nothing is tried (the port belongs to the
+    // I/O thread) and the answer is !LinkLost().
     bool Reconnect();
 
     // --- supervisory commands ---
