@@ -137,13 +137,13 @@ TEST(RateReadBack, TakesARateOnlyWhenTheDeviceRunsNearIt) {
         int reported;
         bool taken;
     };
+    // 6063 is what a UART's nearest divisor gives for 5908; a rate of 0 or
+    // -1 is one the device could not report.
     const Case cases[] = {
-        {5908, 5908, true},     {5908, 5900, true},      {5908, 6063, true},  // a UART's nearest
-                                                                              // divisor
-        {5908, 4800, false},    {5908, 7200, false},     {5908, 6100, false},   {9600, 9600, true},
-        {115200, 112000, true}, {115200, 111000, false}, {115200, 9600, false}, {5908, 0, false},
-        {5908, -1, false},  // unreadable
-        {0, 0, false},          {-9600, -9600, false},
+        {5908, 5908, true},      {5908, 5900, true},    {5908, 6063, true}, {5908, 4800, false},
+        {5908, 7200, false},     {5908, 6100, false},   {9600, 9600, true}, {115200, 112000, true},
+        {115200, 111000, false}, {115200, 9600, false}, {5908, 0, false},   {5908, -1, false},
+        {0, 0, false},           {-9600, -9600, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(RateTaken(c.asked, c.reported), c.taken)
