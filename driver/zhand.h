@@ -44,8 +44,9 @@ class ZHand {
     // Called after each completion, or null; may be changed at any time, also
     // while a request is pending: the one in effect at completion is called.
     // Once the caller has been woken it runs on the I/O thread, and the next
-    // operation composes its command only after it has returned, so it may
-    // read ReplyText and CommandText of the request it follows.
+    // operation composes its command only after it has returned (waiting up
+    // to `timeout`, else -12), so it may read ReplyText and CommandText of
+    // the request it follows.
     std::atomic<void (*)(ZHand*)> callback{nullptr};
     int result = 0;  // result code of the last completed request
 
