@@ -92,21 +92,47 @@ bool WaitTerminal(int ms) {
     }
 }
 
-// The next key, waiting for it; 27 once the input has ended.
-int NextKey() {
+struct Keypress {
+    int code;
+    bool endsLine;  // Enter, or a bare line feed; never Shift-Tab, whose code is 10 too
+};
+
+// The next key, waiting for it; 27 once the input has ended. In a key script
+// 10 is Shift-Tab: only 13 ends a line there.
+Keypress NextKeypress() {
     std::fflush(stdout);
     if (keyboard.scripted) {
         if (keyboard.script.empty()) {
             keyboard.ended = true;
-            return 27;
+            return {27, false};
         }
         int key = keyboard.script.front();
         keyboard.script.pop_front();
-        return key;
+        return {key, key == 13};
     }
     WaitTerminal(-1);
-    if (keyboard.decoder.HasKey()) return keyboard.decoder.TakeKey();
-    return 27;
+    if (!keyboard.decoder.HasKey()) return {27, false};
+    bool lineFeed = keyboard.decoder.LineFeedNext();
+    int key = keyboard.decoder.TakeKey();
+    return {key, key == 13 || lineFeed};
+}
+
+int NextKey() {
+    return NextKeypress().code;
+}
+
+// Columns the typed text takes on the screen, its first character at column
+// 0: one for each character (a UTF-8 sequence is one), a Tab to the next
+// multiple of eight.
+int Columns(const std::string& text) {
+    int columns = 0;
+    for (char c : text) {
+        if (c == '\t')
+            columns += 8 - columns % 8;
+        else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++columns;
+    }
+    return columns;
 }
 
 void PrintBlanks(int count) {
@@ -182,18 +208,24 @@ bool WaitForKey(int ms) {
 std::string ReadLine() {
     std::string line;
     for (;;) {
-        int key = NextKey();
-        if (key == 13 || key == 10 || (key == 27 && keyboard.ended)) break;
-        if (key == 8) {
+        Keypress key = NextKeypress();
+        if (key.endsLine || (key.code == 27 && keyboard.ended)) break;
+        if (key.code == 8) {
             if (line.empty()) continue;
+            int before = Columns(line);
             // Drop a whole UTF-8 character: its continuation bytes and its lead.
             while (line.size() > 1 && (static_cast<unsigned char>(line.back()) & 0xC0) == 0x80) {
                 line.pop_back();
             }
             line.pop_back();
-            std::fputs("\b \b", stdout);
-        } else if (key >= 32 || key < 0) {
-            char c = static_cast<char>(key);
+            for (int n = before - Columns(line); n > 0; --n) std::fputs("\b \b", stdout);
+        } else if (key.code == 9) {
+            // Kept in the line; shown as blanks, which Backspace can take back.
+            int blanks = 8 - Columns(line) % 8;
+            line.push_back('\t');
+            for (int n = 0; n < blanks; ++n) std::putchar(' ');
+        } else if (key.code >= 32 || key.code < 0) {
+            char c = static_cast<char>(key.code);
             line.push_back(c);
             std::putchar(c);
         }

@@ -31,8 +31,10 @@ int GetKey();
 // Blocks until a key is waiting or ms milliseconds have passed; the key stays
 // waiting. Returns true when a key is waiting. Uses no CPU while it waits.
 bool WaitForKey(int ms);
-// Reads one line with echo and Backspace; the line end is consumed and not
-// returned. Control keys other than Backspace and Enter are ignored.
+// Reads one line with echo and Backspace. Enter, or a bare line feed (the
+// line end of input that is not a terminal), ends it and is not returned. A
+// Tab is kept in the line, echoed as blanks up to the line's next 8-column
+// stop; Shift-Tab and the other control keys are ignored.
 std::string ReadLine();
 // True once the keyboard has gone for good (the terminal hung up, standard
 // input ended, or a key script ran dry); reads then return 27.

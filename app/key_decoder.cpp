@@ -44,12 +44,12 @@ void KeyDecoder::Timeout() {
     if (bytes_.empty()) return;
     // Only an escape sequence can be waiting: a lone ESC is the key itself,
     // anything longer was cut off and is dropped.
-    if (bytes_.size() == 1) keys_.push_back(27);
+    if (bytes_.size() == 1) Push(27);
     bytes_.clear();
 }
 
 int KeyDecoder::TakeKey() {
-    int key = keys_.front();
+    int key = keys_.front().code;
     keys_.pop_front();
     return key;
 }
@@ -71,9 +71,9 @@ std::size_t KeyDecoder::DecodeOne() {
     unsigned char b = bytes_[0];
     if (b != kEsc) {
         if (b == 127) {
-            keys_.push_back(8);
+            Push(8);
         } else if (b != 0) {
-            keys_.push_back(static_cast<signed char>(b));
+            Push(static_cast<signed char>(b), b == '\n');
         }
         return 1;
     }
@@ -82,11 +82,11 @@ std::size_t KeyDecoder::DecodeOne() {
     if (next == '[') return DecodeCsi();
     if (next == 'O') {
         if (bytes_.size() < 3) return 0;
-        if (bytes_[2] == 'M') keys_.push_back(13);
+        if (bytes_[2] == 'M') Push(13);
         return 3;
     }
     if (next == kEsc) {
-        keys_.push_back(27);  // ESC pressed twice: the first stands alone
+        Push(27);  // ESC pressed twice: the first stands alone
         return 1;
     }
     // Alt with a key: the key's own character.
@@ -108,7 +108,7 @@ std::size_t KeyDecoder::DecodeCsi() {
             } else if (c == '~' && n.size() == 3 && n[0] == 27) {
                 key = ShiftedKey(n[2], n[1]);
             }
-            if (key != 0) keys_.push_back(key);
+            if (key != 0) Push(key);
             return i + 1;
         }
         if (c < 0x20 || c > 0x3f) {

@@ -25,6 +25,10 @@ class KeyDecoder {
     bool HasKey() const { return !keys_.empty(); }
     // Takes the next decoded key; call only when HasKey().
     int TakeKey();
+    // True when the next key is a bare line feed byte: Ctrl-J, or the line
+    // end of input that is not a terminal. Shift-Tab gives the same code 10
+    // and is none. Call only when HasKey().
+    bool LineFeedNext() const { return keys_.front().lineFeed; }
     // Drops every decoded key and every byte waiting.
     void Clear();
 
@@ -35,6 +39,12 @@ class KeyDecoder {
     std::size_t DecodeOne();
     std::size_t DecodeCsi();
 
+    struct Key {
+        int code;
+        bool lineFeed;
+    };
+    void Push(int code, bool lineFeed = false) { keys_.push_back({code, lineFeed}); }
+
     std::deque<unsigned char> bytes_;
-    std::deque<int> keys_;
+    std::deque<Key> keys_;
 };

@@ -9,6 +9,7 @@
 // Replaces the keyboard by a script of key codes (as ReadKey returns them).
 // KeyWaiting, GetKey, ReadKey, WaitForKey and ReadLine then take keys from the
 // script; a read on an empty script returns 27 (ESC) so a test can never hang.
+// 10 in a script is Shift-Tab, so ReadLine ends its line at 13 only.
 // FlushKeys leaves the script alone: its keys stand for keys typed later.
 void UseKeyScript(const std::string& keys);
 // Appends keys to the script.

@@ -70,7 +70,7 @@ std::optional<SRecord> ParseSRecord(std::string_view line) {
 FirmwareImage ReadFirmwareImage(std::string_view text) {
     FirmwareImage image;
     int number = 0;
-    for (const std::string& line : SplitTextLines(text)) {
+    for (const std::string& line : SplitTextLines(TextBeforeEndMark(text))) {
         ++number;
         if (TrimEnd(line).find_first_not_of(" \t") == std::string_view::npos) continue;
         std::optional<SRecord> record = ParseSRecord(line);

@@ -37,6 +37,7 @@ struct FirmwareImage {
     std::size_t totalBytes = 0;    // sum of their data lengths
 };
 
-// Checks every line of a firmware file's text. Blank lines are skipped; S0,
-// S5..S9 records are checked and skipped.
+// Checks every line of a firmware file's text, which ends at a Ctrl-Z byte
+// as files of DOS tools do. Blank lines are skipped; S0, S5..S9 records are
+// checked and skipped.
 FirmwareImage ReadFirmwareImage(std::string_view text);

@@ -32,6 +32,10 @@ bool ReadFileBytes(const std::string& name, std::string& bytes) {
     return ok;
 }
 
+std::string_view TextBeforeEndMark(std::string_view text) {
+    return text.substr(0, text.find('\x1a'));
+}
+
 std::vector<std::string> SplitTextLines(std::string_view text) {
     std::vector<std::string> lines;
     while (!text.empty()) {

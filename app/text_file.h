@@ -12,6 +12,10 @@
 // `bytes` is empty.
 bool ReadFileBytes(const std::string& name, std::string& bytes);
 
+// The text of a file that DOS tools wrote: it ends at the first Ctrl-Z byte
+// (0x1A), and whatever follows is not part of it.
+std::string_view TextBeforeEndMark(std::string_view text);
+
 // Splits text into its lines, without their line ends. A line ends at LF; a CR
 // right before the LF is part of the line end (files written on other systems),
 // and so is a CR that ends the text. A last line without a line end counts; a

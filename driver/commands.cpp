@@ -49,7 +49,7 @@ int ZHand::Submit(int kind, std::string_view bytes, int baud, int expectedReply)
     command[bytes.size()] = '\0';
     commandLength = static_cast<int>(bytes.size());
     if (expectedReply > 0) replyLength = expectedReply;
-    if (baud != 0 && mode != ModeCallback) pendingBaud = baud;
+    pendingBaud = mode == ModeCallback ? 0 : baud;  // the switch goes with this command only
     return Request(kind);
 }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 #include "thread_state.h"
 #include "wire_text.h"
@@ -31,11 +33,14 @@ void ZHand::Complete(int code) {
 }
 
 int ZHand::Exchange(int kind) {
+    // A rate switch belongs to the command it was set for: taken here, it
+    // cannot outlive a failure of that command and hit a later one.
+    const int baud = std::exchange(pendingBaud, 0);
     switch (kind) {
         case RequestRealtime:
             return RealtimeExchange();
         case RequestCommand:
-            return TextExchange();
+            return TextExchange(baud);
         case RequestPurge:
             return PurgePort() ? 0 : -11;
         default:
@@ -54,13 +59,13 @@ void ZHand::ClearReply() {
 }
 
 // Appends bytes to `reply` until it ends with the prompt, then trims it and
-// turns an "ERR n" answer into n. Leading whitespace is dropped while the
-// reply is empty and `skipLeadingSpace` holds.
-int ZHand::ReadReply(bool skipLeadingSpace) {
+// turns an "ERR n" answer into n. Whitespace is dropped while the reply is
+// still empty.
+int ZHand::ReadReply() {
     for (;;) {
         unsigned char byte = 0;
         if (ReadBytes(&byte, 1) != 0) return -9;
-        if (replyLength == 0 && skipLeadingSpace && IsSpace(static_cast<char>(byte))) continue;
+        if (replyLength == 0 && IsSpace(static_cast<char>(byte))) continue;
         reply[replyLength++] = static_cast<char>(byte);
         reply[replyLength] = '\0';
         std::string_view text(reply.data(), static_cast<size_t>(replyLength));
@@ -73,12 +78,25 @@ int ZHand::ReadReply(bool skipLeadingSpace) {
     return HandErrorCode(std::string_view(reply.data(), static_cast<size_t>(replyLength)));
 }
 
+// The hand answered `first` where a "*" confirms the loop or an update. Its
+// text up to the prompt, blanks before it skipped, is either "ERR n", the
+// hand's code n, or anything else: -10, for no reading of the hand may be
+// taken from it. `reply` keeps the text.
+int ZHand::ReadRefusal(unsigned char first) {
+    ClearReply();
+    if (!IsSpace(static_cast<char>(first))) {
+        reply[0] = static_cast<char>(first);
+        reply[1] = '\0';
+        replyLength = 1;
+    }
+    int rc = ReadReply();
+    return rc == 0 ? -10 : rc;
+}
+
 // After the echo of RESET or PSET BAUD the port follows the hand to its new
-// rate. A switch that fails is dropped, not retried by later commands.
-int ZHand::SwitchPendingBaud() {
-    if (pendingBaud == 0) return 0;
-    int baud = pendingBaud;
-    pendingBaud = 0;
+// rate `baud` (0: no switch).
+int ZHand::SwitchBaud(int baud) {
+    if (baud == 0) return 0;
     int rc = SetBaudRate(baud);
     if (rc != 0) return rc;
     if (CommandView().starts_with("PSET BAUD")) {
@@ -90,7 +108,7 @@ int ZHand::SwitchPendingBaud() {
     return 0;
 }
 
-int ZHand::TextExchange() {
+int ZHand::TextExchange(int baud) {
     if (IsHostDelay(CommandView())) {
         HostDelay();
         ClearReply();
@@ -101,14 +119,14 @@ int ZHand::TextExchange() {
     if (WriteBytes(bytes, commandLength) != 0) return -8;
     if (commandLength >= 2 && ReadBytes(echo.data(), commandLength - 1) != 0) return -9;
     ClearReply();
-    int rc = SwitchPendingBaud();
+    int rc = SwitchBaud(baud);
     if (rc != 0) return rc;
     if (CommandView().ends_with("LOOP\r")) {
         unsigned char first = 0;
         if (ReadBytes(&first, 1) != 0) return -9;
-        if (first == '*') return 0;
+        return first == '*' ? 0 : ReadRefusal(first);
     }
-    return ReadReply(true);
+    return ReadReply();
 }
 
 int ZHand::RealtimeExchange() {
@@ -126,13 +144,14 @@ int ZHand::RealtimeExchange() {
         }
         return 0;
     }
-    reply[0] = static_cast<char>(first);
-    reply[1] = '\0';
-    replyLength = 1;
-    return ReadReply(false);
+    return ReadRefusal(first);
 }
 
 void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
+    {
+        std::lock_guard lock(state->mutex);
+        state->ioThread = std::this_thread::get_id();
+    }
     for (;;) {
         requestSignal.Wait();
         result = 0;
@@ -149,19 +168,21 @@ void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
             return;
         }
         int code = Exchange(requestKind);
-        // The callback in effect at completion: read while the request is
-        // still pending, so a caller may change it once it sees the result.
-        auto notify = callback;
+        // The callback in effect at completion. It is marked running before
+        // the caller is woken, so that the caller's next operation waits for
+        // it to return before composing over the command and reply it reads.
+        auto notify = callback.load();
+        if (notify) {
+            std::lock_guard lock(state->mutex);
+            state->inCallback = true;
+            state->changed.notify_all();
+        }
         Complete(code);
         if (notify) {
-            {
-                std::lock_guard lock(state->mutex);
-                state->inCallback = true;
-                state->changed.notify_all();
-            }
             notify(this);
             std::lock_guard lock(state->mutex);
             state->inCallback = false;
+            state->changed.notify_all();
             if (state->abandoned) return;  // the object is gone
         }
     }

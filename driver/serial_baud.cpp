@@ -3,6 +3,9 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+#include <cstdint>
+#include <cstdlib>
+
 int SetAnyBaudRate(int fd, int baud) {
     termios2 settings{};
     if (ioctl(fd, TCGETS2, &settings) != 0) return -3;
@@ -19,4 +22,10 @@ int ReadBaudRate(int fd) {
     termios2 settings{};
     if (ioctl(fd, TCGETS2, &settings) != 0) return -1;
     return static_cast<int>(settings.c_ospeed);
+}
+
+bool RateTaken(int asked, int reported) {
+    if (asked <= 0 || reported <= 0) return false;
+    int64_t off = std::llabs(int64_t{reported} - asked);
+    return off * 100 <= int64_t{asked} * 3;
 }

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "serial_baud.h"
+#include "serial_latency.h"
 
 namespace {
 
@@ -84,18 +85,17 @@ speed_t StandardSpeed(int baud) {
     }
 }
 
-}  // namespace
-
-int SerialPort::Open(const std::string& path) {
-    Close();
+// Opens `path` exclusively, raw 8N1 without flow control: the descriptor, or
+// -1. The lock comes first: nothing of a port that another program holds is
+// touched.
+int OpenDevice(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -2;
-    // The lock comes first: nothing of a port that another program holds is touched.
+    if (fd < 0) return -1;
     termios settings{};
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 ||
         tcgetattr(fd, &settings) != 0) {
         close(fd);
-        return -2;
+        return -1;
     }
     // Raw 8-bit bytes both ways: real-time blocks carry CR, XON, XOFF and 0xFF.
     cfmakeraw(&settings);
@@ -104,17 +104,54 @@ int SerialPort::Open(const std::string& path) {
     settings.c_cflag |= CLOCAL | CREAD | CS8;
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
-    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (tcsetattr(fd, TCSANOW, &settings) != 0 || wake < 0) {
-        if (wake >= 0) close(wake);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
         ioctl(fd, TIOCNXCL);
         close(fd);
-        return -2;
+        return -1;
     }
+    RequestLowLatency(fd);  // echoes and real-time answers pass at once where it works
     // The descriptor stays non-blocking: every transfer waits in poll() with
     // its deadline, and a blocking write could outlast it.
+    return fd;
+}
+
+bool MeansDeviceGone(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
+
+}  // namespace
+
+int SerialPort::Open(const std::string& path) {
+    Close();
+    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) return -2;
+    int fd = OpenDevice(path);
+    if (fd < 0) {
+        close(wake);
+        return -2;
+    }
     fd_ = fd;
     wakeFd_ = wake;
+    path_ = path;
+    baud_ = 0;
+    lost_ = false;
+    return 0;
+}
+
+int SerialPort::Reopen() {
+    if (path_.empty() || wakeFd_ < 0) return -2;
+    int fd = OpenDevice(path_);
+    if (fd < 0) return -2;
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+    if (baud_ > 0) {
+        int rc = SetBaudRate(baud_);
+        if (rc != 0) {
+            MarkLost();
+            return rc;
+        }
+    }
+    lost_ = false;
     return 0;
 }
 
@@ -128,18 +165,67 @@ void SerialPort::Close() {
         close(wakeFd_);
         wakeFd_ = -1;
     }
+    path_.clear();
+    baud_ = 0;
+    lost_ = false;
+}
+
+void SerialPort::MarkLost() {
+    lost_ = true;
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+void SerialPort::NoteError(int error) {
+    if (MeansDeviceGone(error)) MarkLost();
+}
+
+bool SerialPort::CheckLost() {
+    if (fd_ >= 0) {
+        pollfd device{fd_, 0, 0};
+        if (poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            MarkLost();
+    }
+    return lost_;
 }
 
 int SerialPort::SetBaudRate(int baud) {
     if (fd_ < 0) return -3;
+    const int before = ReadBaudRate(fd_);
+    int rc = ApplyBaudRate(baud);
+    if (rc == 0 && !RateTaken(baud, ReadBaudRate(fd_))) {
+        // The adapter runs at a rate of its own instead: back to the rate of
+        // before, so that nothing goes out at a wrong one.
+        if (before > 0) ApplyBaudRate(before);
+        rc = -4;
+    }
+    if (rc == 0) baud_ = baud;
+    return rc;
+}
+
+// Sets the rate without looking at what the device made of it.
+int SerialPort::ApplyBaudRate(int baud) {
     termios settings{};
-    if (tcgetattr(fd_, &settings) != 0) return -3;
+    if (tcgetattr(fd_, &settings) != 0) {
+        NoteError(errno);
+        return -3;
+    }
     speed_t speed = StandardSpeed(baud);
-    if (speed == B0) return SetAnyBaudRate(fd_, baud);
+    if (speed == B0) {
+        errno = 0;
+        int rc = SetAnyBaudRate(fd_, baud);
+        if (rc != 0) NoteError(errno);
+        return rc;
+    }
     settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CIBAUD);
     settings.c_cflag |= CS8;
-    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0) return -4;
-    if (tcsetattr(fd_, TCSANOW, &settings) != 0) return -4;
+    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0 ||
+        tcsetattr(fd_, TCSANOW, &settings) != 0) {
+        NoteError(errno);
+        return -4;
+    }
     return 0;
 }
 
@@ -159,7 +245,10 @@ int SerialPort::SetTimeouts(int readInterval, int readMultiplier, int readConsta
 }
 
 bool SerialPort::Purge() {
-    return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0;
+    if (fd_ < 0) return false;
+    if (tcflush(fd_, TCIOFLUSH) == 0) return true;
+    NoteError(errno);
+    return false;
 }
 
 // Waits until the port is ready for `events` or `deadline` passes.
@@ -175,7 +264,8 @@ int SerialPort::WaitReady(short events, int64_t deadline) {
         if (n == 0) return 0;
         if (fds[1].revents != 0) return -1;
         if (fds[0].revents & events) return 1;  // data first; a hang-up shows on the read
-        return -1;                              // POLLHUP, POLLERR, POLLNVAL
+        MarkLost();                             // POLLHUP, POLLERR, POLLNVAL
+        return -1;
     }
 }
 
@@ -197,8 +287,12 @@ int SerialPort::Read(unsigned char* buffer, int count) {
         ssize_t n = read(fd_, buffer + got, static_cast<size_t>(count - got));
         if (n > 0) {
             got += static_cast<int>(n);
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            return -9;  // end of file or EIO: the line hung up
+        } else if (n == 0) {
+            MarkLost();  // end of file: the line hung up
+            return -9;
+        } else if (errno != EAGAIN && errno != EINTR) {
+            NoteError(errno);
+            return -9;
         }
     }
     return 0;
@@ -213,7 +307,10 @@ int SerialPort::Write(const unsigned char* buffer, int count) {
         ssize_t n = write(fd_, buffer + sent, static_cast<size_t>(count - sent));
         if (n > 0) {
             sent += static_cast<int>(n);
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        } else if (n == 0) {
+            return -8;
+        } else if (errno != EAGAIN && errno != EINTR) {
+            NoteError(errno);
             return -8;
         }
     }

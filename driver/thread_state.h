@@ -4,13 +4,15 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "zhand.h"
 
 struct ZHand::ThreadState {
     std::mutex mutex;
     std::condition_variable changed;
-    bool ended = false;       // the thread touches the object no more
-    bool inCallback = false;  // the thread runs `callback`
-    bool abandoned = false;   // the object was destroyed meanwhile
+    bool ended = false;        // the thread touches the object no more
+    bool inCallback = false;   // the thread runs `callback` (marked before the completion)
+    std::thread::id ioThread;  // set by the thread when it starts
+    bool abandoned = false;    // the object was destroyed meanwhile
 };

@@ -110,18 +110,44 @@ int ZHand::WriteBytes(const unsigned char* buffer, int count) {
     return port.Write(buffer, count);
 }
 
-int ZHand::WaitIdle() {
+// Waits for a pending request: 0, -12 after `timeout`, or -13 at once in
+// ModeAsync.
+int ZHand::WaitPending() {
     if (!IsBusy()) return 0;
     if (mode == ModeAsync) return -13;
     return WaitDone(timeout);
 }
 
+// No request pending and the last completion's callback returned: only now
+// may `command` and `reply` change hands again.
+int ZHand::WaitIdle() {
+    int rc = WaitPending();
+    return rc != 0 ? rc : WaitCallback(timeout);
+}
+
+// Waits up to ms (-1 = no limit) for the I/O thread to return from the
+// callback: 0, or -12. A callback that calls an operation itself (on the I/O
+// thread) does not wait for its own end.
+int ZHand::WaitCallback(int ms) {
+    if (!threadState) return 0;
+    ThreadState& state = *threadState;
+    std::unique_lock lock(state.mutex);
+    if (state.ioThread == std::this_thread::get_id()) return 0;
+    auto returned = [&] { return !state.inCallback; };
+    if (ms < 0) {
+        state.changed.wait(lock, returned);
+        return 0;
+    }
+    return state.changed.wait_for(lock, std::chrono::milliseconds(ms), returned) ? 0 : -12;
+}
+
 int ZHand::Request(int kind) {
-    int rc = WaitIdle();
+    // The exit only hands over a kind: it need not wait for a callback.
+    int rc = kind == RequestExit ? WaitPending() : WaitIdle();
     if (rc != 0) return rc;
     if (mode == ModeCallback) {
         result = 0;
-        if (callback) callback(this);
+        if (auto notify = callback.load()) notify(this);
         return 0;
     }
     if (!IoThreadRunning()) {
@@ -130,12 +156,23 @@ int ZHand::Request(int kind) {
         result = 0;
         return mode == ModeSync ? 0 : -14;
     }
+    if (kind != RequestExit && port.CheckLost()) port.Reopen();  // a failed try fails the exchange
     doneSignal.Reset();  // only this request's completion may wake the caller
     requestKind = kind;
     requestSignal.Set();
     if (mode != ModeSync) return -14;
     rc = WaitDone(timeout);
     return rc != 0 ? rc : result;
+}
+
+bool ZHand::LinkLost() const {
+    return port.Lost();
+}
+
+bool ZHand::Reconnect() {
+    if (IsBusy()) return !port.Lost();
+    if (port.CheckLost()) port.Reopen();
+    return !port.Lost();
 }
 
 bool ZHand::IsBusy() {

@@ -39,10 +39,16 @@ class ZHand {
     ZHand(const ZHand&) = delete;
     ZHand& operator=(const ZHand&) = delete;
 
-    int mode = 0;                        // ModeSync, ModeAsync, ModeClosing or ModeCallback
-    int timeout = 0;                     // ms an operation waits for its request; -1 = no limit
-    void (*callback)(ZHand*) = nullptr;  // called after each completion, or null
-    int result = 0;                      // result code of the last completed request
+    int mode = 0;     // ModeSync, ModeAsync, ModeClosing or ModeCallback
+    int timeout = 0;  // ms an operation waits for its request; -1 = no limit
+    // Called after each completion, or null; may be changed at any time, also
+    // while a request is pending: the one in effect at completion is called.
+    // Once the caller has been woken it runs on the I/O thread, and the next
+    // operation composes its command only after it has returned (waiting up
+    // to `timeout`, else -12), so it may read ReplyText and CommandText of
+    // the request it follows.
+    std::atomic<void (*)(ZHand*)> callback{nullptr};
+    int result = 0;  // result code of the last completed request
 
     // --- link and hand-over ---
 
@@ -52,7 +58,9 @@ class ZHand {
     // Opens port 1..9 (./COMn, else /dev/ttyS<n-1>) at 9600 8N1, starts the
     // I/O thread. 0, -1 (an instance exists), -2, -3, -4, -5, -6, -7, -11.
     int OpenPort(int port, int priority);
-    // Port speed in bits per second, 8N1. 0, -3 (port unreadable), -4.
+    // Port speed in bits per second, 8N1, read back from the device. 0, -3
+    // (port unreadable), -4 (refused, or the adapter would run at a rate of
+    // its own: the port then keeps the rate of before).
     int SetBaudRate(int baud);
     // Time-outs in ms: a read of n bytes fails after readConstant +
     // readMultiplier * n (and readInterval between bytes when not 0), a
@@ -79,6 +87,43 @@ class ZHand {
     const char* CommandText();
     // The message of a result code; never null.
     static const char* ErrorText(int code);
+
+    // --- a link that goes away and comes back ---
+    //
+    // A hang-up, an end of file, EIO or ENODEV on the port (a USB adapter
+    // pulled out, the simulator's line dropped) marks the link lost. The
+    // exchange that finds it fails at once with its usual code (-8, -9 or
+    // -11), and so does every later one while the device is away; no new
+    // result code is involved. Each request on a lost link first tries once,
+    // without waiting, to open the same device again (the ./COMn link or
+    // /dev/ttyS<n-1> that OpenPort opened, exclusively as before) at the rate
+    // and with the time-outs in effect; when that works the request goes on
+    // and the link is no longer lost.
+    //
+    // A program that waits for the device to come back calls Reconnect from
+    // the thread that makes its requests, at intervals it sleeps through in
+    // poll(), for instance every 200 ms while it waits for a key:
+    //
+    //   pollfd keyboard{STDIN_FILENO, POLLIN, 0};
+    //   while (hand.LinkLost() && !hand.Reconnect()) {
+    //       if (poll(&keyboard, 1, 200) > 0) break;  // a key: read it, stop on Esc
+    //   }
+    //   if (!hand.LinkLost()) hand.Reset();  // the hand may have restarted
+    //
+    // Reconnect sends nothing to the hand: what the hand did while the link
+    // was away (a power cycle back to 9600 baud, say) is for the station to
+    // mend, normally with Reset.
+
+    // True from the exchange that found the device gone until it is open
+    // again. Any thread.
+    bool LinkLost() const;
+    // Tries once, without waiting, to open the device of a lost link again,
+    // as a request would, and first looks whether an idle link has hung up.
+    // True when the link is up afterwards (also when it was never lost);
+    // false while the device is still away or another program holds it.
+    // While a request is pending nothing is tried (the port belongs to the
+    // I/O thread) and the answer is !LinkLost().
+    bool Reconnect();
 
     // --- supervisory commands ---
 
@@ -144,7 +189,9 @@ class ZHand {
     };
     struct ThreadState;
 
+    int WaitPending();
     int WaitIdle();
+    int WaitCallback(int ms);
     int Submit(int kind, std::string_view bytes, int baud, int expectedReply);
     int SendText(const std::string& text, int baud = 0);
     int AskHand(const std::string& text);
@@ -155,13 +202,14 @@ class ZHand {
     void IoThreadMain(std::shared_ptr<ThreadState> state);
     void Complete(int code);
     int Exchange(int kind);
-    int TextExchange();
+    int TextExchange(int baud);
     int RealtimeExchange();
     std::string_view CommandView() const;
     void HostDelay();
     void ClearReply();
-    int ReadReply(bool skipLeadingSpace);
-    int SwitchPendingBaud();
+    int ReadReply();
+    int ReadRefusal(unsigned char first);
+    int SwitchBaud(int baud);
 
     std::array<RTMotor, 4> rtMotor{};
     int rtControlLength = 0;
@@ -173,7 +221,7 @@ class ZHand {
     int requestKind = 0;
     ManualResetEvent requestSignal;
     AutoResetEvent doneSignal;
-    int pendingBaud = 0;
+    int pendingBaud = 0;  // rate to switch to after the echo of the command handed over
     std::array<char, BufferSize> reply{};
     int replyLength = 0;
     std::array<char, BufferSize> command{};

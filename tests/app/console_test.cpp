@@ -127,6 +127,37 @@ TEST_F(PipeKeyboard, ReadLineEchoesEditsAndConsumesTheLineEnd) {
     EXPECT_EQ(ReadLine(), "next");
 }
 
+TEST_F(PipeKeyboard, ReadLineKeepsATabAndShiftTabDoesNotEndTheLine) {
+    StdoutCapture out;
+    Type("1M\x1b[Z 3\t4\r");
+    EXPECT_EQ(ReadLine(), "1M 3\t4");
+    // The Tab shows as blanks up to the line's next eight-column stop.
+    EXPECT_EQ(out.Take(), "1M 3    4\n");
+}
+
+TEST_F(PipeKeyboard, BackspaceTakesBackAWholeTab) {
+    StdoutCapture out;
+    Type(
+        "ab\t\x7f"
+        "c\t\t\x7f"
+        "d\r");
+    EXPECT_EQ(ReadLine(), "abc\td");
+    auto blanks = [](int n) { return std::string(static_cast<std::size_t>(n), ' '); };
+    auto rubOut = [](int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) text += "\b \b";
+        return text;
+    };
+    EXPECT_EQ(out.Take(),
+              "ab" + blanks(6) + rubOut(6) + "c" + blanks(5) + blanks(8) + rubOut(8) + "d\n");
+}
+
+TEST_F(PipeKeyboard, ALineFeedEndsTheLineAsEnterDoes) {
+    Type("3\nnext\r");  // a line end of input that is not a terminal
+    EXPECT_EQ(ReadLine(), "3");
+    EXPECT_EQ(ReadLine(), "next");
+}
+
 TEST_F(PipeKeyboard, BackspaceRemovesAWholeUtf8Character) {
     StdoutCapture out;
     Type("a\xc3\xa9\x7f\r");
@@ -157,6 +188,12 @@ TEST_F(ScriptedKeys, ReadLineTakesKeysUpToEnter) {
     UseKeyScript("ab\bc\rrest");
     EXPECT_EQ(ReadLine(), "ac");
     EXPECT_EQ(ReadKey(), 'r');
+}
+
+TEST_F(ScriptedKeys, ReadLineTakesTenAsShiftTabAndKeepsATab) {
+    StdoutCapture out;
+    UseKeyScript("1M\n 3\tx\r");
+    EXPECT_EQ(ReadLine(), "1M 3\tx");
 }
 
 TEST_F(ScriptedKeys, EmptyScriptReadsEscapeAndEnds) {

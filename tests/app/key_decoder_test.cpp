@@ -81,6 +81,18 @@ TEST(KeyDecoderStream, SequenceSplitAcrossReadsIsOneKey) {
     EXPECT_FALSE(decoder.Pending());
 }
 
+TEST(KeyDecoderStream, OnlyALineFeedByteIsALineFeed) {
+    KeyDecoder decoder;
+    decoder.Feed("\n\x1b[Z\x1b[9;2u\t\r");
+    std::vector<std::pair<int, bool>> keys;
+    while (decoder.HasKey()) {
+        bool lineFeed = decoder.LineFeedNext();
+        keys.emplace_back(decoder.TakeKey(), lineFeed);
+    }
+    EXPECT_EQ(keys, (std::vector<std::pair<int, bool>>{
+                        {10, true}, {10, false}, {10, false}, {9, false}, {13, false}}));
+}
+
 TEST(KeyDecoderStream, ClearDropsKeysAndBytes) {
     KeyDecoder decoder;
     decoder.Feed("ab\x1b[");

@@ -1,8 +1,12 @@
 // The hand-over between caller and I/O thread: modes, waits, callbacks,
 // completions under load and the destructor.
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "hand_fixture.h"
 
@@ -114,6 +118,87 @@ TEST_F(HandOver, TheCallbackFollowsEveryCompletionOnTheIoThread) {
     EXPECT_EQ(hand.Open("G"), 0);
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(callbackCount, 6);
+    EXPECT_TRUE(callbackOnIoThread);
+}
+
+// What each callback found of the request it follows.
+struct Seen {
+    std::string command;
+    std::string reply;
+    bool operator==(const Seen&) const = default;
+};
+void PrintTo(const Seen& s, std::ostream* os) {
+    *os << ::testing::PrintToString(s.command) << " answered " << ::testing::PrintToString(s.reply);
+}
+std::mutex seenMutex;
+std::vector<Seen> seen;
+
+void RecordingCallback(ZHand* hand) {
+    std::this_thread::sleep_for(30ms);  // ample time for the caller to compose its next command
+    std::lock_guard lock(seenMutex);
+    seen.push_back({hand->CommandText(), hand->ReplyText()});
+}
+
+TEST_F(HandOver, ACallbackReadsItsOwnCommandAndReplyWhileTheCallerGoesOn) {
+    seen.clear();
+    for (int i = 0; i < 3; ++i) peer.Answer("reply " + std::to_string(i));
+    hand.callback = RecordingCallback;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(hand.Command(("C" + std::to_string(i)).c_str()), 0);
+    hand.callback = nullptr;
+    EXPECT_EQ(hand.Delay(1), 0);  // composed once the last callback has returned
+    std::lock_guard lock(seenMutex);
+    EXPECT_EQ(seen,
+              (std::vector<Seen>{{"C0\r", "reply 0"}, {"C1\r", "reply 1"}, {"C2\r", "reply 2"}}));
+}
+
+// A callback that holds the I/O thread until the caller says it is awake.
+struct Latch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    bool openWhenCalledBack = false;
+};
+Latch callerAwake;
+
+void WaitForTheCaller(ZHand*) {
+    std::unique_lock lock(callerAwake.mutex);
+    callerAwake.changed.wait_for(lock, 1s, [] { return callerAwake.open; });
+    callerAwake.openWhenCalledBack = callerAwake.open;
+}
+
+TEST_F(HandOver, TheCallerIsWokenBeforeTheCallbackRuns) {
+    peer.AnswerAll("");
+    hand.callback = WaitForTheCaller;
+    hand.mode = ZHand::ModeAsync;
+    ASSERT_EQ(hand.Open("G"), -14);
+    EXPECT_EQ(hand.WaitDone(500), 0);  // complete while the callback still waits
+    EXPECT_FALSE(hand.IsBusy());
+    EXPECT_EQ(hand.result, 0);
+    {
+        std::lock_guard lock(callerAwake.mutex);
+        callerAwake.open = true;
+    }
+    callerAwake.changed.notify_all();
+    hand.callback = nullptr;
+    hand.mode = ZHand::ModeSync;
+    EXPECT_EQ(hand.Close("G"), 0);
+    std::lock_guard lock(callerAwake.mutex);
+    EXPECT_TRUE(callerAwake.openWhenCalledBack);
+    EXPECT_EQ(peer.Received(), "GO\rGC\r");
+}
+
+TEST_F(HandOver, TheCallbackMayBeChangedWhileARequestIsPending) {
+    hand.mode = ZHand::ModeAsync;
+    peer.Play({{.send = "\r\n=> ", .delayMs = 100}, {.send = "\r\n=> ", .delayMs = 100}});
+    ASSERT_EQ(hand.Open("G"), -14);
+    hand.callback = CountCallback;  // in effect at completion: called
+    ASSERT_EQ(hand.WaitDone(2000), 0);
+    ASSERT_EQ(hand.Close("G"), -14);
+    hand.callback = nullptr;  // in effect at completion: no call
+    ASSERT_EQ(hand.WaitDone(2000), 0);
+    hand.mode = ZHand::ModeSync;
+    EXPECT_EQ(hand.Delay(1), 0);
+    EXPECT_EQ(callbackCount, 1);
     EXPECT_TRUE(callbackOnIoThread);
 }
 

@@ -166,18 +166,45 @@ TEST_F(HandOnPty, ARateSwitchThatFailsIsDropped) {
     EXPECT_EQ(peer.HostBaud(), 9600);
 }
 
-TEST_F(HandOnPty, APendingRateWaitsForTheNextEchoWhenTheResetFailedEarlier) {
-    ASSERT_EQ(hand.SetBaudRate(4800), 0);
-    peer.Play({{.send = "\r\n=> "}});  // the lone CR is answered, RESET is not echoed
-    EXPECT_EQ(hand.Reset(), -9);
-    EXPECT_EQ(peer.HostBaud(), 4800);
-    peer.Play({{.send = "\r\n=> ", .waitBaud = 9600}});
-    EXPECT_EQ(hand.Open("G"), 0);
-    auto played = peer.PlayedSteps();
-    EXPECT_EQ(played.back().trigger, "GO\r");
-    EXPECT_EQ(played.back().baudAtTrigger, 4800);
-    EXPECT_EQ(played.back().baudAtSend, 9600);
+struct FailedSwitchCase {
+    const char* name;
+    int startBaud;
+    bool wakesFirst;         // a lone CR, answered, goes out before the command
+    int (*command)(ZHand&);  // a RESET or PSET BAUD whose echo never comes
+};
+
+void PrintTo(const FailedSwitchCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class FailedSwitch : public HandOnPty, public ::testing::WithParamInterface<FailedSwitchCase> {};
+
+// The switch belongs to its command: when that fails before its echo, the
+// next, unrelated command runs at the rate of before from first to last byte.
+TEST_P(FailedSwitch, DiesWithItsCommand) {
+    const FailedSwitchCase& c = GetParam();
+    ASSERT_EQ(hand.SetBaudRate(c.startBaud), 0);
+    if (c.wakesFirst) peer.Play({{.send = "\r\n=> "}});
+    EXPECT_EQ(c.command(hand), -9);
+    ASSERT_TRUE(peer.WaitScriptDone(1000));
+    peer.ClearReceived();
+    peer.Play({{.send = "\r\n=> ", .delayMs = 50}});
+    EXPECT_EQ(hand.Open("G"), 0);
+    EXPECT_EQ(peer.Received(), "GO\r");  // no lone CR of a late PSET BAUD
+    auto played = peer.PlayedSteps();
+    ASSERT_FALSE(played.empty());
+    EXPECT_EQ(played.back().trigger, "GO\r");
+    EXPECT_EQ(played.back().baudAtTrigger, c.startBaud);
+    EXPECT_EQ(played.back().baudAtSend, c.startBaud);
+    EXPECT_EQ(peer.HostBaud(), c.startBaud);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Framing, FailedSwitch,
+    ::testing::Values(FailedSwitchCase{"Reset", 4800, true, [](ZHand& h) { return h.Reset(); }},
+                      FailedSwitchCase{"SetHandBaud", 9600, false,
+                                       [](ZHand& h) { return h.SetHandBaud(19200); }}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(HandOnPty, CommandTextLimitIsTheBuffer) {
     peer.AnswerAll("");

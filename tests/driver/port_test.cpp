@@ -8,6 +8,8 @@
 #include <string>
 
 #include "hand_fixture.h"
+#include "serial_baud.h"
+#include "serial_latency.h"
 
 namespace {
 
@@ -125,6 +127,38 @@ TEST_F(HandOnPty, AnyRateReadsBackAsSet) {
     EXPECT_EQ(hand.SetBaudRate(0), -4);
     EXPECT_EQ(hand.SetBaudRate(-9600), -4);
     EXPECT_EQ(peer.HostBaud(), 1000000);
+}
+
+// What an adapter reports after being asked for a rate: near enough for a
+// UART frame, or a rate of its own that the link must not run at.
+TEST(RateReadBack, TakesARateOnlyWhenTheDeviceRunsNearIt) {
+    struct Case {
+        int asked;
+        int reported;
+        bool taken;
+    };
+    // 6063 is what a UART's nearest divisor gives for 5908; a rate of 0 or
+    // -1 is one the device could not report.
+    const Case cases[] = {
+        {5908, 5908, true},      {5908, 5900, true},    {5908, 6063, true}, {5908, 4800, false},
+        {5908, 7200, false},     {5908, 6100, false},   {9600, 9600, true}, {115200, 112000, true},
+        {115200, 111000, false}, {115200, 9600, false}, {5908, 0, false},   {5908, -1, false},
+        {0, 0, false},           {-9600, -9600, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RateTaken(c.asked, c.reported), c.taken)
+            << c.asked << " reported as " << c.reported;
+    }
+}
+
+TEST_F(OnPty, LowLatencyIsLeftAloneWhereTheDeviceHasNoSuchMode) {
+    int fd = open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(RequestLowLatency(fd));  // a pseudo-terminal has no serial flags
+    close(fd);
+    PlayReset();
+    ZHand hand;
+    EXPECT_EQ(hand.Initialize(1, 15), 0);  // and the port opens all the same
 }
 
 TEST_F(HandOnPty, RawBytesPassUnchangedBothWays) {

@@ -22,29 +22,64 @@ std::string CurrentDir() {
 }  // namespace
 
 PtyPeer::PtyPeer() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        throw std::runtime_error("no pseudo-terminal");
-    }
-    slave_ = ptsname(master_);
     std::string pattern = "/tmp/zhand-driver-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temp dir");
     dir_ = pattern;
     link_ = dir_ + "/COM1";
-    if (symlink(slave_.c_str(), link_.c_str()) != 0) throw std::runtime_error("no COM1 link");
+    OpenLine();
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread(&PtyPeer::Run, this);
 }
 
 PtyPeer::~PtyPeer() {
-    uint64_t one = 1;
-    if (write(stopFd_, &one, sizeof one) < 0) {
-    }
-    thread_.join();
+    StopPeer();
     if (master_ >= 0) close(master_.load());
     close(stopFd_);
     unlink(link_.c_str());
     rmdir(dir_.c_str());
+}
+
+// A new pseudo-terminal, its host side linked as COM1.
+void PtyPeer::OpenLine() {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    slave_ = ptsname(master);
+    unlink(link_.c_str());
+    if (symlink(slave_.c_str(), link_.c_str()) != 0) throw std::runtime_error("no COM1 link");
+    master_ = master;
+}
+
+// Ends the peer thread and takes back its stop signal.
+void PtyPeer::StopPeer() {
+    uint64_t one = 1;
+    if (write(stopFd_, &one, sizeof one) < 0) {
+    }
+    if (thread_.joinable()) thread_.join();
+    uint64_t count = 0;
+    if (read(stopFd_, &count, sizeof count) < 0) {
+    }
+}
+
+void PtyPeer::HangUp() {
+    StopPeer();
+    int master = master_.exchange(-1);
+    if (master >= 0) close(master);
+    hungUp_ = true;
+}
+
+void PtyPeer::Relink() {
+    StopPeer();
+    int master = master_.exchange(-1);
+    if (master >= 0) close(master);
+    OpenLine();
+    hungUp_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        pending_.clear();
+    }
+    thread_ = std::thread(&PtyPeer::Run, this);
 }
 
 void PtyPeer::Play(std::vector<Step> steps) {

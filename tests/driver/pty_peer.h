@@ -47,6 +47,12 @@ class PtyPeer {
     void StopAnswering();
     // Sends bytes that no command asked for.
     void Send(const std::string& bytes);
+    // Closes the line now, as an adapter pulled out: the host sees a hang-up
+    // and the COM1 link points nowhere.
+    void HangUp();
+    // Offers a new line under the same COM1 link, as an adapter plugged back
+    // in. The script and the bytes received so far carry on.
+    void Relink();
 
     // All bytes the host has written, after `settleMs` of quiet time.
     std::string Received(int settleMs = 0);
@@ -62,6 +68,8 @@ class PtyPeer {
     int MasterFd() const { return master_; }
 
   private:
+    void OpenLine();
+    void StopPeer();
     void Run();
     bool TakeTrigger(const Step& step, std::string& trigger);
     void WriteAll(const std::string& bytes);

@@ -175,6 +175,46 @@ TEST_F(RealTime, AnUpdateAnsweredWithAnErrorKeepsTheLastFeedback) {
     EXPECT_EQ(hand.RTGetStrain('1'), 0x2A);
 }
 
+// What the hand may say instead of the "*" that confirms an update or the
+// loop: only an ERR number is the hand's own code; anything else is a line
+// the host cannot trust.
+struct RefusalCase {
+    const char* name;
+    std::string answer;
+    int code;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Refusals : public RealTime, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(Refusals, AnUpdateWithoutAStarFailsAndKeepsTheLastFeedback) {
+    const RefusalCase& c = GetParam();
+    ASSERT_EQ(Start("1", {"0 0 0 1 0 0", kAllOff, kAllOff, kAllOff}), 0);
+    ASSERT_EQ(Update(false, true, 1, "*\x2A"), 0);
+    EXPECT_EQ(Update(false, true, 1, c.answer), c.code);
+    EXPECT_EQ(hand.RTGetStrain('1'), 0x2A);
+}
+
+TEST_P(Refusals, ALoopWithoutAStarFails) {
+    const RefusalCase& c = GetParam();
+    EXPECT_EQ(Start("1", {kAllOn, kAllOff, kAllOff, kAllOff}, c.answer), c.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealTime, Refusals,
+                         ::testing::Values(RefusalCase{"ErrAfterALineEnd", "\r\nERR 9\r\n=> ", 9},
+                                           RefusalCase{"ErrAtOnce", "ERR 9\r\n=> ", 9},
+                                           RefusalCase{"ErrAfterBlanks", " \t ERR 12\r\n=> ", 12},
+                                           RefusalCase{"ErrWithoutNumber", "ERR\r\n=> ", 1},
+                                           RefusalCase{"BarePrompt", "=> ", -10},
+                                           RefusalCase{"PromptAfterALineEnd", "\r\n=> ", -10},
+                                           RefusalCase{"OtherText", "OK\r\n=> ", -10},
+                                           RefusalCase{"ErrNotAtTheStart", "? ERR 5\r\n=> ", -10},
+                                           RefusalCase{"NoPrompt", "ERR 9", -9}),
+                         [](const auto& info) { return info.param.name; });
+
 TEST_F(RealTime, AbortSendsByteThreeAndReadsThePrompt) {
     ASSERT_EQ(Start("1", {kAllOn, kAllOff, kAllOff, kAllOff}), 0);
     peer.Play({{.expect = 1, .echo = false, .send = "\r\n=> "}});

@@ -1,6 +1,7 @@
 // The real ZHand driver against the simulator over a pty: the protocol, the
 // real-time loop, baud switches, the loaders' byte protocols and each fault.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -382,6 +383,36 @@ TEST_F(DriverOnSim, HangupFailsTheLinkAndANewConnectionWorks) {
     ASSERT_TRUE(sim->WaitFor([](const HandState& s) { return s.hangups == 1 && s.lineUp; }, 2s));
     Connect();
     EXPECT_GE(Position(1), 15100);  // the hand kept its state
+}
+
+// The hand's adapter pulled out and plugged back in: the simulator's line
+// drops and comes back as a new pty under the same COM1 link.
+TEST_F(DriverOnSim, ALostLinkComesBackWithoutARestart) {
+    sim->InjectFault(FromNow(Fault{.kind = FaultKind::Hangup, .after = 1, .downMs = 300}));
+    EXPECT_EQ(hand->Close("1"), 0);
+    EXPECT_LT(hand->Open("1"), 0);
+    EXPECT_TRUE(hand->LinkLost());
+    EXPECT_FALSE(hand->Reconnect());  // the line is still down
+    // The station's wait: a try now and then, asleep in between.
+    int tries = 0;
+    while (!hand->Reconnect() && ++tries < 100) poll(nullptr, 0, 50);
+    ASSERT_FALSE(hand->LinkLost());
+    EXPECT_GT(tries, 0);
+    EXPECT_EQ(sim->State().hangups, 1u);
+    EXPECT_GE(Position(1), 15100);  // the hand kept its state, the same driver talks to it
+    EXPECT_EQ(hand->Open("1"), 0);
+    EXPECT_LE(Position(1), 500);
+}
+
+TEST_F(DriverOnSim, ARequestAfterTheLineIsBackReopensIt) {
+    sim->InjectFault(FromNow(Fault{.kind = FaultKind::Hangup, .after = 1, .downMs = 100}));
+    EXPECT_EQ(hand->Close("1"), 0);
+    EXPECT_LT(hand->Open("1"), 0);
+    ASSERT_TRUE(hand->LinkLost());
+    ASSERT_TRUE(sim->WaitFor([](const HandState& s) { return s.hangups == 1 && s.lineUp; }, 2s));
+    EXPECT_EQ(hand->Open("1"), 0);
+    EXPECT_FALSE(hand->LinkLost());
+    EXPECT_LE(Position(1), 500);
 }
 
 }  // namespace

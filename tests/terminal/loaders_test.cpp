@@ -222,6 +222,12 @@ TEST_F(FirmwareTest, RecordsWithoutDataAndFilesWithoutS1Records) {
     LoadAndCompare("count3.s19", 0x1000, "\xaa\x55", 2);
 }
 
+TEST_F(FirmwareTest, AFileThatEndsWithCtrlZLoads) {
+    WriteFile("dos.s19", "S00600004844521B\r\nS1051000AA55EB\r\nS9030000FC\r\n\x1a");
+    std::string text = LoadAndCompare("dos.s19", 0x1000, "\xaa\x55", 1);
+    EXPECT_TRUE(text.ends_with("\rProgress: 100%\n")) << text;
+}
+
 TEST_F(FirmwareTest, BadFileIsRefusedBeforeAnythingIsSent) {
     struct Case {
         const char* name;

@@ -97,6 +97,19 @@ TEST(FirmwareFile, KeepsS1RecordsInOrderAndCountsTheirBytes) {
     EXPECT_EQ(image.totalBytes, 28u + 28u + 14u);
 }
 
+TEST(FirmwareFile, TextEndsAtCtrlZ) {
+    const std::string text =
+        "S1030000FC\r\n"
+        "S111003848656C6C6F20776F726C642E0A0042\r\n"
+        "\x1a"
+        "S1041234AB0A\r\n";  // after the end of the text: never loaded
+    FirmwareImage image = ReadFirmwareImage(text);
+    ASSERT_EQ(image.check, FirmwareCheck::Good);
+    ASSERT_EQ(image.records.size(), 2u);
+    EXPECT_EQ(image.records[1].address, 0x0038u);
+    EXPECT_EQ(image.totalBytes, 14u);
+}
+
 struct FileCase {
     const char* name;
     std::string text;
@@ -123,6 +136,15 @@ TEST(FirmwareFile, ReportsTheFirstOffendingLine) {
         {"data beyond 0xFFFF", "S1030000FC\nS106FFFE010203F6\n", FirmwareCheck::BadRecord, 2},
         {"24-bit data", "S1030000FC\nS20501000012E7\n", FirmwareCheck::WideData, 2},
         {"32-bit data", "S3060000100012D7\n", FirmwareCheck::WideData, 1},
+        // DOS tools end a text file with Ctrl-Z; nothing after it counts.
+        {"Ctrl-Z last", "S1030000FC\r\nS9030000FC\r\n\x1a", FirmwareCheck::Good, 0},
+        {"Ctrl-Z right after a record", "S1030000FC\x1a", FirmwareCheck::Good, 0},
+        {"anything after Ctrl-Z", "S1030000FC\n\x1a\r\nS1 bad\n\x7f", FirmwareCheck::Good, 0},
+        {"bad line before Ctrl-Z", "S1030000FC\nhello\n\x1a", FirmwareCheck::BadRecord, 2},
+        {"Ctrl-Z inside a record",
+         "S1030000\x1a"
+         "FC\n",
+         FirmwareCheck::BadRecord, 1},
     };
     for (const FileCase& c : cases) {
         SCOPED_TRACE(c.name);
