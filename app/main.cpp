@@ -1,13 +1,60 @@
-// zhand-station: the ZorvathHand test station. No arguments; everything lives
-// in the working directory. ZHAND_RESULTS names the results store ("off"
-// records nothing) and ZHAND_STATION the station's name in it.
+// zhand-station: the ZorvathHand test station. No arguments but --help and
+// --version; everything lives in the working directory. ZHAND_RESULTS names
+// the results store ("off" records nothing) and ZHAND_STATION the station's
+// name in it.
+#include <cstdio>
+#include <cstring>
+
 #include "form.h"
 #include "journal.h"
 #include "startup.h"
 #include "station.h"
 #include "test_table.h"
 
-int main() {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: zhand-station\n"
+    "The ZorvathHand test station, in a terminal of at least 80x23. It asks for\n"
+    "the serial port of the hand (1 to 9: ./COMn in the working directory, else\n"
+    "/dev/ttyS<n-1>), then shows the form: the hand's serial number, the\n"
+    "technician's initials and the cycle counts of the ten tests. Ctrl-R runs the\n"
+    "test under the cursor, Ctrl-A every selected test, Ctrl-T opens terminal\n"
+    "mode, Ctrl-Q quits.\n"
+    "\n"
+    "Files, all in the working directory:\n"
+    "  Prefs.dat       the last serial number and initials, the day's log numbers\n"
+    "  <serial><initials><yymmdd>_<n>.txt\n"
+    "                  the day's test log of a hand\n"
+    "  results.db      every run as data: runs, measurements, events (SQLite)\n"
+    "  results-unsaved.jsonl\n"
+    "                  records the store could not take yet; loaded at the next\n"
+    "                  start that can\n"
+    "  Defaults.dat    the hand's factory parameters, for the Parameter Check\n"
+    "\n"
+    "Environment:\n"
+    "  ZHAND_RESULTS   the results store: a file, a postgresql:// URI (the local\n"
+    "                  file is then results.db, shipped to the server), or off\n"
+    "  ZHAND_STATION   this station's name in the records (default: host name)\n"
+    "\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        if (std::strcmp(argv[1], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[1], "--version") == 0) {
+            std::printf("zhand-station %s\n", ZHAND_VERSION);
+            return 0;
+        }
+        std::fprintf(stderr, "zhand-station: unknown argument %s (see --help)\n", argv[1]);
+        return 2;
+    }
     results::JournalOptions options;
     options.target = results::StoreFromEnvironment();
     options.station = results::StationFromEnvironment();
