@@ -50,7 +50,9 @@ void Recorder::Fault(std::optional<int> cycle, std::string_view motor, std::stri
     if (log_ == nullptr) return;
     Write(line);
     std::string_view text = line;
+    // The event keeps the line without the line ends around it.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    while (!text.empty() && (text.front() == '\n' || text.front() == '\r')) text.remove_prefix(1);
     results::Event event;
     event.run = run_.uuid;
     event.seq = ++seq_;

@@ -38,7 +38,8 @@ class Recorder {
     void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // A fault line, written to the log as `line` and kept as an event of
-    // `kind` (its fault words) for `motor` ("F1".."F3", "Spread" or empty).
+    // `kind` (its fault words) for `motor` ("F1".."F3", "Spread" or empty),
+    // its text the line without the line ends before and after it.
     void Fault(std::optional<int> cycle, std::string_view motor, std::string_view kind,
                std::string_view line);
     // An event that writes nothing to the log: an operator's answer that

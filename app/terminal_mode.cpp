@@ -6,6 +6,7 @@
 
 #include "batch.h"
 #include "console.h"
+#include "link_wait.h"
 #include "loaders.h"
 #include "station.h"
 
@@ -25,6 +26,18 @@ std::optional<std::string> AskFileName(const char* prompt) {
     std::string name = ReadLine();
     if (InputEnded()) return std::nullopt;
     return name;
+}
+
+// After a line whose exchange found the port gone: says so and waits for
+// the hand as a test does, resetting it once it is back. Esc gives up the
+// wait; the next line tries the port again.
+void AwaitLostHand(Station& station) {
+    std::fputs("Link to hand lost\n", stdout);
+    std::fputs("Reconnect the hand, or press Esc.\n", stdout);
+    std::fflush(stdout);
+    if (!AwaitReconnect(station.hand, station.console)) return;
+    station.lastResult = station.hand.Reset();
+    std::fputs("Hand reconnected\n", stdout);
 }
 
 }  // namespace
@@ -48,12 +61,14 @@ void TerminalMode(Station& station) {
             std::optional<std::string> name = AskFileName("Run Batch File: ");
             if (!name) return;
             RunBatchFile(station.hand, *name);
+            if (station.hand.LinkLost()) AwaitLostHand(station);
             continue;
         }
         if (line == "FIRMWARE") {
             std::optional<std::string> name = AskFileName("Load Firmware: ");
             if (!name) return;
             LoadFirmware(station.hand, *name);
+            if (station.hand.LinkLost()) AwaitLostHand(station);
             continue;
         }
         if (line == "EEPROM") {
@@ -63,5 +78,6 @@ void TerminalMode(Station& station) {
             line = "RESET";  // whatever the loader's outcome
         }
         station.lastResult = SendAndShow(station.hand, line);
+        if (station.hand.LinkLost()) AwaitLostHand(station);
     }
 }

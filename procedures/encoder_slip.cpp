@@ -58,28 +58,27 @@ int EncoderSlipGraspTest(Station& station, int test) {
                     "performing motor cycles at high speeds.\n", "Commands: <P>ause, <A>bort\n"});
     if (!run.OpenLog()) return 1;
 
-    ZHand& hand = station.hand;
     run.PrepareHand();
-    hand.Command("FSET MOV 255");
-    hand.Command("FSET MCV 255");
+    run.Command("FSET MOV 255");
+    run.Command("FSET MCV 255");
     const char* motors = "G";
     const auto initial = ReadPositions<3>(run, motors);
     run.WriteBanner("Encoder slip - Grasp");
 
     const auto ending = run.RunCycles(
         [&](int cycle) {
-            hand.Close(motors);
+            run.Close(motors);
             for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerClosed, f, cycle);
-            hand.Open(motors);
+            run.Open(motors);
             for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerOpen, f, cycle);
         },
-        [&](const std::string& message) {
+        [&] {
+            // Final positions the hand no longer gives show as 0.
             const auto final = ReadPositions<3>(run, motors);
-            run.log().Print("\n\n%s", message.c_str());
             run.log().Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
             WritePositions(run, 1, initial, final);
         });
-    if (ending == TestRun::Ending::Aborted) return 1;
+    if (ending != TestRun::Ending::Completed) return 1;
 
     WritePositions(run, 1, initial, ReadPositions<3>(run, motors));
     run.CompleteWithCountdown();
@@ -98,27 +97,27 @@ int EncoderSlipSpreadTest(Station& station, int test) {
                     "for premature breakaway afterwards.\n", "Commands: <P>ause, <A>bort\n"});
     if (!run.OpenLog()) return 1;
 
-    ZHand& hand = station.hand;
     run.PrepareHand();
-    hand.Command("FSET MOV 55");
-    hand.Command("FSET MCV 55");
+    run.Command("FSET MOV 55");
+    run.Command("FSET MCV 55");
     const char* motors = "S";
     const auto initial = ReadPositions<1>(run, "4");
     run.WriteBanner("Encoder slip - Spread");
 
     const auto ending = run.RunCycles(
         [&](int cycle) {
-            hand.Close(motors);
+            run.Close(motors);
             run.Check(PositionCheck::SpreadClosed, 0, cycle);
-            hand.Open(motors);
+            run.Open(motors);
             run.Check(PositionCheck::SpreadOpen, 0, cycle);
         },
-        [&](const std::string&) { WritePositions(run, 4, initial, ReadPositions<1>(run, "4")); });
-    if (ending == TestRun::Ending::Aborted) return 1;
+        [&] { WritePositions(run, 4, initial, ReadPositions<1>(run, "4")); },
+        {.abortMessage = false});
+    if (ending != TestRun::Ending::Completed) return 1;
 
     WritePositions(run, 4, initial, ReadPositions<1>(run, "4"));
     motors = "G";
-    hand.Close(motors);
+    run.Close(motors);
     for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerClosed, f, kBreakawayCheckCycle);
     run.CompleteWithCountdown();
     return 0;

@@ -30,16 +30,17 @@ void EchoKey(Console& console, int key) {
     console.Flush();
 }
 
-enum class Answer { Seen, Declined, KeyboardGone };
+enum class Answer { Seen, Declined, KeyboardGone, HandGone };
 
 // Closes and opens motor m until the technician names it, declines the retry,
-// or the keyboard has gone for good.
-Answer AskForMotor(Station& station, int m) {
-    Console& console = station.console;
+// the keyboard has gone for good or the hand has stopped the run.
+Answer AskForMotor(TestRun& run, int m) {
+    Console& console = run.console();
     const std::string motor = std::to_string(m);
     for (;;) {
-        station.hand.Close(motor.c_str());
-        station.hand.Open(motor.c_str());
+        run.Close(motor.c_str());
+        run.Open(motor.c_str());
+        if (run.HandStopped()) return Answer::HandGone;
         // Blank the previous question and answer (tabs would only move the
         // cursor on a terminal, so the row is overwritten with blanks).
         console.MoveCursor(7, 0);
@@ -95,7 +96,7 @@ int FingerMovementTest(Station& station, int test) {
         [&](int cycle) {
             for (int m : DrawMotorOrder(NextMotorDraw)) {
                 ShowCycleStatus(station.console, cycle, run.Cycles(), run.Errors());
-                switch (AskForMotor(station, m)) {
+                switch (AskForMotor(run, m)) {
                     case Answer::Seen:
                         run.log().Note(kSeen, Format("M%d moved", m), cycle, MotorName(m));
                         break;
@@ -113,11 +114,14 @@ int FingerMovementTest(Station& station, int test) {
                         result = run.Errors() + 1;
                         run.StopCycles();
                         return;
+                    case Answer::HandGone:
+                        return;  // the cycle loop ends the run
                 }
             }
         },
         {}, {.status = false, .commands = false});
     if (ending == TestRun::Ending::Stopped) return result;
+    if (ending == TestRun::Ending::HandLost) return run.Errors() + 1;
 
     run.log().Print("\n%s\n\n", kSuccess);
     run.Complete();

@@ -60,12 +60,6 @@ void ShowCycleStatus(Console& console, int cycle, int totalCycles, int errors) {
     console.PrintCentered(status);
 }
 
-void PrepareHand(ZHand& hand) {
-    hand.Command("FDEF");
-    hand.Command("FSAVE");
-    hand.InitHand("1234");
-}
-
 void PauseTest(Console& console, const Clock& clock) {
     bool show = true;
     std::uint32_t last = clock.TickCount() - kSecond;

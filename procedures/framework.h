@@ -1,7 +1,7 @@
 // Building blocks shared by the test procedures: registration, the screen
-// header and status line, the preparation of the hand, pause and abort
-// between cycles, and the countdown that ends a test. The runner (test_run.h)
-// puts them together; everything runs on the main thread.
+// header and status line, pause and abort between cycles, and the countdown
+// that ends a test. The runner (test_run.h) puts them together and prepares
+// the hand; everything runs on the main thread.
 #pragma once
 
 #include <optional>
@@ -34,9 +34,6 @@ void ShowTestHeader(Station& station, int test);
 
 // Row 1: "Cycle %d of %d, Errors = %d\n\n", centred.
 void ShowCycleStatus(Console& console, int cycle, int totalCycles, int errors);
-
-// Sends "FDEF" and "FSAVE" as generic commands, then initialises motors "1234".
-void PrepareHand(ZHand& hand);
 
 // Blinks "*** PAUSED ***" on row 21 (at once, then one second on, one off)
 // until a key is waiting, then blanks the row. The key stays waiting.

@@ -36,24 +36,23 @@ int RunAllMotorTest(Station& station, int test, const AllMotorTest& spec) {
                     "Commands: <P>ause, <A>bort\n"});
     if (!run.OpenLog()) return 1;
 
-    ZHand& hand = station.hand;
     run.PrepareHand();
-    hand.Command("FSET MOV 150");
-    hand.Command("FSET MCV 150");
-    hand.Command("4FSET MOV 45");
-    hand.Command("4FSET MCV 45");
+    run.Command("FSET MOV 150");
+    run.Command("FSET MCV 150");
+    run.Command("4FSET MOV 45");
+    run.Command("4FSET MCV 45");
     run.WriteBanner(spec.title);
 
     int maxTemperature = 0;
     const auto ending = run.RunCycles(
         [&](int cycle) {
-            hand.Close("G");
+            run.Close("G");
             for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerClosed, f, cycle);
-            hand.Open("G");
+            run.Open("G");
             for (int f = 1; f <= 3; ++f) run.Check(PositionCheck::FingerOpen, f, cycle);
-            hand.Close("S");
+            run.Close("S");
             run.Check(PositionCheck::SpreadClosed, 0, cycle);
-            hand.Open("S");
+            run.Open("S");
             run.Check(PositionCheck::SpreadOpen, 0, cycle);
 
             int temperature = 0;
@@ -61,11 +60,8 @@ int RunAllMotorTest(Station& station, int test, const AllMotorTest& spec) {
                 maxTemperature = temperature;
             }
         },
-        [&](const std::string& message) {
-            run.log().Print("\n\n%s", message.c_str());
-            WriteSummary(run, maxTemperature);
-        });
-    if (ending == TestRun::Ending::Aborted) return 1;
+        [&] { WriteSummary(run, maxTemperature); });
+    if (ending != TestRun::Ending::Completed) return 1;
 
     WriteSummary(run, maxTemperature);
     run.CompleteWithCountdown();

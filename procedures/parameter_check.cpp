@@ -61,7 +61,6 @@ std::string MotorName(int m) {
 
 // Offers to fix motor m's value; counts an error when it stays wrong.
 void OfferFix(TestRun& run, int pass, const DefaultsRecord& record, int m, int handValue) {
-    ZHand& hand = run.hand();
     Console& console = run.console();
     const int expected = record.values[m - 1];
     const std::string difference = Format("The %s parameter for M%d is %d, but should be %d.",
@@ -79,8 +78,8 @@ void OfferFix(TestRun& run, int pass, const DefaultsRecord& record, int m, int h
         outcome = kNotFixed;
     } else {
         const std::string motor = std::to_string(m);
-        hand.SetParameter(motor.c_str(), record.name.c_str(), expected);
-        hand.Command("FSAVE");
+        run.SetParameter(motor.c_str(), record.name.c_str(), expected);
+        run.Command("FSAVE");
         // Starts different from the expected value, so that a reading the
         // hand does not give can never pass as fixed.
         int stored[1] = {expected ^ 1};
@@ -93,6 +92,10 @@ void OfferFix(TestRun& run, int pass, const DefaultsRecord& record, int m, int h
     line.pop_back();  // the line end
     run.log().Note(outcome.kind, line, pass, MotorName(m));
     Report(run, outcome.text);
+}
+
+void WriteSummary(TestRun& run) {
+    run.log().Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
 }
 
 // Compares one record with the hand's lists.
@@ -134,8 +137,9 @@ int ParameterCheckTest(Station& station, int test) {
             run.ResetErrors();
             std::string values;
             std::string names;
-            station.hand.Command("FLISTAV", &values);
-            station.hand.Command("FLISTA", &names);
+            run.Command("FLISTAV", &values);
+            run.Command("FLISTA", &names);
+            if (run.HandStopped()) return;  // the cycle loop ends the run
             const std::optional<std::string> text = ReadWholeFile(kDefaultsFile);
             if (!text) {
                 // The station cannot go on without its expected values.
@@ -153,10 +157,10 @@ int ParameterCheckTest(Station& station, int test) {
                             Format("Defaults.dat: bad record at line %d\n", defaults.badLine));
             }
         },
-        {}, {.status = false, .commands = false});
-    if (ending == TestRun::Ending::Stopped) return 1;
+        [&] { WriteSummary(run); }, {.status = false, .commands = false});
+    if (ending != TestRun::Ending::Completed) return 1;
 
-    run.log().Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
+    WriteSummary(run);
     run.CompleteWithCountdown();
     return 0;
 }

@@ -3,10 +3,29 @@
 #include <cctype>
 
 #include "framework.h"
+#include "link_wait.h"
 #include "record.h"
 #include "test_log.h"
 
 namespace {
+
+// The driver's code for an exchange the hand did not answer in time.
+constexpr int kReadFailed = -9;
+// Timed-out exchanges in a row that make a hand on a live link a silent one.
+constexpr int kSilentExchanges = 3;
+
+// The words of the log line and the event of each way the hand stops a run.
+const char* TroubleWords(HandTrouble trouble) {
+    return trouble == HandTrouble::LinkLost ? "LINK TO HAND LOST" : "HAND NOT RESPONDING";
+}
+
+// Row 20's message when the hand stopped the run in `cycle` of `cycles`.
+std::string TroubleMessage(HandTrouble trouble, int cycle, int cycles) {
+    if (trouble == HandTrouble::LinkLost) {
+        return Format("Link to hand lost in cycle %d of %d.", cycle, cycles);
+    }
+    return Format("Hand not responding in cycle %d of %d.", cycle, cycles);
+}
 
 // Number of integers at the start of a reply, read the way the driver reads
 // them: blanks skipped, a run of digits and minus signs per value, stopping at
@@ -68,7 +87,9 @@ bool TestRun::OpenLog(int cyclesPlanned) {
 }
 
 void TestRun::PrepareHand() {
-    ::PrepareHand(hand());
+    Command("FDEF");
+    Command("FSAVE");
+    InitHand("1234");
 }
 
 void TestRun::WriteSection(const std::string& heading) {
@@ -80,15 +101,69 @@ void TestRun::WriteBanner(const std::string& title) {
 }
 
 bool TestRun::Examine(int result) {
-    return result == 0;
+    if (result == 0) {
+        timeoutsInRow_ = 0;
+        return true;
+    }
+    if (HandStopped()) return false;
+    if (hand().LinkLost()) {
+        trouble_ = HandTrouble::LinkLost;
+    } else if (result != kReadFailed) {
+        timeoutsInRow_ = 0;  // the hand answered, if only with an error
+        return false;
+    } else if (++timeoutsInRow_ >= kSilentExchanges) {
+        trouble_ = HandTrouble::NotResponding;
+    }
+    if (HandStopped()) troubleCode_ = result;
+    return false;
+}
+
+int TestRun::Close(const char* motors) {
+    if (HandStopped()) return troubleCode_;
+    const int result = hand().Close(motors);
+    Examine(result);
+    return result;
+}
+
+int TestRun::Open(const char* motors) {
+    if (HandStopped()) return troubleCode_;
+    const int result = hand().Open(motors);
+    Examine(result);
+    return result;
+}
+
+int TestRun::InitHand(const char* motors) {
+    if (HandStopped()) return troubleCode_;
+    const int result = hand().InitHand(motors);
+    Examine(result);
+    return result;
+}
+
+int TestRun::SetParameter(const char* motors, const char* name, int value) {
+    if (HandStopped()) return troubleCode_;
+    const int result = hand().SetParameter(motors, name, value);
+    Examine(result);
+    return result;
+}
+
+int TestRun::Command(const char* text, std::string* reply) {
+    if (HandStopped()) {
+        if (reply != nullptr) reply->clear();
+        return troubleCode_;
+    }
+    const int result = hand().Command(text, reply);
+    Examine(result);
+    return result;
 }
 
 bool TestRun::Read(const char* motors, const char* names, std::span<int> values) {
+    if (HandStopped()) return false;
     return Examine(hand().GetParameters(motors, names, values)) &&
            ReplyHolds(hand(), values.size());
 }
 
 bool TestRun::ReadTemperature(int* value) {
+    if (HandStopped()) return false;
     int reading = 0;
     if (!Examine(hand().GetTemperature(&reading)) || !ReplyHolds(hand(), 1)) return false;
     *value = reading;
@@ -98,11 +173,11 @@ bool TestRun::ReadTemperature(int* value) {
 void TestRun::RecoverMotor(const char* motors, int velocity) {
     int saved[1] = {0};
     const bool haveSaved = Read(motors, "MOV", saved);
-    hand().SetParameter(motors, "MOV", velocity);
-    hand().InitHand(motors);
+    SetParameter(motors, "MOV", velocity);
+    InitHand(motors);
     // Without a reading there is nothing to restore; the motor keeps the
     // recovery velocity rather than an invented one.
-    if (haveSaved) hand().SetParameter(motors, "MOV", saved[0]);
+    if (haveSaved) SetParameter(motors, "MOV", saved[0]);
 }
 
 int TestRun::Check(PositionCheck check, int finger, int cycle) {
@@ -110,7 +185,9 @@ int TestRun::Check(PositionCheck check, int finger, int cycle) {
     const std::string name = spread ? "Spread" : "F" + std::to_string(finger);
     const std::string motors = spread ? "S" : std::to_string(finger);
     int position[1] = {0};
+    if (HandStopped()) return 0;
     if (!Read(motors.c_str(), "P", position)) {
+        if (HandStopped()) return 0;
         Fault(cycle, name, kNoPositionReading,
               Format("%s %s in cycle %d at %s", name.c_str(), kNoPositionReading, cycle,
                      clock().TimeText().c_str()));
@@ -134,26 +211,55 @@ void TestRun::Fault(std::optional<int> cycle, std::string_view motor, std::strin
     ++errors_;
 }
 
-TestRun::Ending TestRun::RunCycles(const CycleBody& body, const AbortLines& abortLines,
+TestRun::Ending TestRun::RunCycles(const CycleBody& body, const SummaryLines& summary,
                                    CyclePlan plan) {
     cycled_ = true;
     stop_ = false;
     for (int cycle = 1; cycle <= Cycles(); ++cycle) {
+        // The set-up may already have found the hand gone.
+        if (HandStopped()) return EndForHand(cycle, summary);
         if (plan.status) ShowCycleStatus(console(), cycle, Cycles(), errors_);
         body(cycle);
+        if (HandStopped()) return EndForHand(cycle, summary);
         if (stop_) return Ending::Stopped;
         cyclesDone_ = cycle;
         log().Progress(cyclesDone_, errors_);
         ShowStoreProblem();
         if (plan.commands && CommandPoll()) {
             const std::string message = AbortTest(station_.tests, test_, cycle);
-            if (abortLines) abortLines(message);
+            if (plan.abortMessage) log().Print("\n\n%s", message.c_str());
+            if (summary) summary();
             End(results::kAborted);
             Countdown(message);
             return Ending::Aborted;
         }
     }
     return Ending::Completed;
+}
+
+TestRun::Ending TestRun::EndForHand(int cycle, const SummaryLines& summary) {
+    const char* words = TroubleWords(trouble_);
+    log().Fault(cycle, {}, words,
+                Format("\n%s in cycle %d at %s", words, cycle, clock().TimeText().c_str()));
+    if (summary) summary();
+    CancelLaterTests(station_.tests, test_);
+    End(results::kError);
+
+    ClearStoreProblem();
+    const std::string message = TroubleMessage(trouble_, cycle, Cycles());
+    console().MoveCursor(20, 0);
+    console().PrintCentered(message);
+    if (trouble_ == HandTrouble::LinkLost) {
+        console().MoveCursor(21, 0);
+        console().PrintCentered("Reconnect the hand, or press Esc.");
+        const bool back = AwaitReconnect(hand(), console());
+        console().BlankRow(21);
+        if (!back) return Ending::HandLost;
+        // The hand may have restarted while it was away, at its own rate.
+        hand().Reset();
+    }
+    Countdown(message);
+    return Ending::HandLost;
 }
 
 bool TestRun::CommandPoll() {

@@ -1,8 +1,9 @@
 // The runner: one run of one test, from its header to its end. It opens the
-// day's log and the run's record together, reads the hand for the test, makes
-// the position checks, runs the cycle loop with its status line, command poll,
-// pause and abort, and ends the run with its outcome and final countdown.
-// Every line of the log goes through the station's recorder.
+// day's log and the run's record together, drives and reads the hand for the
+// test, makes the position checks, runs the cycle loop with its status line,
+// command poll, pause and abort, stops the run when the hand is gone, and ends
+// the run with its outcome and final countdown. Every line of the log goes
+// through the station's recorder.
 #pragma once
 
 #include <functional>
@@ -17,8 +18,16 @@
 
 // What the cycle loop does around each cycle.
 struct CyclePlan {
-    bool status = true;    // the status line before each cycle
-    bool commands = true;  // the command poll (<P>ause, <A>bort) after each
+    bool status = true;        // the status line before each cycle
+    bool commands = true;      // the command poll (<P>ause, <A>bort) after each
+    bool abortMessage = true;  // an abort's lines open with "\n\n<message>"
+};
+
+// Why a run stopped on its own: the hand could not be reached any more.
+enum class HandTrouble {
+    None,
+    LinkLost,       // the port went away (adapter pulled, line hung up)
+    NotResponding,  // the port is there, but exchanges in a row timed out
 };
 
 class TestRun {
@@ -56,7 +65,8 @@ class TestRun {
     // false, and the test then drives nothing.
     bool OpenLog(int cyclesPlanned);
     bool OpenLog() { return OpenLog(Cycles()); }
-    // "FDEF", "FSAVE" and the initialisation of all four motors.
+    // "FDEF", "FSAVE" and the initialisation of all four motors, through the
+    // run's hand operations.
     void PrepareHand();
     // "\n\n*****\n* <heading>\n* <time text>*****\n".
     void WriteSection(const std::string& heading);
@@ -65,9 +75,23 @@ class TestRun {
 
     // --- the hand ---
 
-    // Every hand operation whose result the run looks at passes here: true
-    // when it succeeded. It is the one place where a run sees the hand fail.
+    // Every hand operation of the run passes here: true when it succeeded. It
+    // is the one place where a run sees the hand fail: a failure on a lost
+    // link, or the third exchange in a row that timed out (-9) on a link
+    // still up, stops the run for the hand (HandStopped).
     bool Examine(int result);
+    // The hand operations a test makes through its run: sent and examined
+    // while the run goes on; once it has stopped for the hand nothing more is
+    // sent and each returns the code that stopped it.
+    int Close(const char* motors);
+    int Open(const char* motors);
+    int InitHand(const char* motors);
+    int SetParameter(const char* motors, const char* name, int value);
+    int Command(const char* text, std::string* reply = nullptr);
+    // True once the hand stopped the run; a test's own loop ends then, and the
+    // cycle loop ends the run after the cycle in progress.
+    bool HandStopped() const { return trouble_ != HandTrouble::None; }
+    HandTrouble Trouble() const { return trouble_; }
     // Reads `names` of `motors` into `values`; true only when the exchange
     // succeeded and the reply held a number for every element (otherwise the
     // values must not be used).
@@ -92,18 +116,33 @@ class TestRun {
 
     // --- the cycles ---
 
-    enum class Ending { Completed, Aborted, Stopped };
+    // Completed: every cycle ran. Aborted: the technician's "A". Stopped: the
+    // body called StopCycles. HandLost: the hand stopped the run.
+    enum class Ending { Completed, Aborted, Stopped, HandLost };
     using CycleBody = std::function<void(int cycle)>;
-    using AbortLines = std::function<void(const std::string& message)>;
+    // The test's own lines of an early end (its summary), after the first
+    // line the runner wrote.
+    using SummaryLines = std::function<void()>;
 
     // Cycles k = 1, 2, ... while k is not above the slot's count (read again
     // before every cycle): the status line, `body(k)`, the progress in the
     // record, and the command poll. On "A" after cycle k: the abort (the
-    // slot's count becomes k, later tests are cancelled), `abortLines` with
-    // the message for the test's own log lines, the record ended as aborted,
-    // and the countdown with the message. A body that calls StopCycles ends
-    // the loop after it, the cycle not counted as done.
-    Ending RunCycles(const CycleBody& body, const AbortLines& abortLines = {}, CyclePlan plan = {});
+    // slot's count becomes k, later tests are cancelled), "\n\n<message>"
+    // in the log (unless the plan says otherwise), `summary`, the record
+    // ended as aborted, and the countdown with the message. A body that calls
+    // StopCycles ends the loop after it, the cycle not counted as done.
+    //
+    // When the hand stops the run in cycle k (or before it, in the set-up):
+    // the log line "\nLINK TO HAND LOST in cycle %d at %s" or "\nHAND NOT
+    // RESPONDING in cycle %d at %s" (an event of that kind, not counted as an
+    // error), `summary`, later tests cancelled (the slot keeps its count, so
+    // the same test can be run again), the record ended as an error, and on
+    // the screen "Link to hand lost in cycle %d of %d." or "Hand not
+    // responding in cycle %d of %d." on row 20. A lost link then waits on
+    // row 21 for the port to come back ("Reconnect the hand, or press Esc."),
+    // resets the hand when it is back and counts down; Esc gives up the wait
+    // and goes back at once. A hand not responding counts down at once.
+    Ending RunCycles(const CycleBody& body, const SummaryLines& summary = {}, CyclePlan plan = {});
     void StopCycles() { stop_ = true; }
     // The command poll between cycles: with no key waiting false at once;
     // otherwise reads the key: "A"/"a" true (abort), "P"/"p" pauses, any other
@@ -130,6 +169,8 @@ class TestRun {
 
   private:
     void ClearStoreProblem();
+    // The end of a run the hand stopped in `cycle`.
+    Ending EndForHand(int cycle, const SummaryLines& summary);
 
     Station& station_;
     int test_;
@@ -139,5 +180,8 @@ class TestRun {
     bool cycled_ = false;
     bool recording_ = false;
     bool stop_ = false;
+    HandTrouble trouble_ = HandTrouble::None;
+    int troubleCode_ = 0;       // the failure that stopped the run
+    int timeoutsInRow_ = 0;     // exchanges that timed out since the last answer
     std::string shownProblem_;  // the store's trouble as row 21 shows it
 };

@@ -66,11 +66,10 @@ int VibrationGraspTest(Station& station, int test) {
     if (!run.OpenLog()) return 1;
     station.console.GetKey();
 
-    ZHand& hand = station.hand;
     run.PrepareHand();
-    hand.Close("S");
-    hand.Command("FSET MOV 65");
-    hand.Command("FSET MCV 65");
+    run.Close("S");
+    run.Command("FSET MOV 65");
+    run.Command("FSET MCV 65");
     GaugeDrift drift;
     ReadGauges(run, drift);
     run.WriteBanner("Vibration Grasp");
@@ -78,21 +77,18 @@ int VibrationGraspTest(Station& station, int test) {
     // A fault leaves the hand unsettled on the vibration unit: close the
     // spread again before going on.
     const auto check = [&](PositionCheck kind, int finger, int cycle) {
-        if (run.Check(kind, finger, cycle) != 0) hand.Close("S");
+        if (run.Check(kind, finger, cycle) != 0) run.Close("S");
     };
     const auto ending = run.RunCycles(
         [&](int cycle) {
-            hand.Close("G");
+            run.Close("G");
             for (int f = 1; f <= 3; ++f) check(PositionCheck::FingerClosed, f, cycle);
-            hand.Open("G");
+            run.Open("G");
             for (int f = 1; f <= 3; ++f) check(PositionCheck::FingerOpen, f, cycle);
             ReadGauges(run, drift);
         },
-        [&](const std::string& message) {
-            run.log().Print("\n\n%s", message.c_str());
-            WriteSummary(run, drift);
-        });
-    if (ending == TestRun::Ending::Aborted) return 1;
+        [&] { WriteSummary(run, drift); });
+    if (ending != TestRun::Ending::Completed) return 1;
 
     WriteSummary(run, drift);
     run.Complete();

@@ -19,6 +19,8 @@
 namespace fs = std::filesystem;
 using zhandsim::Fault;
 using zhandsim::FaultKind;
+using zhandsim::HandState;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -322,6 +324,84 @@ TEST_F(Endurance, AKeyThatEndsAPauseActsAfterTheFollowingCycle) {
     EXPECT_TRUE(Shows(Row(21, "              ")));  // the pause row blanked
     EXPECT_NE(ReadTestLog().find("\n\nTest aborted in cycle 3 of 10.\n\nSUMMARY:\n"),
               std::string::npos);
+}
+
+// ---- a hand whose line hangs up ----
+
+struct HangupCase {
+    const char* name;
+    const char* keys;  // typed while the station waits for the port
+    int cycle;         // the cycle whose spread close meets the hang-up
+    bool back;         // the station saw the port come back
+};
+
+const HangupCase kHangups[] = {
+    {"the port comes back while the station waits", "", 2, true},
+    {"Esc gives up the wait", "\x1b", 1, false},
+};
+
+TEST_F(Endurance, ALostLinkStopsMultiAxisAndWaitsForThePort) {
+    for (const HangupCase& c : kHangups) {
+        SCOPED_TRACE(c.name);
+        if (&c != kHangups) {
+            TearDown();
+            SetUp();
+        }
+        // The station's working directory links COM1 to the simulator's link,
+        // which the simulator points at its new device when it is back.
+        fs::create_symlink(sim->LinkPath(), "COM1");
+        Cycles(5) = 3;
+        UseKeyScript(c.keys);
+        const auto before = context->tests.cycles;
+        const HandState state = sim->State();
+        // 7 commands of set-up, 13 a cycle; the ninth of a cycle is "SC".
+        Fault hangup;
+        hangup.kind = FaultKind::Hangup;
+        hangup.after = static_cast<int>(state.commands) + 7 + 13 * (c.cycle - 1) + 8;
+        hangup.downMs = c.back ? 300 : 1000;
+        sim->InjectFault(hangup);
+
+        EXPECT_EQ(Run(MultiAxisTest, 5), 1);
+
+        EXPECT_EQ(sim->State().hangups, state.hangups + 1);
+        // Nothing more is sent after the spread close that met the hang-up.
+        EXPECT_EQ(Count(exchanges, "SC"), static_cast<std::size_t>(c.cycle));
+        EXPECT_EQ(Count(exchanges, "SFGET P"), static_cast<std::size_t>(2 * (c.cycle - 1)));
+        const std::string stop = "LINK TO HAND LOST in cycle " + std::to_string(c.cycle) + " at ";
+        EXPECT_EQ(ReadTestLog(), Banner("Multi-Axis", 3) + "\n" + stop + time +
+                                     "\n\nSUMMARY:\nErrors: 0\nMaximum temperature: " +
+                                     std::to_string(MaxTemperature(exchanges)) + "\n");
+        EXPECT_EQ(Query("SELECT cycles_planned, cycles_done, outcome, errors FROM runs"),
+                  (StoreRows{{"3", std::to_string(c.cycle - 1), "error", "0"}}));
+        EXPECT_EQ(Query("SELECT cycle, motor, kind, text FROM events"),
+                  (StoreRows{
+                      {std::to_string(c.cycle), "NULL", "LINK TO HAND LOST", Chomp(stop + time)}}));
+        for (int slot = 1; slot <= 5; ++slot) EXPECT_EQ(Cycles(slot), before[slot]) << slot;
+        for (int slot = 6; slot <= 10; ++slot) EXPECT_EQ(Cycles(slot), 0) << slot;
+
+        const std::string lost = "Link to hand lost in cycle " + std::to_string(c.cycle) + " of 3.";
+        const std::size_t message = screen.find(Row(20, lost));
+        const std::size_t wait = screen.find(Row(21, "Reconnect the hand, or press Esc."));
+        const std::size_t countdown = screen.find("Press any key to continue [01]...");
+        EXPECT_NE(message, std::string::npos);
+        EXPECT_LT(message, wait);
+        EXPECT_NE(wait, std::string::npos);
+        EXPECT_EQ(ProgramHand().LinkLost(), !c.back);
+        if (c.back) {
+            EXPECT_LT(wait, countdown);
+            EXPECT_NE(countdown, std::string::npos);
+        } else {
+            EXPECT_EQ(countdown, std::string::npos);  // back to the form at once
+            ASSERT_TRUE(sim->WaitFor([](const HandState& s) { return s.lineUp; }, 5000ms));
+            ASSERT_TRUE(ProgramHand().Reconnect());
+            ASSERT_EQ(ProgramHand().Reset(), 0);
+        }
+
+        // The next test runs on the same hand, without a new start.
+        Cycles(5) = 1;
+        EXPECT_EQ(Run(MultiAxisTest, 5), 0);
+        EXPECT_EQ(Query("SELECT outcome FROM runs ORDER BY id"), (StoreRows{{"error"}, {"pass"}}));
+    }
 }
 
 // ---- Vibration Grasp ----

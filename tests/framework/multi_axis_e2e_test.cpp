@@ -1,9 +1,11 @@
 // Multi-Axis end to end: the real station in tmux against the real simulator,
 // started with Ctrl-R from its field in the form; the status line, the
 // countdown, the redraw of the form, the log section and the run's record in
-// results.db beside it.
+// results.db beside it; and the stop when the hand's line hangs up or the hand
+// falls silent.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -160,6 +162,133 @@ TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
     EXPECT_EQ(QueryStore((dir / "results.db").string(),
                          "SELECT cycles_planned, cycles_done, outcome FROM runs"),
               (StoreRows{{"1500", std::to_string(paused + 1), "aborted"}}));
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The log of one Multi-Axis run of 1500 cycles that the hand stopped with
+// `words`: its banner, the readings that failed before the stop, the one stop
+// line (its cycle the match's first group), the short summary.
+const std::regex StoppedSection(const std::string& words) {
+    return std::regex(
+        "\n\n\\*{5}\n\\* Multi-Axis, 1500 cycles\n\\* [^\n]{24}\n\\*{5}\n(?:[^\n]* NO POSITION "
+        "READING [^\n]*\n)*\n" +
+        words +
+        " in cycle (\\d+) at [A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d \\d\\d:\\d\\d:\\d\\d "
+        "\\d{4}\n\n\nSUMMARY:\nErrors: \\d+\nMaximum temperature: \\d+\n");
+}
+
+TEST(MultiAxisEndToEnd, ALostLinkStopsTheTestAndTheFormWorksOnceThePortIsBack) {
+    StationDir dir;
+    Simulator sim(dir.path(), {"--fault", "hangup,after=60,down=2000"});
+    ASSERT_TRUE(sim.ready());
+    Tmux tmux(dir.path(), StationCommand());
+    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
+    tmux.Keys("Enter");
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    tmux.Keys("Tab Tab Tab Tab Tab Tab C-r");
+
+    std::string row;
+    std::smatch cycle;
+    const std::regex lost(" *Link to hand lost in cycle (\\d+) of 1500\\.");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            row = tmux.Row(20);
+            return std::regex_match(row, cycle, lost);
+        },
+        30000ms))
+        << tmux.Dump();
+    ASSERT_EQ(tmux.Row(21), Centred("Reconnect the hand, or press Esc.", 33)) << tmux.Dump();
+    // The wait sleeps between its tries (a tick is 10 ms).
+    const int pid = tmux.StationPid();
+    ASSERT_GT(pid, 0);
+    const long before = CpuTicks(pid);
+    std::this_thread::sleep_for(1000ms);
+    EXPECT_LE(CpuTicks(pid) - before, 5);
+
+    // The simulator offers its new line after two seconds: the hand is reset
+    // and the countdown runs.
+    ASSERT_TRUE(tmux.WaitForText("Press any key to continue [", 10000ms)) << tmux.Dump();
+    EXPECT_EQ(tmux.Row(20), row);
+    tmux.Keys("Space");
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    EXPECT_EQ(tmux.Row(11), "        [1500    ]      Multi-Axis");
+    EXPECT_EQ(tmux.Row(12), "        [       0]      Encoder slip - Grasp");
+
+    const std::string log = TheLog(dir.path());
+    std::smatch section;
+    ASSERT_TRUE(std::regex_match(log, section, StoppedSection("LINK TO HAND LOST"))) << log;
+    EXPECT_EQ(section[1], cycle[1]);
+    EXPECT_EQ(Occurrences(log, "LINK TO HAND LOST"), 1u);
+    EXPECT_EQ(Occurrences(log, "NO POSITION READING"), 0u);
+    const std::string store = (dir / "results.db").string();
+    EXPECT_EQ(QueryStore(store, "SELECT outcome, cycles_done + 1 FROM runs"),
+              (StoreRows{{"error", cycle[1]}}));
+    EXPECT_EQ(QueryStore(store, "SELECT kind, cycle FROM events"),
+              (StoreRows{{"LINK TO HAND LOST", cycle[1]}}));
+
+    // The next test runs on the port that came back, without a new start.
+    tmux.Type("2");
+    ASSERT_TRUE(tmux.WaitForRow(11, "        [2       ]      Multi-Axis")) << tmux.Dump();
+    tmux.Keys("C-r");
+    ASSERT_TRUE(tmux.WaitForRow(20, Centred("Test completed with 0 errors.", 29), 30000ms))
+        << tmux.Dump();
+    tmux.Keys("Space");
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    EXPECT_EQ(QueryStore(store, "SELECT outcome FROM runs ORDER BY id"),
+              (StoreRows{{"error"}, {"pass"}}));
+    tmux.Keys("C-q");
+    ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
+    EXPECT_EQ(tmux.ExitStatus(), 0);
+}
+
+// The station keeps the driver's 15 s per exchange: three exchanges in a row
+// unanswered take about 45 s, which is what this test waits through.
+TEST(MultiAxisEndToEnd, ASilentHandStopsTheTestAfterThreeTimedOutExchanges) {
+    StationDir dir;
+    Simulator sim(dir.path(), {"--fault", "silent,after=40"});
+    ASSERT_TRUE(sim.ready());
+    Tmux tmux(dir.path(), StationCommand());
+    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
+    tmux.Keys("Enter");
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    tmux.Keys("Tab Tab Tab Tab Tab Tab C-r");
+    const auto started = std::chrono::steady_clock::now();
+
+    std::string row;
+    std::smatch cycle;
+    const std::regex silent(" *Hand not responding in cycle (\\d+) of 1500\\.");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            row = tmux.Row(20);
+            return std::regex_match(row, cycle, silent);
+        },
+        60000ms))
+        << tmux.Dump();
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, 44s);
+    EXPECT_LE(waited, 50s);
+    // No wait for a port that is still there: the countdown follows at once.
+    ASSERT_TRUE(tmux.WaitForText("Press any key to continue [", 3000ms)) << tmux.Dump();
+    tmux.Keys("Space");
+    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+
+    const std::string log = TheLog(dir.path());
+    std::smatch section;
+    ASSERT_TRUE(std::regex_match(log, section, StoppedSection("HAND NOT RESPONDING"))) << log;
+    EXPECT_EQ(section[1], cycle[1]);
+    EXPECT_EQ(Occurrences(log, "HAND NOT RESPONDING"), 1u);
+    const std::string store = (dir / "results.db").string();
+    EXPECT_EQ(QueryStore(store, "SELECT outcome FROM runs"), (StoreRows{{"error"}}));
+    EXPECT_EQ(
+        QueryStore(store, "SELECT kind, cycle FROM events WHERE kind = 'HAND NOT RESPONDING'"),
+        (StoreRows{{"HAND NOT RESPONDING", cycle[1]}}));
 }
 
 }  // namespace

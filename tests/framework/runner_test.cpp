@@ -108,15 +108,16 @@ TEST_F(Framework, AbortWritesTheTestsLinesThenEndsTheRecordThenCountsDown) {
     std::string recordAtAbort;
     StdoutCapture capture;
     const auto ending = run.RunCycles([&](int cycle) { run.log().Print("cycle %d\n", cycle); },
-                                      [&](const std::string& message) {
+                                      [&] {
                                           recordAtAbort = Query("SELECT outcome FROM runs")[0][0];
-                                          run.log().Print("%s\n", message.c_str());
+                                          run.log().Write("summary\n");
                                       });
     const std::string shown = capture.Take();
 
     EXPECT_EQ(ending, TestRun::Ending::Aborted);
     EXPECT_EQ(recordAtAbort, "running");
-    EXPECT_EQ(ReadTestLog(), "cycle 1\ncycle 2\ncycle 3\nTest aborted in cycle 3 of 9.\n");
+    EXPECT_EQ(ReadTestLog(),
+              "cycle 1\ncycle 2\ncycle 3\n\n\nTest aborted in cycle 3 of 9.summary\n");
     EXPECT_EQ(Query("SELECT cycles_done, outcome FROM runs"), (StoreRows{{"3", "aborted"}}));
     EXPECT_EQ(station->tests.cycles[5], 3);
     for (int slot = 6; slot <= kTestCount; ++slot) EXPECT_EQ(station->tests.cycles[slot], 0);
@@ -165,6 +166,108 @@ TEST_F(Framework, ARunWithoutCyclesHasDoneWhatItPlanned) {
     EXPECT_EQ(Query("SELECT test, cycles_planned, cycles_done, outcome, errors FROM runs"),
               (StoreRows{{"Cable Tension/BreakAway", "1", "1", "pass", "0"},
                          {"Fingerprint", "1", "1", "fail", "1"}}));
+}
+
+// ---- a hand that stops answering ----
+
+// Multi-Axis sends 7 commands before its first cycle and 13 in each: GC, the
+// three fingers' FGET P, GO, the three again, SC, SFGET P, SO, SFGET P and
+// PGET TEMP.
+constexpr int kSetUpCommands = 7;
+constexpr int kCycleCommands = 13;
+
+struct SilenceCase {
+    const char* name;
+    int from;  // first command the hand leaves unanswered (counted from 0)
+    int to;    // first one it answers again; -1: never
+    int result;
+    const char* cycleLines;  // the log between the banner and the summary (%s: time)
+    int errors;
+    int maxTemperature;
+    const char* cyclesDone;
+    const char* outcome;
+    const char* events;  // kind@cycle of each event
+    int sent;            // commands the hand received
+    const char* screen;  // row 20's message ("": the run completed)
+};
+
+const int kCycle2 = kSetUpCommands + kCycleCommands;
+
+const SilenceCase kSilences[] = {
+    {"silent from the second cycle on: its close and two readings", kCycle2, -1, 1,
+     "F1 NO POSITION READING in cycle 2 at %s\nHAND NOT RESPONDING in cycle 2 at %s", 1, 25, "1",
+     "error", "NO POSITION READING@2 HAND NOT RESPONDING@2", kCycle2 + 3,
+     "Hand not responding in cycle 2 of 3."},
+    {"silent from the set-up's FSAVE: no cycle runs", 1, -1, 1,
+     "\nHAND NOT RESPONDING in cycle 1 at %s", 0, 0, "0", "error", "HAND NOT RESPONDING@1", 4,
+     "Hand not responding in cycle 1 of 3."},
+    {"two readings unanswered, then an answer: the run goes on", kCycle2 + 1, kCycle2 + 3, 0,
+     "F1 NO POSITION READING in cycle 2 at %sF2 NO POSITION READING in cycle 2 at %s", 2, 25, "3",
+     "fail", "NO POSITION READING@2 NO POSITION READING@2", kSetUpCommands + 3 * kCycleCommands,
+     ""},
+};
+
+std::string Substitute(const std::string& pattern, const std::string& time) {
+    std::string text;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern.compare(i, 2, "%s") == 0) {
+            text += time;
+            ++i;
+        } else {
+            text += pattern[i];
+        }
+    }
+    return text;
+}
+
+TEST_F(Framework, ThreeExchangesInARowUnansweredStopTheRunForTheHand) {
+    for (const SilenceCase& c : kSilences) {
+        SCOPED_TRACE(c.name);
+        if (&c != kSilences) {
+            TearDown();
+            SetUp();
+        }
+        station->tests.cycles[5] = 3;
+        int seen = 0;
+        Peer().SetHandler([&, m = model](const std::string& command) -> std::optional<std::string> {
+            const int n = seen++;
+            if (n >= c.from && (c.to < 0 || n < c.to)) return std::nullopt;
+            return m->Answer(command);
+        });
+        const std::string time = TimeText();
+
+        EXPECT_EQ(Run(MultiAxisTest, 5), c.result);
+
+        EXPECT_EQ(Peer().TakeCommands().size(), static_cast<std::size_t>(c.sent));
+        EXPECT_EQ(ReadTestLog(), "\n\n*****\n* Multi-Axis, 3 cycles\n* " + time + "*****\n" +
+                                     Substitute(c.cycleLines, time) +
+                                     "\n\nSUMMARY:\nErrors: " + std::to_string(c.errors) +
+                                     "\nMaximum temperature: " + std::to_string(c.maxTemperature) +
+                                     "\n");
+        EXPECT_EQ(Query("SELECT cycles_done, outcome, errors FROM runs"),
+                  (StoreRows{{c.cyclesDone, c.outcome, std::to_string(c.errors)}}));
+        const StoreRows events = Query(
+            "SELECT group_concat(kind || '@' || cycle, ' ') FROM (SELECT * FROM events ORDER BY "
+            "seq)");
+        EXPECT_EQ(events, (StoreRows{{c.events}}));
+        // The stop's event stands without its line ends.
+        EXPECT_EQ(Query("SELECT count(*) FROM events WHERE text LIKE '%' || char(10) || '%'"),
+                  (StoreRows{{"0"}}));
+        const bool stopped = c.screen[0] != '\0';
+        // A stopped run keeps its own count and cancels the later tests.
+        EXPECT_EQ(station->tests.cycles[5], 3);
+        EXPECT_EQ(station->tests.cycles[6], stopped ? 0 : 20);
+        EXPECT_EQ(station->tests.cycles[10], stopped ? 0 : 1);
+        if (stopped) {
+            const std::string message = c.screen;
+            EXPECT_NE(
+                screen.find("\x1b[21;1H" + std::string(40 - message.size() / 2, ' ') + message),
+                std::string::npos);
+            EXPECT_NE(screen.find("Press any key to continue [01]..."), std::string::npos);
+        }
+        // No wait for a port that never went away.
+        EXPECT_EQ(screen.find("Reconnect the hand"), std::string::npos);
+    }
 }
 
 // ---- the store's trouble on row 21 ----
