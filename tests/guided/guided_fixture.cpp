@@ -82,6 +82,7 @@ void GuidedTest::SetUp() {
     LoadPrefs();
     Sim().ClearFaults();
     Sim().SetSpeed(kSimSpeed);
+    Sim().SetPace(false);
     HandCommands();
 }
 
@@ -90,6 +91,7 @@ void GuidedTest::TearDown() {
     UseRealClock();
     Sim().ClearFaults();
     Sim().SetSpeed(kSimSpeed);
+    Sim().SetPace(false);
     fs::current_path(fs::temp_directory_path());
     std::error_code ignored;
     fs::remove_all(dir, ignored);
