@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/timerfd.h>
 #include <time.h>
@@ -258,8 +260,14 @@ struct Simulator::Server {
 
     void Run() {
         // The wire's timing is only as good as this thread's wake-ups: ask
-        // the kernel not to defer its timers to batch them with others.
+        // the kernel not to defer its timers to batch them with others and,
+        // where the process may, to run this thread as soon as it wakes, as
+        // the hand's own controller would. It never spins, so it takes
+        // little from anyone else.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        sched_param param{};
+        param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         std::vector<char> buffer(4096);
         while (!stopping) {
             double now = Now();
