@@ -3,7 +3,7 @@
 # As root it runs apt-get; otherwise it prints the exact command and fails.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          tmux python3 srecord clang libclang-rt-14-dev faketime)
+          tmux python3 python3-serial srecord clang libclang-rt-14-dev faketime)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
