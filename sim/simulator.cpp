@@ -269,10 +269,13 @@ struct Simulator::Server {
         param.sched_priority = sched_get_priority_min(SCHED_FIFO);
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         std::vector<char> buffer(4096);
+        int host = 0;
+        bool hostRead = false;  // `host` was read with the last bytes, just now
         while (!stopping) {
             double now = Now();
             paced = pace;
-            int host = pty.IsOpen() ? ReadLineRate(pty.Master()) : 0;
+            if (!hostRead) host = pty.IsOpen() ? ReadLineRate(pty.Master()) : 0;
+            hostRead = false;
             std::vector<Output> produced;
             double due = kNever;
             bool feeding = true;
@@ -319,6 +322,7 @@ struct Simulator::Server {
                 const ssize_t n = read(pty.Master(), buffer.data(), buffer.size());
                 if (n > 0) {
                     host = ReadLineRate(pty.Master());
+                    hostRead = true;
                     now = Now();
                     const double byteTime = 10.0 / (host > 0 ? host : 9600);
                     for (ssize_t i = 0; i < n; ++i) {
