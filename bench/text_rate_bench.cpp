@@ -6,9 +6,9 @@
 //   its echo, read up to the prompt
 // each against a simulator of its own of the same kind, both in one run.
 // Every iteration runs the driver for kRoundSeconds and then the loop for as
-// long, so that both meet the machine in the same state. Both hosts run in
-// the scheduling the station asks for its I/O thread (station_scheduling.h).
-// Counters:
+// long, so that both meet the machine in the same state. Both hosts do their
+// I/O in the real-time class the station asks for its I/O thread (SCHED_FIFO
+// where the process may). Counters:
 //   driver_per_s    the driver's exchanges per second
 //   pyserial_per_s  the loop's
 //   driver_ratio    driver_per_s / pyserial_per_s (goal: >= 1.2)
@@ -29,7 +29,6 @@
 #include <memory>
 #include <string>
 
-#include "station_scheduling.h"
 #include "zhand.h"
 #include "zhand_sim.h"
 
@@ -38,6 +37,7 @@ extern char** environ;
 namespace {
 
 constexpr double kRoundSeconds = 2.0;
+constexpr int kStationPriority = 15;  // what the station gives Initialize
 
 // An unpaced simulator at real speed, linked as COM1 in a directory of its own.
 struct Wire {
@@ -104,7 +104,7 @@ pid_t SpawnLoop(const std::string& device, double seconds, int out) {
         posix_spawnattr_init(&attr);
         if (realtime) {
             sched_param param{};
-            param.sched_priority = kStationFifoPriority;
+            param.sched_priority = kStationPriority;
             posix_spawnattr_setschedpolicy(&attr, SCHED_FIFO);
             posix_spawnattr_setschedparam(&attr, &param);
             posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSCHEDULER);
@@ -170,7 +170,6 @@ void TextExchangeRates(benchmark::State& state) {
         state.SkipWithError("the simulated hands did not start");
         return;
     }
-    StationScheduling scheduling;
     Rate driver;
     Rate loop;
     for (auto _ : state) {

@@ -7,8 +7,8 @@
 //   StationUpdates  the driver (RTSetVelocity, RTUpdate, RTGetPosition)
 //   BareLineUpdates the least a host can do: write 4 bytes, read 13
 // so that what the simulated wire costs can be told from what the station
-// costs. Both hosts run in the scheduling the station asks for its I/O
-// thread (station_scheduling.h). Counters:
+// costs. The bare host does its I/O in the real-time class the station asks
+// for its I/O thread (SCHED_FIFO where the process may). Counters:
 //   updates_per_s  measured rate
 //   wire_limit     updates per second the bytes alone allow
 //   of_wire_pct    measured rate as a share of the wire limit
@@ -16,6 +16,8 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,13 +28,13 @@
 #include <memory>
 #include <string>
 
-#include "station_scheduling.h"
 #include "zhand.h"
 #include "zhand_sim.h"
 
 namespace {
 
 constexpr int kUpdateBytes = 4 + 13;
+constexpr int kStationPriority = 15;  // what the station gives Initialize
 constexpr const char* kFingerprintFlags =
     "123FSET LCV 1 LCVC 1 LCPG 0 LFV 1 LFVC 1 LFS 0 LFAP 1 LFDP 1 LFDPC 1";
 
@@ -92,7 +94,6 @@ struct Station {
 
 void StationUpdates(benchmark::State& state) {
     static Station s;
-    StationScheduling scheduling;
     const int baud = static_cast<int>(state.range(0));
     if (s.baud == 0) {
         state.SkipWithError("the simulated hand did not initialise");
@@ -218,6 +219,23 @@ class BareLine {
     int fd_ = -1;
     int baud_ = 0;
     bool ready_ = false;
+};
+
+// The calling thread runs as the driver runs its I/O thread at the station's
+// priority, until the end of the scope.
+class StationScheduling {
+  public:
+    StationScheduling() {
+        pthread_getschedparam(pthread_self(), &policy_, &param_);
+        sched_param realtime{};
+        realtime.sched_priority = kStationPriority;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
+    }
+    ~StationScheduling() { pthread_setschedparam(pthread_self(), policy_, &param_); }
+
+  private:
+    int policy_ = SCHED_OTHER;
+    sched_param param_{};
 };
 
 void BareLineUpdates(benchmark::State& state) {
