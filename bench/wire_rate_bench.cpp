@@ -7,8 +7,9 @@
 //   StationUpdates  the driver (RTSetVelocity, RTUpdate, RTGetPosition)
 //   BareLineUpdates the least a host can do: write 4 bytes, read 13
 // so that what the simulated wire costs can be told from what the station
-// costs. The bare host does its I/O in the real-time class the station asks
-// for its I/O thread (SCHED_FIFO where the process may). Counters:
+// costs. Each host runs as it would on its own: the station as it starts the
+// driver (its I/O thread in SCHED_FIFO where the process may, the caller in
+// normal scheduling), the bare host as a plain program. Counters:
 //   updates_per_s  measured rate
 //   wire_limit     updates per second the bytes alone allow
 //   of_wire_pct    measured rate as a share of the wire limit
@@ -16,8 +17,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -221,26 +220,8 @@ class BareLine {
     bool ready_ = false;
 };
 
-// The calling thread runs as the driver runs its I/O thread at the station's
-// priority, until the end of the scope.
-class StationScheduling {
-  public:
-    StationScheduling() {
-        pthread_getschedparam(pthread_self(), &policy_, &param_);
-        sched_param realtime{};
-        realtime.sched_priority = kStationPriority;
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
-    }
-    ~StationScheduling() { pthread_setschedparam(pthread_self(), policy_, &param_); }
-
-  private:
-    int policy_ = SCHED_OTHER;
-    sched_param param_{};
-};
-
 void BareLineUpdates(benchmark::State& state) {
     static BareLine line;
-    StationScheduling scheduling;
     const int baud = static_cast<int>(state.range(0));
     if (!line.Ready() || (line.Baud() != baud && !line.SwitchTo(baud)) || !line.StartLoop()) {
         state.SkipWithError("the bare line did not reach the loop");
