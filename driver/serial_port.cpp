@@ -8,7 +8,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "serial_baud.h"
@@ -119,6 +121,7 @@ int SerialPort::Open(const std::string& path) {
 }
 
 void SerialPort::Close() {
+    aheadBegin_ = aheadEnd_ = 0;
     if (fd_ >= 0) {
         ioctl(fd_, TIOCNXCL);
         close(fd_);
@@ -159,7 +162,16 @@ int SerialPort::SetTimeouts(int readInterval, int readMultiplier, int readConsta
 }
 
 bool SerialPort::Purge() {
+    aheadBegin_ = aheadEnd_ = 0;
     return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0;
+}
+
+// Moves up to `count` bytes read ahead into `buffer`; returns how many.
+int SerialPort::TakeAhead(unsigned char* buffer, int count) {
+    int n = std::min(count, aheadEnd_ - aheadBegin_);
+    if (n > 0) std::memcpy(buffer, ahead_.data() + aheadBegin_, static_cast<size_t>(n));
+    aheadBegin_ += n;
+    return n;
 }
 
 // Waits until the port is ready for `events` or `deadline` passes.
@@ -184,7 +196,7 @@ int SerialPort::Read(unsigned char* buffer, int count) {
     // An all-ones interval with no total time-out: take what is there, no wait.
     bool noWait = readInterval_ == UINT32_MAX && readMultiplier_ == 0 && readConstant_ == 0;
     int64_t deadline = noWait ? 0 : TransferDeadline(readConstant_, readMultiplier_, count);
-    int got = 0;
+    int got = TakeAhead(buffer, count);
     while (got < count) {
         int64_t due = deadline;
         if (got > 0 && readInterval_ != 0 && readInterval_ != UINT32_MAX) {
@@ -194,9 +206,11 @@ int SerialPort::Read(unsigned char* buffer, int count) {
         if (noWait) due = 0;
         int ready = WaitReady(POLLIN, due);
         if (ready <= 0) return -9;
-        ssize_t n = read(fd_, buffer + got, static_cast<size_t>(count - got));
+        ssize_t n = read(fd_, ahead_.data(), ahead_.size());
         if (n > 0) {
-            got += static_cast<int>(n);
+            aheadBegin_ = 0;
+            aheadEnd_ = static_cast<int>(n);
+            got += TakeAhead(buffer + got, count - got);
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             return -9;  // end of file or EIO: the line hung up
         }

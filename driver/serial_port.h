@@ -4,6 +4,7 @@
 // ClearInterrupt(), so a thread blocked on the port can always be ended.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -40,8 +41,15 @@ class SerialPort {
 
   private:
     int WaitReady(short events, int64_t deadline);
+    int TakeAhead(unsigned char* buffer, int count);
 
     int fd_ = -1;
+    // Bytes taken from the device but not yet read: one read() takes all the
+    // line holds, so that a reply read byte by byte costs no system call a
+    // byte. Purge and Close drop them with the kernel's.
+    std::array<unsigned char, 256> ahead_{};
+    int aheadBegin_ = 0;
+    int aheadEnd_ = 0;
     int wakeFd_ = -1;
     uint32_t readInterval_ = 0;
     uint32_t readMultiplier_ = 0;
