@@ -223,11 +223,14 @@ int SerialPort::Write(const unsigned char* buffer, int count) {
     int64_t deadline = TransferDeadline(writeConstant_, writeMultiplier_, count);
     int sent = 0;
     while (sent < count) {
-        if (WaitReady(POLLOUT, deadline) <= 0) return -8;
+        // The line takes the bytes at once nearly always: wait only when it
+        // cannot.
         ssize_t n = write(fd_, buffer + sent, static_cast<size_t>(count - sent));
         if (n > 0) {
             sent += static_cast<int>(n);
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        } else if (n < 0 && errno == EAGAIN) {
+            if (WaitReady(POLLOUT, deadline) <= 0) return -8;
+        } else if (n == 0 || errno != EINTR) {
             return -8;
         }
     }
