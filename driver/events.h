@@ -1,7 +1,8 @@
 // The two signals between a caller and the I/O thread: a manual-reset event
 // (a level that stays set until cleared) and an auto-reset event (released
 // to one waiter, then clear again). Setting never gets lost: a Set before the
-// Wait is seen by the Wait.
+// Wait is seen by the Wait. A Set wakes its waiter after letting go of the
+// lock, so that the waiter does not wake only to wait for the lock.
 #pragma once
 
 #include <chrono>
@@ -11,8 +12,10 @@
 class ManualResetEvent {
   public:
     void Set() {
-        std::lock_guard lock(mutex_);
-        set_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            set_ = true;
+        }
         changed_.notify_all();
     }
     void Reset() {
@@ -39,8 +42,10 @@ class ManualResetEvent {
 class AutoResetEvent {
   public:
     void Set() {
-        std::lock_guard lock(mutex_);
-        set_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            set_ = true;
+        }
         changed_.notify_one();
     }
     void Reset() {

@@ -8,7 +8,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "serial_baud.h"
@@ -144,6 +146,7 @@ int SerialPort::Reopen() {
     if (fd < 0) return -2;
     if (fd_ >= 0) close(fd_);
     fd_ = fd;
+    aheadBegin_ = aheadEnd_ = 0;
     if (baud_ > 0) {
         int rc = SetBaudRate(baud_);
         if (rc != 0) {
@@ -156,6 +159,7 @@ int SerialPort::Reopen() {
 }
 
 void SerialPort::Close() {
+    aheadBegin_ = aheadEnd_ = 0;
     if (fd_ >= 0) {
         ioctl(fd_, TIOCNXCL);
         close(fd_);
@@ -172,6 +176,7 @@ void SerialPort::Close() {
 
 void SerialPort::MarkLost() {
     lost_ = true;
+    aheadBegin_ = aheadEnd_ = 0;
     if (fd_ >= 0) {
         close(fd_);
         fd_ = -1;
@@ -245,10 +250,19 @@ int SerialPort::SetTimeouts(int readInterval, int readMultiplier, int readConsta
 }
 
 bool SerialPort::Purge() {
+    aheadBegin_ = aheadEnd_ = 0;
     if (fd_ < 0) return false;
     if (tcflush(fd_, TCIOFLUSH) == 0) return true;
     NoteError(errno);
     return false;
+}
+
+// Moves up to `count` bytes read ahead into `buffer`; returns how many.
+int SerialPort::TakeAhead(unsigned char* buffer, int count) {
+    int n = std::min(count, aheadEnd_ - aheadBegin_);
+    if (n > 0) std::memcpy(buffer, ahead_.data() + aheadBegin_, static_cast<size_t>(n));
+    aheadBegin_ += n;
+    return n;
 }
 
 // Waits until the port is ready for `events` or `deadline` passes.
@@ -274,7 +288,7 @@ int SerialPort::Read(unsigned char* buffer, int count) {
     // An all-ones interval with no total time-out: take what is there, no wait.
     bool noWait = readInterval_ == UINT32_MAX && readMultiplier_ == 0 && readConstant_ == 0;
     int64_t deadline = noWait ? 0 : TransferDeadline(readConstant_, readMultiplier_, count);
-    int got = 0;
+    int got = TakeAhead(buffer, count);
     while (got < count) {
         int64_t due = deadline;
         if (got > 0 && readInterval_ != 0 && readInterval_ != UINT32_MAX) {
@@ -284,9 +298,11 @@ int SerialPort::Read(unsigned char* buffer, int count) {
         if (noWait) due = 0;
         int ready = WaitReady(POLLIN, due);
         if (ready <= 0) return -9;
-        ssize_t n = read(fd_, buffer + got, static_cast<size_t>(count - got));
+        ssize_t n = read(fd_, ahead_.data(), ahead_.size());
         if (n > 0) {
-            got += static_cast<int>(n);
+            aheadBegin_ = 0;
+            aheadEnd_ = static_cast<int>(n);
+            got += TakeAhead(buffer + got, count - got);
         } else if (n == 0) {
             MarkLost();  // end of file: the line hung up
             return -9;
@@ -303,13 +319,16 @@ int SerialPort::Write(const unsigned char* buffer, int count) {
     int64_t deadline = TransferDeadline(writeConstant_, writeMultiplier_, count);
     int sent = 0;
     while (sent < count) {
-        if (WaitReady(POLLOUT, deadline) <= 0) return -8;
+        // The line takes the bytes at once nearly always: wait only when it
+        // cannot.
         ssize_t n = write(fd_, buffer + sent, static_cast<size_t>(count - sent));
         if (n > 0) {
             sent += static_cast<int>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            if (WaitReady(POLLOUT, deadline) <= 0) return -8;
         } else if (n == 0) {
             return -8;
-        } else if (errno != EAGAIN && errno != EINTR) {
+        } else if (errno != EINTR) {
             NoteError(errno);
             return -8;
         }

@@ -5,6 +5,7 @@
 // ClearInterrupt(), so a thread blocked on the port can always be ended.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -62,8 +63,15 @@ class SerialPort {
     void MarkLost();
     // An error number that means the device is no longer there.
     void NoteError(int error);
+    int TakeAhead(unsigned char* buffer, int count);
 
     int fd_ = -1;
+    // Bytes taken from the device but not yet read: one read() takes all the
+    // line holds, so that a reply read byte by byte costs no system call a
+    // byte. Purge and Close drop them with the kernel's.
+    std::array<unsigned char, 256> ahead_{};
+    int aheadBegin_ = 0;
+    int aheadEnd_ = 0;
     int wakeFd_ = -1;
     std::string path_;  // what Open opened, for Reopen
     int baud_ = 0;      // the rate last set, for Reopen

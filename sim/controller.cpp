@@ -127,12 +127,13 @@ void Controller::Trace(std::string_view text) {
     if (trace) trace(text);
 }
 
-void Controller::Emit(std::string bytes, int baud) {
+void Controller::Emit(std::string bytes, int baud, double at) {
     if (bytes.empty()) return;
-    if (!output_.empty() && output_.back().baud == baud && !output_.back().hangup)
-        output_.back().bytes += bytes;
+    Output* last = output_.empty() ? nullptr : &output_.back();
+    if (last && last->baud == baud && !last->hangup && last->time == at)
+        last->bytes += bytes;
     else
-        output_.push_back(Output{std::move(bytes), baud});
+        output_.push_back(Output{std::move(bytes), baud, false, 0, at});
 }
 
 std::vector<Output> Controller::TakeOutput() {
@@ -146,6 +147,7 @@ void Controller::Receive(std::string_view bytes, int hostBaud, double now) {
 void Controller::LineReset(double now) {
     input_.clear();
     pending_.reset();
+    freeAt_ = now;
     if (mode_ == Mode::Loop) model_.StopRealtime(ModelTime(now));
     if (mode_ == Mode::Boot) LeaveBoot();
     if (mode_ == Mode::Firmware) LeaveFirmware();
@@ -182,6 +184,7 @@ void Controller::Advance(double now, int hostBaud) {
             if (now < pending_->due) return;
             Pending done = std::move(*pending_);
             pending_.reset();
+            freeAt_ = done.due;
             done.finish(done.due);
             continue;
         }
@@ -189,7 +192,7 @@ void Controller::Advance(double now, int hostBaud) {
             Trace("firmware loader: RESET pressed, sending ':'");
             mode_ = Mode::Firmware;
             step_ = FirmwareStep::Handshake;
-            Emit(":", kFirmwareBaud);
+            Emit(":", kFirmwareBaud, buttonDue_);
             continue;
         }
         if (input_.empty()) {
@@ -211,9 +214,11 @@ void Controller::Advance(double now, int hostBaud) {
             }
             return;
         }
+        // A byte is taken when it arrived, or when the answer it waited
+        // behind went out: the hand's clock is the wire's, not the caller's.
         const InByte in = input_.front();
         input_.pop_front();
-        ProcessByte(in, std::max(now, in.time));
+        ProcessByte(in, std::max(in.time, freeAt_));
     }
 }
 
@@ -269,15 +274,15 @@ void Controller::CommandByte(std::uint8_t byte, int baud, double now) {
         case 3:
             line_.clear();
             lineOverflow_ = false;
-            Emit("\r\n=> ", handBaud_);
+            Emit("\r\n=> ", handBaud_, now);
             return;
         case 8:
         case 127:
-            Emit(std::string(1, static_cast<char>(byte)), handBaud_);
+            Emit(std::string(1, static_cast<char>(byte)), handBaud_, now);
             if (!line_.empty()) line_.pop_back();
             return;
         default:
-            Emit(std::string(1, static_cast<char>(byte)), handBaud_);
+            Emit(std::string(1, static_cast<char>(byte)), handBaud_, now);
             if (byte == '\n') return;
             if (line_.size() < kMaxLine)
                 line_ += static_cast<char>(byte);
@@ -296,7 +301,7 @@ void Controller::ExecuteLine(double now) {
         if (fault.kind != FaultKind::Hangup || number != static_cast<unsigned>(fault.after) + 1)
             continue;
         Trace("hangup: line hung up at command " + std::to_string(number));
-        output_.push_back(Output{"", 0, true, fault.downMs});
+        output_.push_back(Output{"", 0, true, fault.downMs, now});
         return;
     }
 
@@ -309,7 +314,7 @@ void Controller::ExecuteLine(double now) {
         reply = Dispatch(line, now);
     if (mode_ == Mode::Loop) {
         Trace("-> * (loop)");
-        Emit("*", handBaud_);
+        Emit("*", handBaud_, now);
         return;
     }
 
@@ -331,9 +336,9 @@ void Controller::ExecuteLine(double now) {
     const int baud = handBaud_;
     const double due = RealAfter(now, reply.seconds);
     std::string traced = reply.error ? "ERR " + std::to_string(reply.error) : reply.text;
-    auto finish = [this, answer = std::move(answer), baud, traced = std::move(traced)](double) {
+    auto finish = [this, answer = std::move(answer), baud, traced = std::move(traced)](double at) {
         Trace("-> " + Visible(traced));
-        Emit(answer, baud);
+        Emit(answer, baud, at);
     };
     if (reply.seconds > 0 || baud != baudBefore)
         pending_ = Pending{due, std::move(finish)};
@@ -584,7 +589,6 @@ void Controller::EnterLoop(unsigned mask, double now) {
     }
     mode_ = Mode::Loop;
     updateCommand_ = 0;
-    lastTick_ = -1;
     Trace("loop: entered, control " + std::to_string(controlLength_) + " bytes, feedback " +
           std::to_string(feedbackLength_) + " bytes");
 }
@@ -603,7 +607,7 @@ void Controller::LoopByte(std::uint8_t byte, int baud, double now) {
             if (flags[1])
                 gain_[static_cast<std::size_t>(m - 1)] = static_cast<std::uint8_t>(control_[at++]);
         }
-        ScheduleUpdate(std::exchange(updateCommand_, 0) == 'C', now);
+        AnswerUpdate(std::exchange(updateCommand_, 0) == 'C', now);
         return;
     }
     switch (byte) {
@@ -613,7 +617,7 @@ void Controller::LoopByte(std::uint8_t byte, int baud, double now) {
         case 'C':
         case 'c':
             if (controlLength_ == 0) {
-                ScheduleUpdate(byte == 'C', now);
+                AnswerUpdate(byte == 'C', now);
             } else {
                 updateCommand_ = static_cast<char>(byte);
                 control_.clear();
@@ -621,27 +625,20 @@ void Controller::LoopByte(std::uint8_t byte, int baud, double now) {
             return;
         case 'A':
         case 'a':
-            ScheduleUpdate(byte == 'A', now);
+            AnswerUpdate(byte == 'A', now);
             return;
         default:
             Trace("loop: bad update byte " + Visible(std::string(1, static_cast<char>(byte))));
-            Emit("ERR " + std::to_string(kBadUpdate) + "\r\n=> ", handBaud_);
+            Emit("ERR " + std::to_string(kBadUpdate) + "\r\n=> ", handBaud_, now);
     }
 }
 
-void Controller::ScheduleUpdate(bool feedback, double now) {
-    // The hand answers at its next control tick, one update per tick.
-    const double t = ModelTime(now);
-    double tick = std::floor(t / kTickSeconds + 1e-9) + 1;
-    if (tick <= lastTick_) tick = lastTick_ + 1;
-    lastTick_ = tick;
-    const double due = now + (tick * kTickSeconds - t) / speed_;
-    const int baud = handBaud_;
-    pending_ = Pending{due, [this, feedback, baud](double at) {
-                           const double modelNow = ModelTime(at);
-                           model_.Integrate(modelNow);
-                           Emit(feedback ? "*" + Feedback(modelNow) : std::string("*"), baud);
-                       }};
+// The answer goes out as soon as the update is in: the feedback is the
+// motion as it stands at the arrival of the update's last byte.
+void Controller::AnswerUpdate(bool feedback, double now) {
+    const double modelNow = ModelTime(now);
+    model_.Integrate(modelNow);
+    Emit(feedback ? "*" + Feedback(modelNow) : std::string("*"), handBaud_, now);
 }
 
 std::string Controller::Feedback(double modelNow) {
@@ -671,7 +668,7 @@ void Controller::LeaveLoop(double now) {
     model_.StopRealtime(ModelTime(now));
     mode_ = Mode::Command;
     Trace("loop: left");
-    Emit("\r\n=> ", handBaud_);
+    Emit("\r\n=> ", handBaud_, now);
 }
 
 // --- boot-mode EEPROM loader ---
@@ -698,7 +695,7 @@ void Controller::BootByte(std::uint8_t byte, int baud, double now) {
     }
     if (SameRate(baud, kBootBaud) && baud > 0 && !eepromPhase_) {
         bootLoader_.push_back(byte);
-        if (bootLoader_.size() > 1) Emit(std::string(1, static_cast<char>(byte)), kBootBaud);
+        if (bootLoader_.size() > 1) Emit(std::string(1, static_cast<char>(byte)), kBootBaud, now);
         return;
     }
     if (SameRate(baud, kEepromBaud) && baud > 0) {
@@ -708,10 +705,10 @@ void Controller::BootByte(std::uint8_t byte, int baud, double now) {
         } else {
             eeprom_.push_back(byte);
         }
-        Emit(std::string(1, static_cast<char>(byte)), kEepromBaud);
+        Emit(std::string(1, static_cast<char>(byte)), kEepromBaud, now);
         return;
     }
-    Emit(std::string(1, static_cast<char>(Garble(byte))), 0);
+    Emit(std::string(1, static_cast<char>(Garble(byte))), 0, now);
 }
 
 void Controller::LeaveBoot() {
@@ -729,11 +726,11 @@ void Controller::LeaveBoot() {
 
 void Controller::FirmwareByte(std::uint8_t byte, int baud, double now) {
     if (!SameRate(baud, kFirmwareBaud)) {
-        Emit(std::string(1, static_cast<char>(Garble(byte))), 0);
+        Emit(std::string(1, static_cast<char>(Garble(byte))), 0, now);
         return;
     }
     lastByteTime_ = now;
-    auto echo = [&] { Emit(std::string(1, static_cast<char>(byte)), kFirmwareBaud); };
+    auto echo = [&] { Emit(std::string(1, static_cast<char>(byte)), kFirmwareBaud, now); };
     switch (step_) {
         case FirmwareStep::Handshake:
             if (byte == 0xFF) step_ = FirmwareStep::PacketStart;

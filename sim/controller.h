@@ -11,8 +11,9 @@
 //    A move is answered when it is done. Byte 3 drops the line and answers
 //    with the prompt. "LOOP" answers "*" and enters the real-time loop.
 //  - loop: binary updates "C"/"c" (with the control block), "A"/"a",
-//    answered with "*" (and the feedback block for "C"/"A") at the next
-//    control tick; byte 3 leaves the loop with the prompt.
+//    answered with "*" (and the feedback block for "C"/"A") the moment the
+//    update's last byte has arrived; the fingers move by their velocities
+//    all the time in between. Byte 3 leaves the loop with the prompt.
 //  - boot: entered when bytes arrive at 4800 baud while the hand runs at
 //    another rate. At 4800 the loader program is taken in, every byte but the
 //    first echoed; at 5908 the letter I and then the EEPROM image, each byte
@@ -48,6 +49,7 @@ struct Output {
     int baud = 0;
     bool hangup = false;  // hang up the line after these bytes
     int downMs = 0;       // with hangup: ms until a new line; -1 never
+    double time = 0;      // when the hand had them ready to send
 };
 
 enum class Mode { Command, Loop, Boot, FirmwareWait, Firmware };
@@ -67,7 +69,6 @@ class Controller {
     static constexpr int kBootBaud = 4800;
     static constexpr int kEepromBaud = 5908;
     static constexpr int kFirmwareBaud = 9600;
-    static constexpr double kTickSeconds = 0.01;        // model: real-time control period
     static constexpr double kButtonSeconds = 0.5;       // model: until RESET is pressed
     static constexpr double kResetSeconds = 0.05;       // model: a reset's reboot
     static constexpr double kBaudSwitchSeconds = 0.02;  // model: UART switch after PSET BAUD
@@ -79,9 +80,11 @@ class Controller {
     explicit Controller(const ControllerOptions& options = {});
 
     // Bytes received from the host, whose port runs at `hostBaud` (0:
-    // unknown, taken as right). They are worked off by Advance.
+    // unknown, taken as right), each fully arrived at `now`. They are worked
+    // off by Advance, each at the time it arrived (or, held behind a move,
+    // when the move ends), however much later Advance runs.
     void Receive(std::string_view bytes, int hostBaud, double now);
-    // Does everything due at `now`: queued input, finished moves, loop ticks,
+    // Does everything due at `now`: queued input, finished moves,
     // loader moments. `hostBaud` is the host's rate now.
     void Advance(double now, int hostBaud);
     // Received bytes not yet worked off (a move in progress holds them).
@@ -162,7 +165,7 @@ class Controller {
         Data
     };
 
-    void Emit(std::string bytes, int baud);
+    void Emit(std::string bytes, int baud, double at);
     void Trace(std::string_view text);
     double RealAfter(double now, double modelSeconds) const;
     void ProcessByte(const InByte& in, double now);
@@ -177,7 +180,7 @@ class Controller {
     Reply GetParameters(unsigned mask, const std::vector<std::string>& args, double now);
     Reply ListParameters(bool values, double now);
     void EnterLoop(unsigned mask, double now);
-    void ScheduleUpdate(bool feedback, double now);
+    void AnswerUpdate(bool feedback, double now);
     std::string Feedback(double modelNow);
     void LeaveLoop(double now);
     void EnterBoot();
@@ -195,6 +198,7 @@ class Controller {
     std::deque<InByte> input_;
     std::vector<Output> output_;
     std::optional<Pending> pending_;
+    double freeAt_ = 0;  // when the last pending answer went out
     Mode mode_ = Mode::Command;
     int handBaud_ = kCommandBaud;
     int hostBaud_ = 0;
@@ -211,7 +215,6 @@ class Controller {
     std::string control_;
     std::array<int, kMotorCount> gain_{};
     std::array<int, kMotorCount> lastReported_{};
-    double lastTick_ = -1;
     // boot
     bool eepromPhase_ = false;
     bool sawI_ = false;

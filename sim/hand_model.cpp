@@ -49,6 +49,7 @@ const Fault* HandModel::MotionFault(int motor, bool closing, int number, bool re
 }
 
 double HandModel::ExactPosition(int motor, double t) const {
+    if (realtime_ && t > rtTime_) return RealtimePosition(motor, t);
     const Motor& m = motors_[Index(motor)];
     if (t >= m.t1 || m.t1 <= m.t0) return m.to;
     if (t <= m.t0) return m.from;
@@ -139,7 +140,7 @@ void HandModel::Terminate(unsigned mask, double t) {
         motor.from = motor.to = ExactPosition(m, t);
         motor.t0 = motor.t1 = t;
         motor.powered = false;
-        motor.rtVelocity = motor.actualVelocity = 0;
+        motor.rtVelocity = 0;
     }
 }
 
@@ -162,40 +163,60 @@ void HandModel::StartRealtime(double t) {
         Motor& motor = motors_[Index(m)];
         motor.from = motor.to = ExactPosition(m, t);
         motor.t0 = motor.t1 = t;
-        motor.rtVelocity = motor.actualVelocity = 0;
+        motor.rtVelocity = 0;
     }
     rtTime_ = t;
+    realtime_ = true;
 }
 
 void HandModel::SetVelocity(int motor, int velocity) {
     motors_[Index(motor)].rtVelocity = std::clamp(velocity, -127, 127);
 }
 
+void HandModel::TravelLimits(int motor, double start, double& lower, double& upper) const {
+    const Motor& m = motors_[Index(motor)];
+    lower = 0;
+    upper = m.closedEnd;
+    if (const Fault* fault = MotionFault(motor, true, m.closes + 1, true))
+        upper = std::min<double>(upper, std::max<double>(start, fault->at));
+    if (const Fault* fault = MotionFault(motor, false, m.opens + 1, true))
+        lower = std::max<double>(lower, std::min<double>(start, fault->at));
+}
+
+double HandModel::RealtimePosition(int motor, double t) const {
+    const Motor& m = motors_[Index(motor)];
+    double lower = 0;
+    double upper = 0;
+    TravelLimits(motor, m.to, lower, upper);
+    const double wanted = m.to + CountsPerSecond(motor, m.rtVelocity) * (t - rtTime_);
+    return std::clamp(wanted, lower, upper);
+}
+
 void HandModel::Integrate(double t) {
-    const double dt = t - rtTime_;
-    if (dt <= 0) return;
-    rtTime_ = t;
+    if (t <= rtTime_) return;
     for (int m = 1; m <= kMotorCount; ++m) {
         Motor& motor = motors_[Index(m)];
-        const double start = motor.to;
-        double lower = 0;
-        double upper = motor.closedEnd;
-        if (const Fault* fault = MotionFault(m, true, motor.closes + 1, true))
-            upper = std::min<double>(upper, std::max<double>(start, fault->at));
-        if (const Fault* fault = MotionFault(m, false, motor.opens + 1, true))
-            lower = std::max<double>(lower, std::min<double>(start, fault->at));
-        const double wanted = start + CountsPerSecond(m, motor.rtVelocity) * dt;
-        const double reached = std::clamp(wanted, lower, upper);
-        motor.actualVelocity = reached == wanted ? motor.rtVelocity : 0;
-        AddHeat(std::abs(reached - start), t);
+        const double reached = RealtimePosition(m, t);
+        AddHeat(std::abs(reached - motor.to), t);
         motor.from = motor.to = reached;
         motor.t0 = motor.t1 = t;
     }
+    rtTime_ = t;
+}
+
+int HandModel::ActualVelocity(int motor) const {
+    const Motor& m = motors_[Index(motor)];
+    double lower = 0;
+    double upper = 0;
+    TravelLimits(motor, m.to, lower, upper);
+    if ((m.rtVelocity > 0 && m.to >= upper) || (m.rtVelocity < 0 && m.to <= lower)) return 0;
+    return m.rtVelocity;
 }
 
 void HandModel::StopRealtime(double t) {
     Integrate(t);
-    for (Motor& motor : motors_) motor.rtVelocity = motor.actualVelocity = 0;
+    realtime_ = false;
+    for (Motor& motor : motors_) motor.rtVelocity = 0;
 }
 
 int HandModel::Strain(int motor) {

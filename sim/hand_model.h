@@ -67,14 +67,18 @@ class HandModel {
 
     // --- real-time ---
     // Freezes supervisory motion at time t and starts integrating velocities.
+    // From then on every motor moves by its velocity at every moment, and
+    // Position reads the motion at any time, not only at integrations.
     void StartRealtime(double t);
-    // Commanded real-time velocity (-127..127; positive closes).
+    // Commanded real-time velocity (-127..127; positive closes), from the
+    // last integration on.
     void SetVelocity(int motor, int velocity);
     // Moves every motor by its velocity from the last integration to t,
     // stopping at the mechanical ends and at the barriers of motion faults.
     void Integrate(double t);
-    // The velocity the motor really has (0 when it stands at a limit).
-    int ActualVelocity(int motor) const { return motors_[Index(motor)].actualVelocity; }
+    // The velocity the motor really has at the last integration: its
+    // commanded one, or 0 when a limit stops it in that direction.
+    int ActualVelocity(int motor) const;
     // Ends real-time motion; the motors stand where they are.
     void StopRealtime(double t);
 
@@ -104,7 +108,6 @@ class HandModel {
         bool stalled = false;  // the last move stopped short
         bool powered = false;  // holding after its last move
         int rtVelocity = 0;    // real-time command
-        int actualVelocity = 0;
         int strainBase = 128;
         int strainDrift = 0;
     };
@@ -112,6 +115,10 @@ class HandModel {
     static std::size_t Index(int motor) { return static_cast<std::size_t>(motor - 1); }
     double CountsPerSecond(int motor, int velocity) const;
     double SlowFactor(int motor) const;
+    // Where real-time travel of a motor standing at `start` ends, closing and opening.
+    void TravelLimits(int motor, double start, double& lower, double& upper) const;
+    // Real-time position at t (not before the last integration).
+    double RealtimePosition(int motor, double t) const;
     // The motion fault (closing or opening) that stops move `number` of a
     // motor, or null. `realtime` asks for faults that last (not "once").
     const Fault* MotionFault(int motor, bool closing, int number, bool realtime) const;
@@ -125,6 +132,7 @@ class HandModel {
     int minSpreadVelocity_;
     double heat_ = 0;  // tenths of a degree above ambient at heatTime_
     double heatTime_ = 0;
+    bool realtime_ = false;
     double rtTime_ = 0;  // time of the last real-time integration
 };
 

@@ -1,5 +1,10 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +26,12 @@ namespace {
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
 constexpr std::size_t kMaxBacklog = 65536;  // received bytes held before reading stops
+
+double MonotonicSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 bool WriteWholeFile(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
     const std::filesystem::path temporary = path.string() + ".tmp";
@@ -62,15 +73,29 @@ struct Simulator::Server {
     explicit Server(const SimulatorOptions& options)
         : options(options),
           controller(ControllerOptions{options.seed, options.speed, options.minSpreadVelocity,
-                                       options.faults}) {}
+                                       options.faults}),
+          pace(options.pace) {}
 
     ~Server() {
         for (int fd : wake)
             if (fd >= 0) close(fd);
+        if (timer >= 0) close(timer);
     }
 
-    double Now() const {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - origin).count();
+    double Now() const { return MonotonicSeconds() - origin; }
+
+    // Makes the timer fire at `at` (seconds of Now()). The kernel holds the
+    // deadline as an absolute time, so time spent getting into the wait
+    // does not push it back.
+    void ArmTimer(double at) {
+        if (at == armedAt) return;
+        const double absolute = std::max(at + origin, 1e-9);
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(absolute);
+        when.it_value.tv_nsec =
+            static_cast<long>((absolute - static_cast<double>(when.it_value.tv_sec)) * 1e9);
+        timerfd_settime(timer, TFD_TIMER_ABSTIME, &when, nullptr);
+        armedAt = at;
     }
 
     void Trace(std::string_view text) {
@@ -156,19 +181,29 @@ struct Simulator::Server {
                 }
                 chunk.checked = true;
             }
-            if (!options.pace) {
+            if (!paced) {
                 Send(chunk.bytes.data() + chunk.sent, chunk.bytes.size() - chunk.sent);
                 out.pop_front();
                 continue;
             }
+            // Each byte leaves when the wire has carried it, counted from
+            // when the hand had it ready and the wire was free, never from
+            // when this thread woke: a late wake-up sends what is overdue at
+            // once and the wire's schedule goes on unchanged.
             const int rate = host > 0 ? host : (chunk.baud > 0 ? chunk.baud : 9600);
             const double byteTime = 10.0 / rate;
             while (chunk.sent < chunk.bytes.size()) {
                 const double due = std::max(chunk.ready, outFree) + byteTime;
                 if (now < due) return due;
-                Send(chunk.bytes.data() + chunk.sent, 1);
-                ++chunk.sent;
-                outFree = due;
+                std::size_t count = 1;
+                double last = due;
+                while (chunk.sent + count < chunk.bytes.size() && last + byteTime <= now) {
+                    last += byteTime;
+                    ++count;
+                }
+                Send(chunk.bytes.data() + chunk.sent, count);
+                chunk.sent += count;
+                outFree = last;
             }
             out.pop_front();
         }
@@ -224,10 +259,23 @@ struct Simulator::Server {
     }
 
     void Run() {
+        // The wire's timing is only as good as this thread's wake-ups: ask
+        // the kernel not to defer its timers to batch them with others and,
+        // where the process may, to run this thread as soon as it wakes, as
+        // the hand's own controller would. It never spins, so it takes
+        // little from anyone else.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        sched_param param{};
+        param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         std::vector<char> buffer(4096);
+        int host = 0;
+        bool hostRead = false;  // `host` was read with the last bytes, just now
         while (!stopping) {
             double now = Now();
-            int host = pty.IsOpen() ? ReadLineRate(pty.Master()) : 0;
+            paced = pace;
+            if (!hostRead) host = pty.IsOpen() ? ReadLineRate(pty.Master()) : 0;
+            hostRead = false;
             std::vector<Output> produced;
             double due = kNever;
             bool feeding = true;
@@ -235,7 +283,8 @@ struct Simulator::Server {
                 std::lock_guard lock(mutex);
                 while (!in.empty() && in.front().available <= now &&
                        controller.Backlog() < kMaxBacklog) {
-                    controller.Receive(std::string_view(&in.front().byte, 1), in.front().baud, now);
+                    controller.Receive(std::string_view(&in.front().byte, 1), in.front().baud,
+                                       in.front().available);
                     in.pop_front();
                 }
                 controller.Advance(now, host);
@@ -246,7 +295,7 @@ struct Simulator::Server {
             changed.notify_all();
             for (Output& o : produced)
                 out.push_back(
-                    OutChunk{std::move(o.bytes), o.baud, now, 0, false, o.hangup, o.downMs});
+                    OutChunk{std::move(o.bytes), o.baud, o.time, 0, false, o.hangup, o.downMs});
             const double outputDue = WriteOutput(now, host);
             if (hangupNow) {
                 HangUp();
@@ -257,33 +306,32 @@ struct Simulator::Server {
                 if (pty.ClearAbandonedExclusive())
                     Trace("line: cleared exclusive mode left by a program that has gone");
             }
-            double next = std::min({due, outputDue, nextExclusiveCheck});
+            double next = std::min({due, outputDue, nextExclusiveCheck, now + 1.0});
             if (!in.empty() && feeding) next = std::min(next, in.front().available);
-            const double wait = std::clamp(next - now, 0.0, 1.0);
+            ArmTimer(next);
 
-            pollfd fds[2] = {{wake[0], POLLIN, 0}, {pty.Master(), POLLIN, 0}};
-            timespec timeout{};
-            timeout.tv_sec = static_cast<time_t>(wait);
-            timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
+            pollfd fds[3] = {{wake[0], POLLIN, 0}, {timer, POLLIN, 0}, {pty.Master(), POLLIN, 0}};
             // A host that floods the line while the hand is busy fills the
             // kernel's buffers, not ours.
             const bool listen = pty.IsOpen() && in.size() < kMaxBacklog;
-            const int ready = ppoll(fds, listen ? 2 : 1, &timeout, nullptr);
+            const int ready = ppoll(fds, listen ? 3 : 2, nullptr, nullptr);
             if (ready <= 0) continue;
             if (fds[0].revents & POLLIN) DrainWake();
-            if (listen && (fds[1].revents & POLLIN)) {
+            if (fds[1].revents & POLLIN) armedAt = kNever;  // re-arming clears it
+            if (listen && (fds[2].revents & POLLIN)) {
                 const ssize_t n = read(pty.Master(), buffer.data(), buffer.size());
                 if (n > 0) {
                     host = ReadLineRate(pty.Master());
+                    hostRead = true;
                     now = Now();
                     const double byteTime = 10.0 / (host > 0 ? host : 9600);
                     for (ssize_t i = 0; i < n; ++i) {
                         double available = now;
-                        if (options.pace) available = inFree = std::max(now, inFree) + byteTime;
+                        if (paced) available = inFree = std::max(now, inFree) + byteTime;
                         in.push_back(InByte{buffer[static_cast<std::size_t>(i)], host, available});
                     }
                 }
-            } else if (listen && (fds[1].revents & (POLLHUP | POLLERR))) {
+            } else if (listen && (fds[2].revents & (POLLHUP | POLLERR))) {
                 Sleep(0.01);  // cannot happen while the slave is held open; never spin
             }
         }
@@ -299,9 +347,13 @@ struct Simulator::Server {
     std::thread thread;
     std::atomic<bool> stopping{false};
     int wake[2] = {-1, -1};
+    int timer = -1;           // the next moment anything falls due
+    double armedAt = kNever;  // what the timer is set to; kNever once it fired
+    std::atomic<bool> pace;
+    bool paced = false;  // `pace` as this pass of Run took it
     unsigned hangups = 0;
     bool lineUp = false;
-    std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
+    double origin = MonotonicSeconds();
     std::deque<InByte> in;
     std::deque<OutChunk> out;
     double inFree = 0;
@@ -333,6 +385,8 @@ bool Simulator::Start(std::string* error) {
     server_ = std::make_unique<Server>(options_);
     Server& s = *server_;
     if (pipe2(s.wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("cannot make a wake-up pipe");
+    s.timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (s.timer < 0) return fail("cannot make a timer");
     s.link = options_.directory / ("COM" + std::to_string(options_.port));
     if (!s.OpenLine(message)) return fail(message);
     s.controller.trace = [&s](std::string_view text) { s.Trace(text); };
@@ -372,6 +426,14 @@ std::filesystem::path Simulator::LinkPath() const {
 
 std::filesystem::path Simulator::LoaderPath(LoaderFile file) const {
     return LoaderFilePath(options_.directory, options_.port, file);
+}
+
+void Simulator::SetPace(bool pace) {
+    options_.pace = pace;
+    if (server_) {
+        server_->pace = pace;
+        server_->Wake();
+    }
 }
 
 void Simulator::SetSpeed(double speed) {

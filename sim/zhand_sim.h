@@ -94,6 +94,8 @@ class Simulator {
     std::filesystem::path LoaderPath(LoaderFile file) const;
 
     void SetSpeed(double speed);
+    // Every byte takes its time on the wire (true) or none (false), from now on.
+    void SetPace(bool pace);
     void InjectFault(const Fault& fault);
     void ClearFaults();
 

@@ -187,6 +187,27 @@ TEST_F(HandOnPty, RawReadsAndPurgeKeepToTheirRules) {
     EXPECT_EQ(hand.ReadBytes(two, 3), -9);  // short read
 }
 
+TEST_F(HandOnPty, BytesTakenAheadKeepTheirOrderUntilAPurge) {
+    auto read = [&](int count) {
+        std::string bytes(static_cast<std::size_t>(count), '\0');
+        int rc = hand.ReadBytes(reinterpret_cast<unsigned char*>(bytes.data()), count);
+        return rc == 0 ? bytes : "rc " + std::to_string(rc);
+    };
+    peer.Send("abcdef");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // all six are in
+    EXPECT_EQ(read(2), "ab");
+    EXPECT_EQ(read(1), "c");
+    EXPECT_EQ(read(3), "def");  // nothing more comes from the line
+    EXPECT_EQ(read(1), "rc -9");
+    peer.Send("ghij");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(read(1), "g");
+    EXPECT_TRUE(hand.PurgePort());  // "hij" goes, however far it was read
+    peer.Send("k");
+    EXPECT_EQ(read(1), "k");
+    EXPECT_EQ(read(1), "rc -9");
+}
+
 TEST_F(OnPty, IoThreadPriorityOutOfRangeGivesMinusSevenAndTheThreadStillWorks) {
     ZHand hand;
     EXPECT_EQ(hand.Initialize(1, 99), -7);  // no Reset after a failed open

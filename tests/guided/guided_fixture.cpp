@@ -90,6 +90,7 @@ void GuidedTest::SetUp() {
     LoadPrefs(*station);
     Sim().ClearFaults();
     Sim().SetSpeed(kSimSpeed);
+    Sim().SetPace(false);
     HandCommands();
 }
 
@@ -100,6 +101,7 @@ void GuidedTest::TearDown() {
     UseRealClock();
     Sim().ClearFaults();
     Sim().SetSpeed(kSimSpeed);
+    Sim().SetPace(false);
     fs::current_path(fs::temp_directory_path());
     std::error_code ignored;
     fs::remove_all(dir, ignored);

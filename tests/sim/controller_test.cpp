@@ -239,6 +239,27 @@ TEST(Motion, NothingIsAnsweredBeforeTheMoveEnds) {
     EXPECT_EQ(h.Run(), "\r\n=> ");
 }
 
+TEST(Motion, InputHeldBehindAMoveIsTakenAsTheMoveEnds) {
+    ControllerHarness h(WithSpeed(10));
+    h.hand.Receive("1C\rPGET BAUD\r", h.host, 0);
+    h.hand.Advance(0, h.host);
+    const double due = h.hand.NextDue();  // the close's answer
+    ASSERT_GT(due, 0);
+    h.hand.Advance(due + 3, h.host);  // worked off late
+    std::string echo;
+    std::string later;
+    for (const Output& o : h.hand.TakeOutput()) {
+        if (o.time == 0) {
+            echo += o.bytes;
+        } else {
+            EXPECT_EQ(o.time, due);
+            later += o.bytes;
+        }
+    }
+    EXPECT_EQ(echo, "1C");
+    EXPECT_EQ(later, "\r\n=> PGET BAUD\r\n96\r\n=> ");
+}
+
 TEST(Motion, RelativeAndAbsoluteMovesStopAtTheEnds) {
     ControllerHarness h;
     h.Command("1M 16000");

@@ -52,10 +52,15 @@ struct Sample {
     int position[3];
 };
 
-Sample Update(ControllerHarness& h, int velocity) {
-    std::string update = "C";
-    for (int m = 0; m < 3; ++m) update += static_cast<char>(static_cast<std::int8_t>(velocity));
-    const std::string reply = h.Send(update);
+// One Fingerprint update's 17 bytes at 9600 baud: how far apart a host on
+// the wire sends its updates at best.
+constexpr double kUpdateGap = 17 * 10.0 / 9600;
+
+std::string UpdateBytes(int velocity) {
+    return "C" + std::string(3, static_cast<char>(static_cast<std::int8_t>(velocity)));
+}
+
+Sample Parse(const std::string& reply) {
     Sample s{};
     EXPECT_EQ(reply.size(), 13u);
     if (reply.size() != 13) return s;
@@ -65,6 +70,12 @@ Sample Update(ControllerHarness& h, int velocity) {
         s.position[m] = static_cast<std::int16_t>((b[1] << 8) | b[2]);
     }
     return s;
+}
+
+// Lets `gap` seconds pass, then sends an update with `velocity` for all three.
+Sample Update(ControllerHarness& h, int velocity, double gap = kUpdateGap) {
+    EXPECT_EQ(h.Wait(gap), "");
+    return Parse(h.Send(UpdateBytes(velocity)));
 }
 
 TEST(Loop, ClosingTrialEndsNear17500AndOpeningNear0) {
@@ -93,22 +104,65 @@ TEST(Loop, ClosingTrialEndsNear17500AndOpeningNear0) {
     EXPECT_EQ(h.Get("1", "P"), 0);
 }
 
-TEST(Loop, FingersMoveByVelocityOverTimeOneUpdatePerTick) {
+TEST(Loop, AnUpdateIsAnsweredAtOnceWithTheMotionOfTheTimeSinceTheLast) {
+    // However far apart the updates come, none waits for the hand, and the
+    // fingers have moved by velocity x time in between.
+    for (double gap : {0.0, 0.0003, 0.004, kUpdateGap, 0.0137, 0.25}) {
+        SCOPED_TRACE(gap);
+        ControllerHarness h;
+        h.Command(std::string("123FSET ") + kFingerprint);
+        h.Send("123LOOP\r");
+        const Sample first = Update(h, 40, 0);  // the velocity runs from here on
+        EXPECT_EQ(first.velocity[0], 40);
+        const double start = h.now;
+        const Sample before = Update(h, 40, gap);
+        EXPECT_EQ(h.now, start + gap);  // answered the moment it was in
+        EXPECT_NEAR(before.position[0] - first.position[0],
+                    40 * HandModel::kFingerCountsPerUnit * gap, 1);
+        const Sample after = Update(h, 40, gap);
+        for (int m = 0; m < 3; ++m) {
+            EXPECT_NEAR(after.position[m] - before.position[m],
+                        40 * HandModel::kFingerCountsPerUnit * gap, 1);
+            EXPECT_EQ(after.velocity[m], 40);
+        }
+    }
+}
+
+TEST(Loop, TheAnswerIsTimedFromTheArrivalOfTheLastControlByte) {
     ControllerHarness h;
     h.Command(std::string("123FSET ") + kFingerprint);
     h.Send("123LOOP\r");
-    Update(h, 40);  // the velocity runs from here on
+    const Sample first = Update(h, 40, 0);
+    // the update's bytes trickle in; the answer waits for the last of them
+    const std::string bytes = UpdateBytes(40);
     const double start = h.now;
-    const Sample before = Update(h, 40);
-    Sample after{};
-    for (int i = 0; i < 10; ++i) after = Update(h, 40);
-    // ten updates, one control tick each
-    EXPECT_NEAR(h.now - start, 11 * Controller::kTickSeconds, 1e-6);
-    const double expected = 40 * HandModel::kFingerCountsPerUnit * 10 * Controller::kTickSeconds;
-    for (int m = 0; m < 3; ++m) {
-        EXPECT_NEAR(after.position[m] - before.position[m], expected, 2);
-        EXPECT_EQ(after.velocity[m], 40);
+    EXPECT_EQ(h.Send(bytes.substr(0, 3)), "");
+    h.now += 0.005;
+    const double last = h.now;
+    h.hand.Receive(bytes.substr(3), h.host, last);
+    // worked off 4 ms later than it arrived, it still answers as of its arrival
+    h.now += 0.004;
+    h.outputs.clear();
+    const Sample s = Parse(h.Run());
+    ASSERT_EQ(h.outputs.size(), 1u);
+    EXPECT_EQ(h.outputs[0].time, last);
+    EXPECT_NEAR(s.position[0] - first.position[0],
+                40 * HandModel::kFingerCountsPerUnit * (last - start), 1);
+}
+
+TEST(Loop, PositionsMoveContinuouslyBetweenUpdates) {
+    ControllerHarness h(WithSpeed(3));
+    h.Command(std::string("123FSET ") + kFingerprint);
+    h.Send("123LOOP\r");
+    const Sample s = Update(h, 60, 0);
+    const HandModel& model = h.hand.Model();
+    for (double later : {0.0, 0.001, 0.0025, 0.01, 0.033}) {
+        EXPECT_NEAR(model.ExactPosition(1, h.hand.ModelTime(h.now + later)),
+                    s.position[0] + 60 * HandModel::kFingerCountsPerUnit * 3 * later, 0.5)
+            << later;
     }
+    // up to the closed end, where the finger stays
+    EXPECT_EQ(model.Position(1, h.hand.ModelTime(h.now + 60)), model.ClosedEnd(1));
 }
 
 TEST(Loop, FaultsThatLastStopTheFingerInTheLoopToo) {
@@ -128,11 +182,11 @@ TEST(Loop, StrainAndDeltaFeedback) {
     h.Command("1FSET LCV 1 LCPG 1 LFV 0 LFS 1 LFAP 0 LFDP 1");
     h.Send("1LOOP\r");
     h.Send(std::string("C\x32\x20", 3));  // velocity 50, gain 32
+    h.Wait(0.01);
     const std::string reply = h.Send(std::string("C\x32\x20", 3));
     ASSERT_EQ(reply.size(), 3u);
     EXPECT_NEAR(static_cast<unsigned char>(reply[1]), 122, 2);  // finger 1's gauge
-    EXPECT_NEAR(static_cast<std::int8_t>(reply[2]),
-                50 * HandModel::kFingerCountsPerUnit * Controller::kTickSeconds, 1);
+    EXPECT_NEAR(static_cast<std::int8_t>(reply[2]), 50 * HandModel::kFingerCountsPerUnit * 0.01, 1);
 }
 
 TEST(Loop, AnythingButAnUpdateIsAnErrorWithoutLeadingWhitespace) {

@@ -268,6 +268,18 @@ TEST_F(SimOnPty, PacedBytesTakeTheirTimeOnTheWire) {
     ASSERT_TRUE(list.ends_with("=> "));
     // ten bits a byte at 9600 baud, both ways: no faster than the wire
     EXPECT_GE(elapsed, std::chrono::microseconds(1041 * (list.size() + 1)));
+
+    // a real-time update is answered the moment it is in, but its answer
+    // still comes after the wire has carried all 17 bytes
+    port.Exchange("123FSET LCV 1 LCPG 0 LFV 1 LFS 0 LFAP 1 LFDP 1");
+    port.Write("123LOOP\r");
+    ASSERT_EQ(port.ReadCount(8, 2000), "123LOOP*");
+    for (int i = 0; i < 3; ++i) {
+        const auto sent = std::chrono::steady_clock::now();
+        port.Write(std::string("C\x10\x10\x10", 4));
+        ASSERT_EQ(port.ReadCount(13, 2000).size(), 13u);
+        EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::microseconds(1041 * 17));
+    }
 }
 
 TEST_F(SimOnPty, TraceShowsCommandsAndReplies) {

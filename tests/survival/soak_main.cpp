@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path dir = pattern;
     zhandsim::SimulatorOptions options;
     options.directory = dir;
-    options.speed = 1000;  // the 10 ms control tick takes 10 us
+    options.speed = 1000;  // moves take a thousandth of their time
     zhandsim::Simulator sim(options);
     std::string error;
     if (!sim.Start(&error)) {
