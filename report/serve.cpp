@@ -248,6 +248,12 @@ int Serve(const std::string& store, const ListenAddress& listen, std::ostream& o
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     server.set_keep_alive_timeout(1);
+    // SO_REUSEADDR only: the library's default SO_REUSEPORT would let a second
+    // serve share the port of a running one instead of saying it is taken.
+    server.set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     LiveBoard board(store);
     const std::string shown = ShownStoreName(store);
 

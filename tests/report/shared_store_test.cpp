@@ -61,7 +61,7 @@ class SharedStore : public ::testing::Test {
     std::string db_;
 };
 
-results::RunStart Run(const std::string& uuid, const std::string& station,
+results::RunStart StartOf(const std::string& uuid, const std::string& station,
                       const std::string& serial, const std::string& started) {
     return {uuid, station, "3.0.0", serial, "JD", "Multi-Axis", 3, started, serial + ".txt"};
 }
@@ -82,16 +82,16 @@ std::string PageData(const std::string& html) {
 
 TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
     // Numbers that 15 digits would not give back, NULLs, a unit's two runs.
-    Store({Run("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z"),
+    Store({StartOf("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z"),
            Figure("u1", 1, "F1 close time", 0.1 + 0.2), Figure("u1", 2, "F1 open time", 1e-7),
            results::Event{"u1", 3, "2026-12-10T08:00:01.000Z", 2, "F2", "NO BREAKAWAY",
                           "F2 NO BREAKAWAY in cycle 2"},
            results::Measurement{"u1", 4, "Maximum temperature", 41.25, "C", {}, {}, {}, {}},
            results::RunEnd{"u1", "2026-12-10T08:01:00.000Z", "fail", 3, 1},
-           Run("u2", "bench-2", "HND1", "2026-12-11T08:00:00.000Z"),
+           StartOf("u2", "bench-2", "HND1", "2026-12-11T08:00:00.000Z"),
            Figure("u2", 1, "F1 close time", 123456.78901234567),
            results::RunEnd{"u2", "2026-12-11T08:01:00.000Z", "pass", 3, 0},
-           Run("u3", "bench-1", "HND2", "2026-12-11T09:00:00.000Z"),
+           StartOf("u3", "bench-1", "HND2", "2026-12-11T09:00:00.000Z"),
            Figure("u3", 1, "F1 close time", 2.5)});
     const std::string uri = server_.Uri();
     struct Case {
@@ -141,7 +141,7 @@ TEST_F(SharedStore, ImportWritesToFilesOnly) {
 }
 
 TEST_F(SharedStore, ServeFollowsTheServerThroughAStop) {
-    ShipToServer({Run("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z")});
+    ShipToServer({StartOf("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z")});
     ServeProcess serve(server_.Uri());
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     EXPECT_EQ(serve.Said().find(PgServer::kPassword), std::string::npos) << serve.Said();
