@@ -15,6 +15,7 @@
 #include "importer.h"
 #include "run_ids.h"
 #include "serve.h"
+#include "server_uri.h"
 #include "store.h"
 #include "summary.h"
 #include "time_text.h"
@@ -349,10 +350,13 @@ int main(int argc, char** argv) {
     if (a.command == "serve") {
         const std::optional<ListenAddress> listen = ParseListen(a.listen.value_or(":8080"));
         if (!listen) return Usage("--listen " + *a.listen + ": expected ADDR:PORT");
-        // A store that cannot be read at the start is refused as by every
-        // command; once serving, a server that goes away is shown on the
-        // page until it is back.
-        if (OpenReader(storeName, &error) == nullptr) return Fail(error);
+        // A file that cannot be read is refused as by every command. A
+        // server may be down, or not yet hold a store that the stations'
+        // first shipment makes: the page says so until it can be read.
+        if (OpenReader(storeName, &error) == nullptr) {
+            if (!results::IsServerUri(storeName)) return Fail(error);
+            std::cerr << "zhand-report: " << error << "; serving, and trying again\n";
+        }
         return Serve(storeName, *listen, std::cout, std::cerr);
     }
     if (importing) {

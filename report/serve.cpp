@@ -260,6 +260,10 @@ int Serve(const std::string& store, const ListenAddress& listen, std::ostream& o
     server.Get("/", [](const httplib::Request&, httplib::Response& response) {
         response.set_redirect("/stations");
     });
+    // Browsers ask for an icon; there is none.
+    server.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 204;
+    });
     server.Get("/stations", [&](const httplib::Request&, httplib::Response& response) {
         response.set_header("Cache-Control", "no-store");
         response.set_content(StationsPage(shown), "text/html; charset=utf-8");

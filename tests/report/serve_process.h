@@ -45,7 +45,7 @@ class ServeProcess {
         close(out[1]);
         output_ = out[0];
         const std::string prefix = "serving http://127.0.0.1:";
-        ReadUntil("\n", std::chrono::seconds(20));
+        ReadUntil("/ from ", std::chrono::seconds(20));
         const std::size_t at = said_.find(prefix);
         if (at != std::string::npos) port_ = std::atoi(said_.c_str() + at + prefix.size());
     }
