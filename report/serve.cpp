@@ -47,7 +47,9 @@ class LiveBoard {
     explicit LiveBoard(std::string store) : store_(std::move(store)) {}
     ~LiveBoard() { Stop(); }
 
-    void Start() { watcher_ = std::thread([this] { Watch(); }); }
+    void Start() {
+        watcher_ = std::thread([this] { Watch(); });
+    }
     void Stop() {
         {
             std::lock_guard lock(mutex_);
@@ -229,8 +231,8 @@ std::optional<ListenAddress> ParseListen(const std::string& text) {
     if (!host.empty()) address.host = host;
     const std::string port = text.substr(colon + 1);
     const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), address.port);
-    if (port.empty() || ec != std::errc() || end != port.data() + port.size() ||
-        address.port < 0 || address.port > 65535)
+    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || address.port < 0 ||
+        address.port > 65535)
         return std::nullopt;
     return address;
 }
@@ -261,9 +263,8 @@ int Serve(const std::string& store, const ListenAddress& listen, std::ostream& o
         response.set_redirect("/stations");
     });
     // Browsers ask for an icon; there is none.
-    server.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& response) {
-        response.status = 204;
-    });
+    server.Get("/favicon.ico",
+               [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
     server.Get("/stations", [&](const httplib::Request&, httplib::Response& response) {
         response.set_header("Cache-Control", "no-store");
         response.set_content(StationsPage(shown), "text/html; charset=utf-8");

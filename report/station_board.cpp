@@ -52,17 +52,17 @@ bool ReadStations(results::ResultsReader& store, std::vector<StationNow>* statio
 nlohmann::json StationsJson(const std::vector<StationNow>& stations) {
     nlohmann::json list = nlohmann::json::array();
     for (const StationNow& s : stations) {
-        list.push_back({{"station", s.station},
-                        {"test", s.test},
-                        {"serial", s.serial},
-                        {"outcome", s.outcome},
-                        {"started", s.started},
-                        {"ended", s.ended ? nlohmann::json(*s.ended) : nlohmann::json(nullptr)},
-                        {"cycle", s.cycle},
-                        {"cycles", s.cycles},
-                        {"errors", s.errors},
-                        {"lastFault", s.lastFault ? nlohmann::json(*s.lastFault)
-                                                  : nlohmann::json(nullptr)}});
+        list.push_back(
+            {{"station", s.station},
+             {"test", s.test},
+             {"serial", s.serial},
+             {"outcome", s.outcome},
+             {"started", s.started},
+             {"ended", s.ended ? nlohmann::json(*s.ended) : nlohmann::json(nullptr)},
+             {"cycle", s.cycle},
+             {"cycles", s.cycles},
+             {"errors", s.errors},
+             {"lastFault", s.lastFault ? nlohmann::json(*s.lastFault) : nlohmann::json(nullptr)}});
     }
     return {{"stations", std::move(list)}};
 }

@@ -81,8 +81,7 @@ std::unique_ptr<results::ResultsReader> OpenReader(const std::string& name, std:
     return reader;
 }
 
-std::unique_ptr<results::SqliteStore> OpenImportStore(const std::string& name,
-                                                      std::string* error) {
+std::unique_ptr<results::SqliteStore> OpenImportStore(const std::string& name, std::string* error) {
     if (results::IsServerUri(name)) {
         *error = "import writes to a SQLite file, not to the server " +
                  results::ServerAddress(name) +
@@ -93,8 +92,8 @@ std::unique_ptr<results::SqliteStore> OpenImportStore(const std::string& name,
     const std::string path = CheckedFile(name, true, error);
     if (path.empty()) return nullptr;
     std::string why;
-    auto store =
-        results::SqliteStore::Open(path, results::SqliteStore::Mode::ReadWrite, kBusyTimeoutMs, &why);
+    auto store = results::SqliteStore::Open(path, results::SqliteStore::Mode::ReadWrite,
+                                            kBusyTimeoutMs, &why);
     if (store == nullptr) *error = "results store " + path + ": " + why;
     return store;
 }

@@ -27,7 +27,6 @@ std::unique_ptr<results::ResultsReader> OpenReader(const std::string& name, std:
 
 // Opens the SQLite file that import writes to, created when missing. A
 // server is refused: its records come from the stations' shipping.
-std::unique_ptr<results::SqliteStore> OpenImportStore(const std::string& name,
-                                                      std::string* error);
+std::unique_ptr<results::SqliteStore> OpenImportStore(const std::string& name, std::string* error);
 
 }  // namespace report

@@ -35,8 +35,7 @@ class ResultsReader {
     // reused between calls), so that a query over a large store needs no
     // room for all its rows at once. A number reads back as the same double
     // from either store.
-    virtual bool ForEach(const std::string& sql,
-                         std::span<const std::optional<std::string>> params,
+    virtual bool ForEach(const std::string& sql, std::span<const std::optional<std::string>> params,
                          const std::function<void(const Row&)>& row, std::string* error) = 0;
 
     // Waits up to `timeoutMs` for a writer to commit something new (the

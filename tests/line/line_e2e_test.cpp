@@ -60,7 +60,8 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
     }
     // Shipping catches up and the form clears row 21 by itself.
     for (TmuxStation* s : stations) {
-        ASSERT_TRUE(WaitForRow21(*s, [](const std::string& row) { return row.empty(); }, 30s))
+        ASSERT_TRUE(WaitForRow21(
+            *s, [](const std::string& row) { return row.empty(); }, 30s))
             << s->Screen();
     }
     for (TmuxStation* s : stations) {
@@ -72,7 +73,8 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
     auto shared = results::OpenResults(server.Uri(), &error);
     ASSERT_NE(shared, nullptr) << error;
     std::size_t runs = 0;
-    for (const auto& [station, name] : {std::pair{&first, "line-1"}, std::pair{&second, "line-2"}}) {
+    for (const auto& [station, name] :
+         {std::pair{&first, "line-1"}, std::pair{&second, "line-2"}}) {
         SCOPED_TRACE(name);
         auto local = results::OpenResults((station->Dir() / "results.db").string(), &error);
         ASSERT_NE(local, nullptr) << error;

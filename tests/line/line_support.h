@@ -100,10 +100,10 @@ inline Records ReadRecords(results::ResultsReader& store, const std::string& sta
         " ORDER BY r.uuid, m.seq",
         params, &records.measurements, &error))
         << error;
-    EXPECT_TRUE(store.Query(
-        "SELECT r.uuid, e.seq, e.at, e.cycle, e.motor, e.kind, e.text FROM events e"
-        " JOIN runs r ON r.id = e.run_id WHERE r.station = $1 ORDER BY r.uuid, e.seq",
-        params, &records.events, &error))
+    EXPECT_TRUE(
+        store.Query("SELECT r.uuid, e.seq, e.at, e.cycle, e.motor, e.kind, e.text FROM events e"
+                    " JOIN runs r ON r.id = e.run_id WHERE r.station = $1 ORDER BY r.uuid, e.seq",
+                    params, &records.events, &error))
         << error;
     return records;
 }

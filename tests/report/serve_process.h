@@ -25,8 +25,8 @@ class ServeProcess {
   public:
     // Starts `zhand-report serve --listen 127.0.0.1:0 --results STORE`.
     explicit ServeProcess(const std::string& store, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args = {ZHAND_REPORT_PATH, "serve", "--listen", "127.0.0.1:0",
-                                         "--results", store};
+        std::vector<std::string> args = {ZHAND_REPORT_PATH, "serve",     "--listen",
+                                         "127.0.0.1:0",     "--results", store};
         args.insert(args.end(), extra.begin(), extra.end());
         int out[2];
         if (pipe(out) != 0) return;
@@ -128,7 +128,8 @@ class BoardStream {
                     const std::size_t at = message.find("data: ");
                     if (at == std::string::npos) continue;
                     std::lock_guard lock(mutex_);
-                    boards_.push_back({nlohmann::json::parse(message.substr(at + 6)), Clock::now()});
+                    boards_.push_back(
+                        {nlohmann::json::parse(message.substr(at + 6)), Clock::now()});
                     arrived_.notify_all();
                 }
                 std::lock_guard lock(mutex_);

@@ -23,8 +23,8 @@ class Serve : public ::testing::Test {
         dir_ = mkdtemp(pattern.data());
         db_ = (dir_ / "results.db").string();
         std::string error;
-        store_ = results::SqliteStore::Open(db_, results::SqliteStore::Mode::ReadWrite, 2000,
-                                            &error);
+        store_ =
+            results::SqliteStore::Open(db_, results::SqliteStore::Mode::ReadWrite, 2000, &error);
         ASSERT_NE(store_, nullptr) << error;
     }
     void TearDown() override {
@@ -38,8 +38,15 @@ class Serve : public ::testing::Test {
     }
     static results::RunStart Start(const std::string& uuid, const std::string& station,
                                    const std::string& serial, int cycles) {
-        return {uuid,   station, "3.0.0", serial, "JD", "Multi-Axis", cycles,
-                "2026-12-10T09:53:12.345Z", serial + "JD261210_1.txt"};
+        return {uuid,
+                station,
+                "3.0.0",
+                serial,
+                "JD",
+                "Multi-Axis",
+                cycles,
+                "2026-12-10T09:53:12.345Z",
+                serial + "JD261210_1.txt"};
     }
     // The board's entry for `station`, or null.
     static json Station(const json& board, const std::string& station) {
@@ -83,8 +90,7 @@ TEST_F(Serve, TheBoardFollowsEachFactWithinASecond) {
     // A fault, then the end; an operator's "seen" is no fault.
     Put(results::Event{"run-a", 1, "2026-12-10T09:53:20.000Z", 4, "F2", "NO BREAKAWAY",
                        "F2 NO BREAKAWAY in cycle 4 at 09:53:20"});
-    Put(results::Event{"run-a", 2, "2026-12-10T09:53:21.000Z", 4, "F1", "MOTOR SEEN",
-                       "M1 moved"});
+    Put(results::Event{"run-a", 2, "2026-12-10T09:53:21.000Z", 4, "F1", "MOTOR SEEN", "M1 moved"});
     Put(results::RunEnd{"run-a", "2026-12-10T09:54:00.000Z", "fail", 10, 1});
     const auto ended = stream.WaitFor(
         [](const json& b) { return Station(b, "bench-1")["outcome"] == "fail"; }, 3s);
@@ -144,9 +150,9 @@ TEST_F(Serve, PagesReadTheStoreAndNothingOverHttpChangesIt) {
 
     for (const char* path : {"/stations", "/report", "/stations.json", "/anything"}) {
         SCOPED_TRACE(path);
-        const httplib::Result answers[] = {
-            client.Post(path, "x", "text/plain"), client.Put(path, "x", "text/plain"),
-            client.Delete(path), client.Patch(path, "x", "text/plain")};
+        const httplib::Result answers[] = {client.Post(path, "x", "text/plain"),
+                                           client.Put(path, "x", "text/plain"), client.Delete(path),
+                                           client.Patch(path, "x", "text/plain")};
         for (const auto& answer : answers) {
             ASSERT_TRUE(answer);
             EXPECT_EQ(answer->status, 405);

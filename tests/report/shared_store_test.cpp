@@ -32,8 +32,8 @@ class SharedStore : public ::testing::Test {
     // The same facts into the file and onto the server, in one order.
     void Store(const std::vector<results::Entry>& facts) {
         std::string error;
-        auto file = results::SqliteStore::Open(db_, results::SqliteStore::Mode::ReadWrite, 2000,
-                                               &error);
+        auto file =
+            results::SqliteStore::Open(db_, results::SqliteStore::Mode::ReadWrite, 2000, &error);
         ASSERT_NE(file, nullptr) << error;
         ASSERT_TRUE(file->ApplyAll(facts, &error)) << error;
         ShipToServer(facts);
@@ -62,7 +62,7 @@ class SharedStore : public ::testing::Test {
 };
 
 results::RunStart StartOf(const std::string& uuid, const std::string& station,
-                      const std::string& serial, const std::string& started) {
+                          const std::string& serial, const std::string& started) {
     return {uuid, station, "3.0.0", serial, "JD", "Multi-Axis", 3, started, serial + ".txt"};
 }
 
