@@ -23,6 +23,9 @@ constexpr int kCtrlQ = 17;
 constexpr int kCtrlR = 18;
 constexpr int kCtrlT = 20;
 
+// How often the form looks at the store's line while it waits for a key.
+constexpr int kStoreCheckMs = 500;
+
 FormState form;
 
 bool IsCountField(int field) {
@@ -119,6 +122,28 @@ void RunFieldTest(Station& station) {
     ChangeField(station, c, c);
 }
 
+// Row 21 shows the store's line while the shared server cannot be reached,
+// and is blanked once shipping has caught up; the cursor stays in its field.
+void ShowStoreProblem(Station& station) {
+    const std::string& problem = station.recorder.StoreProblem();
+    if (problem == form.shownStoreProblem) return;
+    station.console.ShowAside(21, problem);
+    form.shownStoreProblem = problem;
+}
+
+// Waits for a key; with a shared server, wakes every kStoreCheckMs to bring
+// row 21 up to date (the wait itself blocks in poll()).
+int ReadFormKey(Station& station) {
+    Console& console = station.console;
+    if (station.recorder.Shipping()) {
+        ShowStoreProblem(station);
+        while (!console.InputEnded() && !console.WaitForKey(kStoreCheckMs)) {
+            ShowStoreProblem(station);
+        }
+    }
+    return console.ReadKey();
+}
+
 }  // namespace
 
 FormState& Form() {
@@ -129,6 +154,7 @@ void DrawMainScreen(Station& station) {
     Console& console = station.console;
     const Identity& identity = station.identity;
     console.ClearScreen();
+    form.shownStoreProblem.clear();
     std::printf("ZorvathHand Test Application v3.0");
     std::printf("\t\t  %s\n", station.clock.TimeText().c_str());
     std::printf("Hand Serial Number [");
@@ -221,7 +247,7 @@ void FormLoop(Station& station) {
     }
     ChangeField(station, 0, 1);
     while (!form.quitRequested) {
-        int key = console.ReadKey();
+        int key = ReadFormKey(station);
         if (console.InputEnded()) key = kCtrlQ;  // the terminal has gone: leave as Ctrl-Q does
         HandleFormKey(station, key);
     }

@@ -13,6 +13,7 @@ struct FormState {
     std::string editBuffer;  // its text
     int editPos = 0;         // the insertion point, 0..8
     bool quitRequested = false;
+    std::string shownStoreProblem;  // the store's line on row 21 ("" for none)
 };
 
 // Draws the form and runs the key loop until Ctrl-Q (or until the keyboard

@@ -115,6 +115,10 @@ const std::string& Recorder::StoreProblem() const {
     return journal_ != nullptr ? journal_->Problem() : none;
 }
 
+bool Recorder::Shipping() const {
+    return journal_ != nullptr && journal_->Shipping();
+}
+
 void Recorder::Put(results::Entry entry) {
     if (journal_ != nullptr) journal_->Put(entry);
 }

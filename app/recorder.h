@@ -61,6 +61,9 @@ class Recorder {
     // One line for row 21 while facts could not be stored ("" when all is
     // well, and always with no journal).
     const std::string& StoreProblem() const;
+    // Whether facts go on to a shared server, so that StoreProblem() may
+    // change while no test runs.
+    bool Shipping() const;
 
     // The last run's uuid ("" before the first).
     const std::string& RunUuid() const { return run_.uuid; }

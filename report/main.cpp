@@ -14,6 +14,8 @@
 #include "html_report.h"
 #include "importer.h"
 #include "run_ids.h"
+#include "serve.h"
+#include "server_uri.h"
 #include "store.h"
 #include "summary.h"
 #include "time_text.h"
@@ -32,10 +34,12 @@ constexpr const char* kUsageText =
     "  export   the runs as JSON Lines on standard output\n"
     "  html     one self-contained HTML report\n"
     "  import   text logs of the station into the store\n"
+    "  serve    the report and a live page of the stations over HTTP\n"
     "  summary  a short table of runs, outcomes and yield per test\n"
     "\n"
-    "--results STORE names the store: a SQLite file (or sqlite:PATH); default\n"
-    "$ZHAND_RESULTS, else results.db. Only import writes to it.\n"
+    "--results STORE names the store: a SQLite file (or sqlite:PATH) or a shared\n"
+    "server (postgresql://USER@HOST:PORT/DB); default $ZHAND_RESULTS, else\n"
+    "results.db. Only import writes to it, and only to a file.\n"
     "zhand-report COMMAND --help tells more.\n";
 
 constexpr const char* kExportHelp =
@@ -72,6 +76,19 @@ constexpr const char* kImportHelp =
     "another). Exits 1 if any file could not be imported.\n"
     "  --serial S   the logs' serial number is S (the rest of the name: the initials)\n";
 
+constexpr const char* kServeHelp =
+    "usage: zhand-report serve [--listen ADDR:PORT] [--results STORE]\n"
+    "\n"
+    "Serves, read-only, until interrupted (Ctrl-C or SIGTERM):\n"
+    "  /stations  each station's current test, serial number, cycle i of N, errors\n"
+    "             so far and last fault, updated live as the stations record them\n"
+    "  /report    the HTML report of the store as it is now (?serial=S, ?since=DATE)\n"
+    "  /stations.json, /stations/events  the same board as JSON and server-sent events\n"
+    "Only GET is answered; nothing over HTTP changes the store.\n"
+    "  --listen ADDR:PORT  where to listen (default 127.0.0.1:8080; port 0: any free\n"
+    "                      port). Another address than the loopback one opens the\n"
+    "                      pages to the network.\n";
+
 constexpr const char* kSummaryHelp =
     "usage: zhand-report summary [--serial S] [--results STORE]\n"
     "\n"
@@ -87,6 +104,7 @@ struct Arguments {
     std::optional<std::string> since;
     std::optional<std::string> baseline;
     std::optional<std::string> output;
+    std::optional<std::string> listen;
     std::vector<std::string> files;
     bool help = false;
 };
@@ -112,6 +130,7 @@ bool Takes(const std::string& command, const std::string& option) {
                option == "-o";
     if (command == "import") return option == "--serial";
     if (command == "summary") return option == "--serial";
+    if (command == "serve") return option == "--listen";
     return false;
 }
 
@@ -124,7 +143,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
             if (a->command.empty() && !filesOnly) {
                 a->command = arg;
                 if (a->command != "export" && a->command != "html" && a->command != "import" &&
-                    a->command != "summary")
+                    a->command != "serve" && a->command != "summary")
                     return Usage("unknown command '" + arg + "'");
             } else if (a->command == "import") {
                 a->files.push_back(arg);
@@ -150,7 +169,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
         }
         if (!Takes(a->command, arg)) {
             if (arg == "--results" || arg == "--serial" || arg == "--test" || arg == "--since" ||
-                arg == "--baseline" || arg == "-o")
+                arg == "--baseline" || arg == "-o" || arg == "--listen")
                 return Usage(a->command.empty() ? arg + " belongs after a command"
                                                 : a->command + " takes no " + arg);
             return Usage("unknown option '" + arg + "'");
@@ -164,6 +183,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
                                            : arg == "--test"     ? &a->test
                                            : arg == "--since"    ? &a->since
                                            : arg == "--baseline" ? &a->baseline
+                                           : arg == "--listen"   ? &a->listen
                                                                  : &a->output;
         if (*slot) return Usage(arg + " given twice");
         *slot = *value;
@@ -201,8 +221,8 @@ std::optional<int> Options(const Arguments& a, ReportOptions* options, PageFacts
     return std::nullopt;
 }
 
-int Export(const ReportOptions& options, results::SqliteStore& store) {
-    StoreReader reader(store.Handle());
+int Export(const ReportOptions& options, results::ResultsReader& store) {
+    StoreReader reader(store);
     std::string error;
     if (!WriteExport(reader, options.selection, std::cout, &error)) return Fail(error);
     std::cout.flush();
@@ -210,8 +230,8 @@ int Export(const ReportOptions& options, results::SqliteStore& store) {
     return 0;
 }
 
-int Summary(const ReportOptions& options, results::SqliteStore& store) {
-    StoreReader reader(store.Handle());
+int Summary(const ReportOptions& options, results::ResultsReader& store) {
+    StoreReader reader(store);
     std::string error;
     if (!WriteSummary(reader, options.selection, std::cout, &error)) return Fail(error);
     std::cout.flush();
@@ -219,16 +239,16 @@ int Summary(const ReportOptions& options, results::SqliteStore& store) {
 }
 
 int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
-         results::SqliteStore& store, const std::string& storeName) {
+         results::ResultsReader& store, const std::string& storeName) {
     const std::string output = a.output.value_or("report.html");
     if (output != "-" && std::filesystem::is_directory(output))
         return Fail(output + ": is a directory");
 
     Report report;
-    StoreReader reader(store.Handle());
+    StoreReader reader(store);
     std::string error;
     if (!BuildReport(reader, options, &report, &error)) return Fail(error);
-    facts.store = storeName;
+    facts.store = ShownStoreName(storeName);
     facts.generatedAt = results::NowIso();
 
     if (output == "-") {
@@ -310,6 +330,7 @@ int main(int argc, char** argv) {
         const char* text = a.command == "export"    ? kExportHelp
                            : a.command == "html"    ? kHtmlHelp
                            : a.command == "import"  ? kImportHelp
+                           : a.command == "serve"   ? kServeHelp
                            : a.command == "summary" ? kSummaryHelp
                                                     : kUsageText;
         if (!a.help) {
@@ -325,13 +346,29 @@ int main(int argc, char** argv) {
     const std::string storeName = a.results.value_or(DefaultStoreName());
     const bool importing = a.command == "import";
     if (importing && a.files.empty()) return Usage("import needs at least one FILE");
-    const bool existed = std::filesystem::exists(StoreFile(storeName));
     std::string error;
-    auto store = OpenStore(storeName, importing ? Access::Import : Access::Read, &error);
+    if (a.command == "serve") {
+        const std::optional<ListenAddress> listen = ParseListen(a.listen.value_or(":8080"));
+        if (!listen) return Usage("--listen " + *a.listen + ": expected ADDR:PORT");
+        // A file that cannot be read is refused as by every command. A
+        // server may be down, or not yet hold a store that the stations'
+        // first shipment makes: the page says so until it can be read.
+        if (OpenReader(storeName, &error) == nullptr) {
+            if (!results::IsServerUri(storeName)) return Fail(error);
+            std::cerr << "zhand-report: " << error << "; serving, and trying again\n";
+        }
+        return Serve(storeName, *listen, std::cout, std::cerr);
+    }
+    if (importing) {
+        const bool existed = std::filesystem::exists(StoreFile(storeName));
+        auto store = OpenImportStore(storeName, &error);
+        if (store == nullptr) return Fail(error);
+        if (!existed) std::cout << "created the store " << storeName << "\n";
+        return Import(a, *store);
+    }
+    auto store = OpenReader(storeName, &error);
     if (store == nullptr) return Fail(error);
-    if (importing && !existed) std::cout << "created the store " << storeName << "\n";
     if (a.command == "export") return Export(options, *store);
     if (a.command == "summary") return Summary(options, *store);
-    if (a.command == "html") return Html(a, options, facts, *store, storeName);
-    return Import(a, *store);
+    return Html(a, options, facts, *store, storeName);
 }

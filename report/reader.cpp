@@ -1,111 +1,86 @@
 #include "reader.h"
 
-#include <sqlite3.h>
-
+#include <charconv>
 #include <vector>
 
 namespace report {
 
 namespace {
 
-// A prepared statement that finalizes itself.
-class Query {
+using results::Row;
+using Params = std::vector<std::optional<std::string>>;
+
+// A row's columns read as the record's types. A number the store holds
+// reads back exactly; a value that is no number reads as 0.
+class Columns {
   public:
-    Query(sqlite3* db, const std::string& sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-    }
-    ~Query() { sqlite3_finalize(stmt_); }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
+    explicit Columns(const Row& row) : row_(row) {}
 
-    bool Ok() const { return stmt_ != nullptr; }
-    void Bind(int i, const std::string& text) {
-        sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-    void Bind(int i, long long value) { sqlite3_bind_int64(stmt_, i, value); }
-
-    // Steps through every row; false when the store fails part-way.
-    template <typename Each>
-    bool ForEach(Each each, std::string* error) {
-        if (!Ok()) return Fail(error);
-        int rc;
-        while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) each();
-        return rc == SQLITE_DONE || Fail(error);
-    }
-
-    std::string Text(int i) const {
-        const auto* text = sqlite3_column_text(stmt_, i);
-        return text == nullptr
-                   ? std::string()
-                   : std::string(reinterpret_cast<const char*>(text),
-                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)));
-    }
-    void Text(int i, std::string* out) const {
-        const auto* text = sqlite3_column_text(stmt_, i);
-        if (text == nullptr) {
-            out->clear();
+    void Text(std::size_t i, std::string* out) const {
+        if (row_[i]) {
+            out->assign(*row_[i]);
         } else {
-            out->assign(reinterpret_cast<const char*>(text),
-                        static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)));
+            out->clear();
         }
     }
-    bool Null(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
-    std::optional<std::string> MaybeText(int i) const {
-        if (Null(i)) return std::nullopt;
-        return Text(i);
+    const std::optional<std::string>& MaybeText(std::size_t i) const { return row_[i]; }
+    long long Int(std::size_t i) const {
+        long long value = 0;
+        if (row_[i]) std::from_chars(row_[i]->data(), row_[i]->data() + row_[i]->size(), value);
+        return value;
     }
-    long long Int(int i) const { return sqlite3_column_int64(stmt_, i); }
-    double Real(int i) const { return sqlite3_column_double(stmt_, i); }
-    std::optional<double> MaybeReal(int i) const {
-        if (Null(i)) return std::nullopt;
-        return Real(i);
+    double Real(std::size_t i) const {
+        double value = 0;
+        if (row_[i]) std::from_chars(row_[i]->data(), row_[i]->data() + row_[i]->size(), value);
+        return value;
     }
-    std::optional<int> MaybeInt(int i) const {
-        if (Null(i)) return std::nullopt;
+    std::optional<int> MaybeInt(std::size_t i) const {
+        if (!row_[i]) return std::nullopt;
         return static_cast<int>(Int(i));
+    }
+    std::optional<double> MaybeReal(std::size_t i) const {
+        if (!row_[i]) return std::nullopt;
+        return Real(i);
     }
 
   private:
-    bool Fail(std::string* error) const {
-        if (error != nullptr) *error = std::string("cannot read the store: ") + sqlite3_errmsg(db_);
-        return false;
-    }
-
-    sqlite3* db_;
-    sqlite3_stmt* stmt_ = nullptr;
+    const Row& row_;
 };
 
 // " WHERE ..." over the runs table (alias r) for the selection, and the
-// values to bind in order.
-std::string Where(const Selection& selection, std::vector<std::string>* values) {
+// values for its parameters $1, $2, ... in order.
+std::string Where(const Selection& selection, Params* values) {
     std::vector<std::string> terms;
-    if (selection.serial) {
-        terms.push_back("r.serial = ?");
-        values->push_back(*selection.serial);
-    }
-    if (selection.test) {
-        terms.push_back("r.test = ?");
-        values->push_back(*selection.test);
-    }
-    if (selection.since) {
-        terms.push_back("r.started >= ?");
-        values->push_back(*selection.since);
-    }
+    const auto add = [&](const char* column, const std::optional<std::string>& value) {
+        if (!value) return;
+        values->push_back(*value);
+        terms.push_back(std::string("r.") + column + " $" + std::to_string(values->size()));
+    };
+    add("serial =", selection.serial);
+    add("test =", selection.test);
+    add("started >=", selection.since);
     std::string where;
     for (std::size_t i = 0; i < terms.size(); ++i)
         where += (i == 0 ? " WHERE " : " AND ") + terms[i];
     return where;
 }
 
-void BindAll(Query& query, const std::vector<std::string>& values) {
-    for (std::size_t i = 0; i < values.size(); ++i) query.Bind(static_cast<int>(i) + 1, values[i]);
+// Runs `sql` and hands each row to `each`; the store's trouble as one line.
+bool Read(results::ResultsReader& store, const std::string& sql, const Params& params,
+          const std::function<void(const Columns&)>& each, std::string* error) {
+    std::string why;
+    if (store.ForEach(
+            sql, params, [&](const Row& row) { each(Columns(row)); }, &why))
+        return true;
+    if (error != nullptr) *error = "cannot read the store: " + why;
+    return false;
 }
 
 constexpr const char* kMeasurementColumns =
     "m.run_id, m.seq, m.name, m.value, m.unit, m.low, m.high, m.outcome, m.cycle";
 constexpr const char* kEventColumns = "e.run_id, e.seq, e.at, e.cycle, e.motor, e.kind, e.text";
 
-void ReadMeasurement(const Query& q, MeasurementRow* m) {
+void ReadMeasurement(const Columns& q, MeasurementRow* m) {
     m->runId = q.Int(0);
     m->seq = static_cast<int>(q.Int(1));
     q.Text(2, &m->name);
@@ -117,7 +92,7 @@ void ReadMeasurement(const Query& q, MeasurementRow* m) {
     m->cycle = q.MaybeInt(8);
 }
 
-void ReadEvent(const Query& q, EventRow* e) {
+void ReadEvent(const Columns& q, EventRow* e) {
     e->runId = q.Int(0);
     e->seq = static_cast<int>(q.Int(1));
     q.Text(2, &e->at);
@@ -131,16 +106,16 @@ void ReadEvent(const Query& q, EventRow* e) {
 
 bool StoreReader::Runs(const Selection& selection, const std::function<void(const RunRow&)>& row,
                        std::string* error) {
-    std::vector<std::string> values;
-    Query q(db_,
-            "SELECT r.id, r.uuid, r.station, r.software, r.serial, r.operator, r.test,"
-            " r.cycles_planned, r.cycles_done, r.started, r.ended, r.outcome, r.errors, r.log_file"
-            " FROM runs r" +
-                Where(selection, &values) + " ORDER BY r.started, r.id");
-    BindAll(q, values);
+    Params values;
+    const std::string sql =
+        "SELECT r.id, r.uuid, r.station, r.software, r.serial, r.operator, r.test,"
+        " r.cycles_planned, r.cycles_done, r.started, r.ended, r.outcome, r.errors, r.log_file"
+        " FROM runs r" +
+        Where(selection, &values) + " ORDER BY r.started, r.id";
     RunRow r;
-    return q.ForEach(
-        [&] {
+    return Read(
+        store_, sql, values,
+        [&](const Columns& q) {
             r.id = q.Int(0);
             q.Text(1, &r.uuid);
             q.Text(2, &r.station);
@@ -163,15 +138,15 @@ bool StoreReader::Runs(const Selection& selection, const std::function<void(cons
 bool StoreReader::Measurements(const Selection& selection,
                                const std::function<void(const MeasurementRow&)>& row,
                                std::string* error) {
-    std::vector<std::string> values;
+    Params values;
     const std::string where = Where(selection, &values);
     // All runs: no join to look each row's run up.
-    Query q(db_, std::string("SELECT ") + kMeasurementColumns + " FROM measurements m" +
-                     (where.empty() ? "" : " JOIN runs r ON r.id = m.run_id" + where));
-    BindAll(q, values);
+    const std::string sql = std::string("SELECT ") + kMeasurementColumns + " FROM measurements m" +
+                            (where.empty() ? "" : " JOIN runs r ON r.id = m.run_id" + where);
     MeasurementRow m;
-    return q.ForEach(
-        [&] {
+    return Read(
+        store_, sql, values,
+        [&](const Columns& q) {
             ReadMeasurement(q, &m);
             row(m);
         },
@@ -180,14 +155,14 @@ bool StoreReader::Measurements(const Selection& selection,
 
 bool StoreReader::Events(const Selection& selection,
                          const std::function<void(const EventRow&)>& row, std::string* error) {
-    std::vector<std::string> values;
+    Params values;
     const std::string where = Where(selection, &values);
-    Query q(db_, std::string("SELECT ") + kEventColumns + " FROM events e" +
-                     (where.empty() ? "" : " JOIN runs r ON r.id = e.run_id" + where));
-    BindAll(q, values);
+    const std::string sql = std::string("SELECT ") + kEventColumns + " FROM events e" +
+                            (where.empty() ? "" : " JOIN runs r ON r.id = e.run_id" + where);
     EventRow e;
-    return q.ForEach(
-        [&] {
+    return Read(
+        store_, sql, values,
+        [&](const Columns& q) {
             ReadEvent(q, &e);
             row(e);
         },
@@ -197,12 +172,12 @@ bool StoreReader::Events(const Selection& selection,
 bool StoreReader::MeasurementsOfRun(long long runId,
                                     const std::function<void(const MeasurementRow&)>& row,
                                     std::string* error) {
-    Query q(db_, std::string("SELECT ") + kMeasurementColumns +
-                     " FROM measurements m WHERE m.run_id = ?1 ORDER BY m.seq");
-    q.Bind(1, runId);
+    const std::string sql = std::string("SELECT ") + kMeasurementColumns +
+                            " FROM measurements m WHERE m.run_id = $1 ORDER BY m.seq";
     MeasurementRow m;
-    return q.ForEach(
-        [&] {
+    return Read(
+        store_, sql, {std::to_string(runId)},
+        [&](const Columns& q) {
             ReadMeasurement(q, &m);
             row(m);
         },
@@ -211,12 +186,12 @@ bool StoreReader::MeasurementsOfRun(long long runId,
 
 bool StoreReader::EventsOfRun(long long runId, const std::function<void(const EventRow&)>& row,
                               std::string* error) {
-    Query q(db_, std::string("SELECT ") + kEventColumns +
-                     " FROM events e WHERE e.run_id = ?1 ORDER BY e.seq");
-    q.Bind(1, runId);
+    const std::string sql = std::string("SELECT ") + kEventColumns +
+                            " FROM events e WHERE e.run_id = $1 ORDER BY e.seq";
     EventRow e;
-    return q.ForEach(
-        [&] {
+    return Read(
+        store_, sql, {std::to_string(runId)},
+        [&](const Columns& q) {
             ReadEvent(q, &e);
             row(e);
         },
@@ -227,16 +202,16 @@ bool StoreReader::FirstRuns(const std::optional<std::string>& serial,
                             const std::function<void(const FirstRun&)>& row, std::string* error) {
     Selection bySerial;
     bySerial.serial = serial;
-    std::vector<std::string> values;
-    Query q(db_,
-            "SELECT serial, test, started, outcome FROM (SELECT r.serial, r.test, r.started,"
-            " r.outcome, ROW_NUMBER() OVER (PARTITION BY r.serial, r.test ORDER BY r.started, r.id)"
-            " AS n FROM runs r" +
-                Where(bySerial, &values) + ") WHERE n = 1");
-    BindAll(q, values);
+    Params values;
+    const std::string sql =
+        "SELECT f.serial, f.test, f.started, f.outcome FROM (SELECT r.serial, r.test, r.started,"
+        " r.outcome, ROW_NUMBER() OVER (PARTITION BY r.serial, r.test ORDER BY r.started, r.id)"
+        " AS n FROM runs r" +
+        Where(bySerial, &values) + ") AS f WHERE f.n = 1";
     FirstRun f;
-    return q.ForEach(
-        [&] {
+    return Read(
+        store_, sql, values,
+        [&](const Columns& q) {
             q.Text(0, &f.serial);
             q.Text(1, &f.test);
             q.Text(2, &f.started);

@@ -1,12 +1,13 @@
 // Reading the store: runs, their measurements and events, for a selection
-// of runs. Rows come in the store's column names; nothing here writes.
+// of runs. Rows come in the store's column names; nothing here writes. The
+// same queries serve the local file and the shared server.
 #pragma once
 
 #include <functional>
 #include <optional>
 #include <string>
 
-struct sqlite3;
+#include "results_reader.h"
 
 namespace report {
 
@@ -68,7 +69,7 @@ struct FirstRun {
 // and returns false with *error set when the store could not be read.
 class StoreReader {
   public:
-    explicit StoreReader(sqlite3* db) : db_(db) {}
+    explicit StoreReader(results::ResultsReader& store) : store_(store) {}
 
     // Selected runs, oldest first.
     bool Runs(const Selection& selection, const std::function<void(const RunRow&)>& row,
@@ -90,7 +91,7 @@ class StoreReader {
                    const std::function<void(const FirstRun&)>& row, std::string* error);
 
   private:
-    sqlite3* db_;
+    results::ResultsReader& store_;
 };
 
 }  // namespace report

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "results_reader.h"
 #include "sqlite_store.h"
 
 namespace report {
@@ -12,19 +13,20 @@ namespace report {
 // "results.db".
 std::string DefaultStoreName();
 
-enum class Access {
-    Read,    // an existing store, read-only: every command but import
-    Import,  // created when missing, written
-};
-
 // The file a store's name or URI refers to ("" for a store that is no file).
 std::string StoreFile(const std::string& name);
 
-// Opens the store named by a file name or a URI ("sqlite:PATH" or
-// "file:PATH" for a SQLite file; other schemes are refused until a store
-// for them exists). nullptr with *error set to one line that says what is
+// The store's name as it may be shown: a server's URI without its password.
+std::string ShownStoreName(const std::string& name);
+
+// Opens an existing store to read: a SQLite file named by its path or
+// "sqlite:PATH" / "file:PATH", or a shared server by its postgresql:// URI.
+// nullptr with *error set to one line (never a password) that says what is
 // wrong with the store.
-std::unique_ptr<results::SqliteStore> OpenStore(const std::string& name, Access access,
-                                                std::string* error);
+std::unique_ptr<results::ResultsReader> OpenReader(const std::string& name, std::string* error);
+
+// Opens the SQLite file that import writes to, created when missing. A
+// server is refused: its records come from the stations' shipping.
+std::unique_ptr<results::SqliteStore> OpenImportStore(const std::string& name, std::string* error);
 
 }  // namespace report

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
 #include <chrono>
 #include <thread>
 
@@ -18,6 +19,31 @@ using Clock = std::chrono::steady_clock;
 // How often a file is looked at for a new commit.
 constexpr auto kFilePoll = std::chrono::milliseconds(100);
 
+// Rows a server cursor hands over at a time.
+constexpr int kFetchRows = 5000;
+
+// Column c of the current row as text. A REAL is written as the shortest
+// text that reads back as the same double (as the server writes one), not
+// with SQLite's 15 digits.
+void ColumnText(sqlite3_stmt* stmt, int c, std::optional<std::string>* out) {
+    switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_NULL:
+            out->reset();
+            return;
+        case SQLITE_FLOAT: {
+            char text[32];
+            const auto end =
+                std::to_chars(text, text + sizeof text, sqlite3_column_double(stmt, c)).ptr;
+            out->emplace(text, end);
+            return;
+        }
+        default: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+            out->emplace(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, c)));
+        }
+    }
+}
+
 class FileReader : public ResultsReader {
   public:
     FileReader(std::unique_ptr<SqliteStore> store, std::string path)
@@ -27,8 +53,16 @@ class FileReader : public ResultsReader {
 
     bool Query(const std::string& sql, std::span<const std::optional<std::string>> params,
                Rows* rows, std::string* error) override {
-        sqlite3* db = store_->Handle();
         rows->clear();
+        const bool ok = ForEach(
+            sql, params, [&](const Row& row) { rows->push_back(row); }, error);
+        if (!ok) rows->clear();
+        return ok;
+    }
+
+    bool ForEach(const std::string& sql, std::span<const std::optional<std::string>> params,
+                 const std::function<void(const Row&)>& each, std::string* error) override {
+        sqlite3* db = store_->Handle();
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
             if (error != nullptr) *error = sqlite3_errmsg(db);
@@ -45,23 +79,18 @@ class FileReader : public ResultsReader {
                                   static_cast<int>(params[i]->size()), SQLITE_TRANSIENT);
             }
         }
+        Row row;
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            Row row;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-                if (text == nullptr) {
-                    row.emplace_back();
-                } else {
-                    row.emplace_back(std::string(text, sqlite3_column_bytes(stmt, c)));
-                }
+            row.resize(static_cast<std::size_t>(sqlite3_column_count(stmt)));
+            for (std::size_t c = 0; c < row.size(); ++c) {
+                ColumnText(stmt, static_cast<int>(c), &row[c]);
             }
-            rows->push_back(std::move(row));
+            each(row);
         }
         sqlite3_finalize(stmt);
         if (rc == SQLITE_DONE) return true;
         if (error != nullptr) *error = sqlite3_errmsg(db);
-        rows->clear();
         return false;
     }
 
@@ -105,6 +134,34 @@ class ServerReader : public ResultsReader {
         return store_->Query(sql, params, rows, error);
     }
 
+    // Through a cursor in a read-only transaction, a batch of rows at a time.
+    // A query run from within another's rows gets a cursor of its own in the
+    // same transaction.
+    bool ForEach(const std::string& sql, std::span<const std::optional<std::string>> params,
+                 const std::function<void(const Row&)>& each, std::string* error) override {
+        const bool outermost = openCursors_ == 0;
+        if (outermost && !store_->Query("BEGIN READ ONLY", {}, nullptr, error)) return false;
+        const std::string cursor = "zhand_rows" + std::to_string(openCursors_);
+        bool ok = store_->Query("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + sql, params,
+                                nullptr, error);
+        ++openCursors_;
+        const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM " + cursor;
+        Rows rows;
+        while (ok) {
+            ok = store_->Query(fetch, {}, &rows, error);
+            if (!ok || rows.empty()) break;
+            for (const Row& row : rows) each(row);
+        }
+        --openCursors_;
+        // A failure in an inner query has aborted the transaction: the
+        // outer one's next FETCH fails and ends it.
+        if (ok) ok = store_->Query("CLOSE " + cursor, {}, nullptr, error);
+        if (!outermost) return ok;
+        if (ok) return store_->Query("COMMIT", {}, nullptr, error);
+        if (!store_->Broken()) store_->Query("ROLLBACK", {}, nullptr, nullptr);
+        return false;
+    }
+
     bool WaitForChange(int timeoutMs, std::string* error) override {
         if (!listening_) {
             if (!store_->Query(std::string("LISTEN ") + kChangeChannel, {}, nullptr, error)) {
@@ -118,6 +175,7 @@ class ServerReader : public ResultsReader {
   private:
     std::unique_ptr<PostgresStore> store_;
     bool listening_ = false;
+    int openCursors_ = 0;
 };
 
 }  // namespace

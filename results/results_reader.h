@@ -4,6 +4,7 @@
 // to common SQL; parameters are written $1, $2, ... for either.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -29,6 +30,13 @@ class ResultsReader {
     bool Query(const std::string& sql, Rows* rows, std::string* error) {
         return Query(sql, {}, rows, error);
     }
+
+    // Runs one SELECT and hands its rows to `row` one at a time (the Row is
+    // reused between calls), so that a query over a large store needs no
+    // room for all its rows at once. A number reads back as the same double
+    // from either store.
+    virtual bool ForEach(const std::string& sql, std::span<const std::optional<std::string>> params,
+                         const std::function<void(const Row&)>& row, std::string* error) = 0;
 
     // Waits up to `timeoutMs` for a writer to commit something new (the
     // server's notice of a shipment, or a commit to the file); true if one

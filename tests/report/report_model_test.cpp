@@ -53,9 +53,12 @@ class ReportModel : public ::testing::Test {
     }
 
     Report Build(ReportOptions options = {}) {
-        StoreReader reader(store_->Handle());
-        Report report;
         std::string error;
+        auto store = results::OpenResults((dir_ / "results.db").string(), &error);
+        EXPECT_NE(store, nullptr) << error;
+        if (store == nullptr) return {};
+        StoreReader reader(*store);
+        Report report;
         EXPECT_TRUE(BuildReport(reader, options, &report, &error)) << error;
         return report;
     }

@@ -119,10 +119,12 @@ void TmuxStation::KillSimulator(int signal) {
     simulator_ = -1;
 }
 
-bool TmuxStation::StartStation() {
+bool TmuxStation::StartStation(const std::vector<std::string>& environment) {
     // The exit status lands in a file once the station has ended.
-    const std::string command =
-        ShellQuoted(ZHAND_STATION_PATH) + "; echo $? > exit-status; sleep 600";
+    std::string command;
+    for (const std::string& setting : environment) command += ShellQuoted(setting) + " ";
+    command = (command.empty() ? "" : "env " + command) + ShellQuoted(ZHAND_STATION_PATH) +
+              "; echo $? > exit-status; sleep 600";
     return Tmux(
         {"new-session", "-d", "-x", "80", "-y", "25", "-c", dir_.string(), "sh", "-c", command});
 }

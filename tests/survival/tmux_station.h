@@ -25,8 +25,9 @@ class TmuxStation {
     bool StartSimulator(const std::vector<std::string>& options);
     // Sends `signal` to the simulator and reaps it.
     void KillSimulator(int signal);
-    // Starts zhand-station in the directory, on an 80x25 screen.
-    bool StartStation();
+    // Starts zhand-station in the directory, on an 80x25 screen, with
+    // `environment` ("NAME=value") added to its own.
+    bool StartStation(const std::vector<std::string>& environment = {});
     // Answers the port prompt with Enter and waits for the form.
     bool ConnectAndWaitForForm();
 

@@ -1,0 +1,102 @@
+// Two stations against zhand-sim record Multi-Axis runs to one PostgreSQL
+// server at once. The server is stopped in the middle of the first run and
+// started again in the middle of the second: testing goes on, row 21 says
+// the server cannot be reached (in the run and on the form) and clears once
+// shipping has caught up, and afterwards the server holds every run, event
+// and measurement of each station exactly once, as its local file has them.
+#include <gtest/gtest.h>
+
+#include "line_support.h"
+#include "pg_server.h"
+
+namespace {
+
+using namespace line;
+
+bool Unreachable(const std::string& row) {
+    return row.find("unreachable") != std::string::npos;
+}
+
+TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
+    PgServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TmuxStation first, second;
+    ASSERT_TRUE(StartStation(first, "line-1", server.Uri(), {"no-breakaway:2,from=3"}))
+        << first.Screen();
+    ASSERT_TRUE(StartStation(second, "line-2", server.Uri(), {"jam-open:1,from=2"}))
+        << second.Screen();
+    TmuxStation* const stations[] = {&first, &second};
+
+    // The first run: the server goes away while both stations test.
+    for (TmuxStation* s : stations) RunMultiAxis(*s, 40);
+    for (TmuxStation* s : stations) ASSERT_TRUE(WaitForCycle(*s, 5, 60s)) << s->Screen();
+    ASSERT_TRUE(server.Stop());
+    for (TmuxStation* s : stations) {
+        ASSERT_TRUE(WaitForRow21(*s, Unreachable, 30s)) << s->Screen();
+        const std::string row = Row(*s, 21);
+        EXPECT_NE(row.find(server.Address()), std::string::npos) << row;
+        EXPECT_EQ(s->Screen().find(PgServer::kPassword), std::string::npos);
+    }
+    for (TmuxStation* s : stations) {
+        ASSERT_TRUE(s->WaitFor("Test completed with", 90s)) << s->Screen();
+        ASSERT_TRUE(s->WaitFor("Press any key to continue", 10s));
+        s->Key("Space");
+        ASSERT_TRUE(s->WaitFor("ZorvathHand Test Application", 10s)) << s->Screen();
+    }
+    // Back on the form, row 21 keeps the line while the server is away.
+    for (TmuxStation* s : stations) {
+        ASSERT_TRUE(WaitForRow21(*s, Unreachable, 10s)) << s->Screen();
+    }
+
+    // The second run: the server comes back while both stations test.
+    for (TmuxStation* s : stations) RunMultiAxis(*s, 30, kMultiAxisField);
+    for (TmuxStation* s : stations) ASSERT_TRUE(WaitForCycle(*s, 5, 60s)) << s->Screen();
+    ASSERT_TRUE(server.Start()) << server.Log();
+    for (TmuxStation* s : stations) {
+        ASSERT_TRUE(s->WaitFor("Test completed with", 90s)) << s->Screen();
+        ASSERT_TRUE(s->WaitFor("Press any key to continue", 10s));
+        s->Key("Space");
+        ASSERT_TRUE(s->WaitFor("ZorvathHand Test Application", 10s)) << s->Screen();
+    }
+    // Shipping catches up and the form clears row 21 by itself.
+    for (TmuxStation* s : stations) {
+        ASSERT_TRUE(WaitForRow21(
+            *s, [](const std::string& row) { return row.empty(); }, 30s))
+            << s->Screen();
+    }
+    for (TmuxStation* s : stations) {
+        s->Key("C-q");
+        EXPECT_EQ(s->WaitForExit(30s), std::optional<int>(0)) << s->Screen();
+    }
+
+    std::string error;
+    auto shared = results::OpenResults(server.Uri(), &error);
+    ASSERT_NE(shared, nullptr) << error;
+    std::size_t runs = 0;
+    for (const auto& [station, name] :
+         {std::pair{&first, "line-1"}, std::pair{&second, "line-2"}}) {
+        SCOPED_TRACE(name);
+        auto local = results::OpenResults((station->Dir() / "results.db").string(), &error);
+        ASSERT_NE(local, nullptr) << error;
+        const Records mine = ReadRecords(*local, name);
+        ASSERT_EQ(mine.runs.size(), 2u);
+        EXPECT_GT(mine.measurements.size(), 0u);
+        EXPECT_GT(mine.events.size(), 0u);
+        for (const results::Row& run : mine.runs) EXPECT_EQ(run[10], "fail") << *run[0];
+        const Records onServer = ReadRecords(*shared, name);
+        EXPECT_EQ(onServer.runs, mine.runs);
+        EXPECT_EQ(onServer.measurements.size(), mine.measurements.size());
+        EXPECT_TRUE(onServer.measurements == mine.measurements);
+        EXPECT_EQ(onServer.events.size(), mine.events.size());
+        EXPECT_TRUE(onServer.events == mine.events);
+        runs += mine.runs.size();
+    }
+    // Nothing else, nothing twice: the server holds just these runs.
+    results::Rows counts;
+    ASSERT_TRUE(shared->Query("SELECT count(*), count(DISTINCT uuid) FROM runs", &counts, &error))
+        << error;
+    EXPECT_EQ(counts[0][0], std::to_string(runs));
+    EXPECT_EQ(counts[0][1], std::to_string(runs));
+}
+
+}  // namespace
