@@ -39,6 +39,7 @@ bool Recorder::BeginRun(const std::string& test, int cyclesPlanned, const std::s
     Put(run_);
     if (log == nullptr) {
         Put(results::RunEnd{run_.uuid, Stamp(), results::kError, 0, 0});
+        if (journal_ != nullptr) journal_->Flush();
         return false;
     }
     return true;
@@ -117,6 +118,8 @@ void Recorder::EndRun(const char* outcome, int cyclesDone, int errors) {
     std::fclose(log_);
     log_ = nullptr;
     Put(results::RunEnd{run_.uuid, Stamp(), outcome, cyclesDone, errors});
+    // A run is whole in the store before the technician sees its end.
+    if (journal_ != nullptr) journal_->Flush();
 }
 
 const std::string& Recorder::StoreProblem() const {
