@@ -27,9 +27,21 @@ std::uint32_t TickCount() {
     return static_cast<std::uint32_t>(ms);
 }
 
+std::chrono::system_clock::time_point CurrentTimePoint() {
+    using namespace std::chrono;
+    if (fake.running) {
+        return system_clock::from_time_t(fake.start) +
+               milliseconds(static_cast<milliseconds::rep>(fake.elapsed));
+    }
+    return system_clock::now();
+}
+
+// Whole seconds of the same clock: time() may read a coarser clock that
+// lags a few milliseconds behind at the turn of a second.
 std::time_t CurrentTime() {
-    if (fake.running) return fake.start + static_cast<std::time_t>(fake.elapsed / 1000u);
-    return std::time(nullptr);
+    using namespace std::chrono;
+    const auto since = CurrentTimePoint().time_since_epoch();
+    return static_cast<std::time_t>(duration_cast<seconds>(since).count());
 }
 
 std::string TimeText() {

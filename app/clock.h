@@ -2,6 +2,7 @@
 // 25-character time text. Tests replace the sources through the seam.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -11,6 +12,9 @@
 std::uint32_t TickCount();
 // The current calendar time.
 std::time_t CurrentTime();
+// The same time to the millisecond: CurrentTime is always its whole second,
+// so a record stamped with it agrees with the time texts of the log.
+std::chrono::system_clock::time_point CurrentTimePoint();
 // The local time as "Wed Jun 30 21:49:08 1999\n" (C locale, 25 characters).
 std::string TimeText();
 

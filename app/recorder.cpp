@@ -2,8 +2,19 @@
 
 #include <cstdarg>
 
+#include "clock.h"
 #include "journal.h"
 #include "run_ids.h"
+
+namespace {
+
+// Facts are stamped with the station's clock, the one the log's time texts
+// come from, so the record and the log tell the same time.
+std::string Stamp() {
+    return results::IsoTime(CurrentTimePoint());
+}
+
+}  // namespace
 
 Recorder::~Recorder() {
     if (log_ != nullptr) std::fclose(log_);
@@ -19,7 +30,7 @@ bool Recorder::BeginRun(const std::string& test, int cyclesPlanned, const std::s
     run_.operatorInitials = operatorInitials;
     run_.test = test;
     run_.cyclesPlanned = cyclesPlanned;
-    run_.started = results::NowIso();
+    run_.started = Stamp();
     run_.logFile = logFile;
     seq_ = 0;
     cyclesDone_ = 0;
@@ -27,7 +38,8 @@ bool Recorder::BeginRun(const std::string& test, int cyclesPlanned, const std::s
     log_ = log;
     Put(run_);
     if (log == nullptr) {
-        Put(results::RunEnd{run_.uuid, results::NowIso(), results::kError, 0, 0});
+        Put(results::RunEnd{run_.uuid, Stamp(), results::kError, 0, 0});
+        if (journal_ != nullptr) journal_->Flush();
         return false;
     }
     return true;
@@ -56,7 +68,7 @@ void Recorder::Fault(std::optional<int> cycle, std::string_view motor, std::stri
     results::Event event;
     event.run = run_.uuid;
     event.seq = ++seq_;
-    event.at = results::NowIso();
+    event.at = Stamp();
     event.cycle = cycle;
     if (!motor.empty()) event.motor = std::string(motor);
     event.kind = std::string(kind);
@@ -70,7 +82,7 @@ void Recorder::Note(std::string_view kind, std::string_view text, std::optional<
     results::Event event;
     event.run = run_.uuid;
     event.seq = ++seq_;
-    event.at = results::NowIso();
+    event.at = Stamp();
     event.cycle = cycle;
     if (!motor.empty()) event.motor = std::string(motor);
     event.kind = std::string(kind);
@@ -107,7 +119,9 @@ void Recorder::EndRun(const char* outcome, int cyclesDone, int errors) {
     if (log_ == nullptr) return;
     std::fclose(log_);
     log_ = nullptr;
-    Put(results::RunEnd{run_.uuid, results::NowIso(), outcome, cyclesDone, errors});
+    Put(results::RunEnd{run_.uuid, Stamp(), outcome, cyclesDone, errors});
+    // A run is whole in the store before the technician sees its end.
+    if (journal_ != nullptr) journal_->Flush();
 }
 
 const std::string& Recorder::StoreProblem() const {

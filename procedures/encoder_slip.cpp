@@ -7,6 +7,7 @@
 
 #include "framework.h"
 #include "procedures.h"
+#include "record_names.h"
 #include "test_run.h"
 
 namespace {
@@ -40,8 +41,9 @@ void WritePositions(TestRun& run, int firstMotor, const Positions<N>& initial,
     for (std::size_t i = 0; i < N; ++i) {
         const int motor = firstMotor + static_cast<int>(i);
         log.Print("M%d\t%d\t%d\n", motor, initial.values[i], final.values[i]);
-        if (initial.read) log.Measure(Format("M%d Init", motor), initial.values[i], "counts");
-        if (final.read) log.Measure(Format("M%d Final", motor), final.values[i], "counts");
+        if (initial.read)
+            log.Measure(Format("M%d Init", motor), initial.values[i], results::kCounts);
+        if (final.read) log.Measure(Format("M%d Final", motor), final.values[i], results::kCounts);
     }
 }
 

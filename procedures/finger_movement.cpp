@@ -6,6 +6,7 @@
 #include "motor_order.h"
 #include "procedures.h"
 #include "record.h"
+#include "record_names.h"
 #include "test_run.h"
 
 namespace {
@@ -14,14 +15,7 @@ constexpr const char* kName = "Finger Movement";
 constexpr int kDefaultCycles = 2;
 constexpr const char* kSuccess = "TEST COMPLETED SUCCESSFULLY";
 
-// The technician's answers as the record keeps them.
-constexpr const char* kSeen = "MOTOR SEEN";
-constexpr const char* kNotSeen = "MOTOR NOT SEEN";
-
-// The motor's name in the record: "F1".."F3", "Spread".
-std::string MotorName(int m) {
-    return m == 4 ? "Spread" : "F" + std::to_string(m);
-}
+using results::MotorName;
 
 // Writes a typed key back to the screen. Only printable keys are echoed:
 // a control code such as ESC would start an escape sequence on the terminal.
@@ -69,7 +63,7 @@ void FailTest(TestRun& run, int test, int m, int cycle) {
     console.PrintCentered("Please fix it before continuing with these tests.");
     console.Print("\n\n");
     CancelLaterTests(run.station().tests, test);
-    run.log().Note(kNotSeen, message, cycle, MotorName(m));
+    run.log().Note(results::kNotFunctioning, message, cycle, MotorName(m));
     run.log().Print("\n%s\n\n", message.c_str());
     run.End(results::kFail);
     console.PrintCentered("Press any key to return to the Main Menu...");
@@ -98,7 +92,8 @@ int FingerMovementTest(Station& station, int test) {
                 ShowCycleStatus(station.console, cycle, run.Cycles(), run.Errors());
                 switch (AskForMotor(run, m)) {
                     case Answer::Seen:
-                        run.log().Note(kSeen, Format("M%d moved", m), cycle, MotorName(m));
+                        run.log().Note(results::kMotorSeen, Format("M%d moved", m), cycle,
+                                       MotorName(m));
                         break;
                     case Answer::Declined:
                         FailTest(run, test, m, cycle);

@@ -9,6 +9,7 @@
 #include "fingerprint_stats.h"
 #include "framework.h"
 #include "procedures.h"
+#include "record_names.h"
 #include "test_run.h"
 
 namespace {
@@ -90,7 +91,8 @@ void MeasureEncoderAccuracy(TestRun& run) {
         log.Print("M%d", motor);
         for (const auto& [column, value] : figures) {
             log.Print("\t%lld", static_cast<long long>(value));
-            log.Measure(Format("M%d %s", motor, column), static_cast<double>(value), "counts");
+            log.Measure(Format("M%d %s", motor, column), static_cast<double>(value),
+                        results::kCounts);
         }
         log.Write("\n");
     }
@@ -115,8 +117,8 @@ void RunSpeedTrial(TestRun& run, std::size_t trial, int velocity,
                 times[f][trial] = elapsed;
                 const std::string failure = SpeedFailureLine(f + 1, commanded[f], position);
                 if (!failure.empty()) {
-                    run.Fault(std::nullopt, Format("F%d", f + 1), SpeedFailureWords(commanded[f]),
-                              failure);
+                    run.Fault(std::nullopt, results::MotorName(f + 1),
+                              SpeedFailureWords(commanded[f]), failure);
                 }
                 commanded[f] = 0;
             }
@@ -147,7 +149,7 @@ void MeasureFingerSpeeds(TestRun& run) {
         for (std::size_t t = 0; t < kTrialNames.size(); ++t) {
             const double seconds = times[f][t] / 1000.0;
             log.Print("%.3f\t", seconds);
-            log.Measure(Format("F%d %s", f + 1, kTrialNames[t]), seconds, "s");
+            log.Measure(Format("F%d %s", f + 1, kTrialNames[t]), seconds, results::kSeconds);
         }
     }
 }
@@ -175,7 +177,7 @@ int FingerprintTest(Station& station, int test) {
     const int minimum = FindMinimumSpreadVelocity(run);
     run.WriteSection("Minimum Spread Velocity");
     run.log().Print("\nMinimum velocity for sucessful vertical close = %d\n", minimum);
-    run.log().Measure("Minimum velocity", minimum);
+    run.log().Measure(results::kMinimumVelocity, minimum);
     run.ShowStoreProblem();
     console.MoveCursor(11, 0);
     console.PrintCentered("Thank-you.  Now please return the hand to its normal position.\n\n");

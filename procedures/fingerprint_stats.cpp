@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "record_names.h"
+
 void EncoderFigures::Add(int position) {
     if (samples == 0) {
         min = max = avg = position;
@@ -31,7 +33,7 @@ bool FingerJudged(std::span<const int> history, std::uint32_t k, std::uint32_t e
 }
 
 const char* SpeedFailureWords(int velocity) {
-    return velocity > 0 ? "failed to fully close" : "failed to fully open";
+    return velocity > 0 ? results::kFailedToClose : results::kFailedToOpen;
 }
 
 std::string SpeedFailureLine(int finger, int velocity, int position) {

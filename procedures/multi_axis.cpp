@@ -6,6 +6,7 @@
 
 #include "framework.h"
 #include "procedures.h"
+#include "record_names.h"
 #include "test_run.h"
 
 namespace {
@@ -22,7 +23,7 @@ constexpr AllMotorTest kAfterFreezer{"After-Freezer", 500, "After Freezer"};
 void WriteSummary(TestRun& run, int maxTemperature) {
     run.log().Print("\n\nSUMMARY:\nErrors: %d\n", run.Errors());
     run.log().Print("Maximum temperature: %d\n", maxTemperature);
-    run.log().Measure("Maximum temperature", maxTemperature, "C");
+    run.log().Measure(results::kMaximumTemperature, maxTemperature, results::kCelsius);
 }
 
 int RunAllMotorTest(Station& station, int test, const AllMotorTest& spec) {

@@ -9,6 +9,7 @@
 #include "framework.h"
 #include "procedures.h"
 #include "record.h"
+#include "record_names.h"
 #include "test_run.h"
 
 namespace {
@@ -24,9 +25,9 @@ struct FixOutcome {
     const char* text;
     int errors;
 };
-constexpr FixOutcome kFixed{"FIXED", " -Fixed.\n", 0};
-constexpr FixOutcome kNotFixed{"NOT FIXED", " -User chose not to fix\n", 1};
-constexpr FixOutcome kCannotFix{"CANNOT FIX", " -Can not fix!\n", 1};
+constexpr FixOutcome kFixed{results::kFixed, " -Fixed.\n", 0};
+constexpr FixOutcome kNotFixed{results::kNotFixed, " -User chose not to fix\n", 1};
+constexpr FixOutcome kCannotFix{results::kCannotFix, " -Can not fix!\n", 1};
 
 // The whole file, or nullopt when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const char* name) {
@@ -54,10 +55,14 @@ void ReportFault(TestRun& run, int pass, const char* kind, const std::string& te
     run.console().Print(text);
 }
 
-// The motor's name in the record: "F1".."F3", "Spread".
-std::string MotorName(int m) {
-    return m == 4 ? "Spread" : "F" + std::to_string(m);
+// A line that counts no error but is an event of `kind` all the same: to the
+// log, the record and the screen.
+void ReportEvent(TestRun& run, int pass, const char* kind, const std::string& text) {
+    run.log().Fault(pass, {}, kind, text);
+    run.console().Print(text);
 }
+
+using results::MotorName;
 
 // Offers to fix motor m's value; counts an error when it stays wrong.
 void OfferFix(TestRun& run, int pass, const DefaultsRecord& record, int m, int handValue) {
@@ -103,12 +108,13 @@ void CheckRecord(TestRun& run, int pass, const DefaultsRecord& record, const std
                  const std::string& values) {
     const std::optional<int> line = FindParameterLine(names, record.name);
     if (!line) {
-        Report(run, "Parameter '" + record.name + "' not found in hand!\n");
+        ReportEvent(run, pass, results::kNotFoundInHand,
+                    "Parameter '" + record.name + "' not found in hand!\n");
         return;
     }
     const auto handValues = ParameterValues(values, *line);
     if (!handValues) {
-        ReportFault(run, pass, "has no values in hand",
+        ReportFault(run, pass, results::kNoValuesInHand,
                     "Parameter '" + record.name + "' has no values in hand!\n");
         return;
     }
@@ -143,7 +149,8 @@ int ParameterCheckTest(Station& station, int test) {
             const std::optional<std::string> text = ReadWholeFile(kDefaultsFile);
             if (!text) {
                 // The station cannot go on without its expected values.
-                Report(run, "Could not open preferences file!\n");
+                ReportEvent(run, pass, results::kNoDefaultsFile,
+                            "Could not open preferences file!\n");
                 run.End(results::kError);
                 run.StopCycles();
                 return;
@@ -153,7 +160,7 @@ int ParameterCheckTest(Station& station, int test) {
                 CheckRecord(run, pass, record, names, values);
             }
             if (defaults.badLine > 0) {
-                ReportFault(run, pass, "bad record",
+                ReportFault(run, pass, results::kBadRecord,
                             Format("Defaults.dat: bad record at line %d\n", defaults.badLine));
             }
         },

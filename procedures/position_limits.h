@@ -5,6 +5,8 @@
 
 #include <optional>
 
+#include "record_names.h"
+
 enum class PositionCheck { FingerClosed, FingerOpen, SpreadClosed, SpreadOpen };
 
 struct PositionLimit {
@@ -30,7 +32,7 @@ inline constexpr PositionLimit kPositionLimits[] = {
 };
 
 // The fault words of a check whose position query failed (no recovery).
-inline constexpr const char* kNoPositionReading = "NO POSITION READING";
+using results::kNoPositionReading;
 
 // The first limit of `check` that `position` breaks; nullptr when it passes.
 const PositionLimit* BrokenLimit(PositionCheck check, int position);

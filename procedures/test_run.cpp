@@ -5,6 +5,7 @@
 #include "framework.h"
 #include "link_wait.h"
 #include "record.h"
+#include "record_names.h"
 #include "test_log.h"
 
 namespace {
@@ -194,8 +195,8 @@ int TestRun::Check(PositionCheck check, int finger, int cycle) {
         return 1;
     }
     const PassBand band = PassBandOf(check);
-    log().Measure(name + (IsClosingCheck(check) ? " closed" : " open"), position[0], "counts",
-                  cycle, band.low, band.high);
+    log().Measure(name + (IsClosingCheck(check) ? " closed" : " open"), position[0],
+                  results::kCounts, cycle, band.low, band.high);
     const PositionLimit* broken = BrokenLimit(check, position[0]);
     if (broken == nullptr) return 0;
     if (broken->recoveryVelocity != 0) RecoverMotor(motors.c_str(), broken->recoveryVelocity);

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "name_uuid.h"
+#include "record_names.h"
 #include "time_text.h"
 
 namespace report {
@@ -109,7 +110,7 @@ struct Banner {
 
 // "M1".."M4" of the log as the record's motor names.
 std::string MotorOf(int motorNumber) {
-    return motorNumber == 4 ? "Spread" : "F" + std::to_string(motorNumber);
+    return results::MotorName(motorNumber);
 }
 
 // A fault line: "<F1|F2|F3|Spread> <FAULT WORDS> in cycle <n> at <time text>".
@@ -165,7 +166,8 @@ class RunBuilder {
     }
 
     void Measure(std::string name, double value, std::optional<std::string> unit = {},
-                 std::optional<double> low = {}, std::optional<double> high = {}) {
+                 std::optional<double> low = {}, std::optional<double> high = {},
+                 std::optional<int> cycle = {}) {
         Measurement m;
         m.seq = ++seq_;
         m.name = std::move(name);
@@ -174,6 +176,7 @@ class RunBuilder {
         m.low = low;
         m.high = high;
         m.outcome = results::Verdict(value, low, high);
+        m.cycle = cycle;
         run_.facts.push_back(std::move(m));
     }
 
@@ -494,7 +497,7 @@ class Parser {
             int motor = 0;
             if (ReadFigure(line.text, "TEST FAILED: M", &motor, " IS NOT FUNCTIONING PROPERLY!") &&
                 motor >= 1 && motor <= 4) {
-                run.Note(banner.time, std::nullopt, MotorOf(motor), "NOT FUNCTIONING PROPERLY",
+                run.Note(banner.time, std::nullopt, MotorOf(motor), results::kNotFunctioning,
                          line.text);
                 // The log does not say in which cycle the motor failed.
                 return {results::kFail, 0, 1};
@@ -533,7 +536,7 @@ class Parser {
             int temperature = 0;
             if (!ReadFigure(line.text, "Maximum temperature: ", &temperature))
                 body.Unexpected(line, "\"Maximum temperature: N\"");
-            run.Measure("Maximum temperature", temperature, "C");
+            run.Measure(results::kMaximumTemperature, temperature, results::kCelsius);
             return {OutcomeOf(aborted.has_value(), errors), aborted.value_or(planned), errors};
         }
         if (test == "Encoder slip - Grasp") {
@@ -551,7 +554,9 @@ class Parser {
             ReadFaults(body, run);  // the breakaway check after the last cycle
             return {OutcomeOf(false, run.Events()), planned, run.Events()};
         }
-        // Parameter Check.
+        // Parameter Check. Its passes follow one another without a mark
+        // between them: the pass of a line is known only when there is one.
+        const std::optional<int> pass = planned == 1 ? std::optional<int>(1) : std::nullopt;
         while (const Line* line = body.Peek()) {
             if (line->text == "SUMMARY:") {
                 const int errors = ReadSummary(body);
@@ -559,11 +564,10 @@ class Parser {
             }
             body.Take("");
             if (line->text == "Could not open preferences file!") {
-                run.Note(banner.time, std::nullopt, std::nullopt, "Could not open preferences file",
-                         line->text);
+                run.Note(banner.time, pass, std::nullopt, results::kNoDefaultsFile, line->text);
                 return {results::kError, 0, 0};
             }
-            if (!ReadParameterLine(*line, run, banner.time))
+            if (!ReadParameterLine(*line, run, banner.time, pass))
                 body.Unexpected(*line, "a parameter difference or \"SUMMARY:\"");
         }
         body.BrokenOff("\"SUMMARY:\"");
@@ -571,22 +575,35 @@ class Parser {
 
     void ReadPositions(Body& body, RunBuilder& run,
                        std::initializer_list<std::string_view> motors) {
-        ReadTable(body, run, "\tInit\tFinal", motors, "counts", true);
+        ReadTable(body, run, "\tInit\tFinal", motors, results::kCounts, true);
     }
 
-    // "Parameter '<name>' not found in hand!" or "The <name> parameter for
-    // M<m> is <v>, but should be <e>. -<outcome>".
-    static bool ReadParameterLine(const Line& line, RunBuilder& run, std::time_t at) {
+    // "Parameter '<name>' not found in hand!", "Parameter '<name>' has no
+    // values in hand!", "Defaults.dat: bad record at line <n>" or "The <name>
+    // parameter for M<m> is <v>, but should be <e>. -<outcome>".
+    static bool ReadParameterLine(const Line& line, RunBuilder& run, std::time_t at,
+                                  std::optional<int> pass) {
         const std::string_view text = line.text;
-        if (text.starts_with("Parameter '") && text.ends_with("' not found in hand!") &&
-            text.size() > 31) {
-            run.Note(at, std::nullopt, std::nullopt, "not found in hand", text);
+        static constexpr std::pair<std::string_view, const char*> kListLines[] = {
+            {"' not found in hand!", results::kNotFoundInHand},
+            {"' has no values in hand!", results::kNoValuesInHand},
+        };
+        for (const auto& [ending, kind] : kListLines) {
+            if (text.starts_with("Parameter '") && text.ends_with(ending) &&
+                text.size() > 11 + ending.size()) {
+                run.Note(at, pass, std::nullopt, kind, text);
+                return true;
+            }
+        }
+        int badLine = 0;
+        if (ReadFigure(text, "Defaults.dat: bad record at line ", &badLine)) {
+            run.Note(at, pass, std::nullopt, results::kBadRecord, text);
             return true;
         }
-        static constexpr std::pair<std::string_view, std::string_view> kAnswers[] = {
-            {". -User chose not to fix", "User chose not to fix"},
-            {". -Fixed.", "Fixed"},
-            {". -Can not fix!", "Can not fix"},
+        static constexpr std::pair<std::string_view, const char*> kAnswers[] = {
+            {". -User chose not to fix", results::kNotFixed},
+            {". -Fixed.", results::kFixed},
+            {". -Can not fix!", results::kCannotFix},
         };
         if (!text.starts_with("The ")) return false;
         for (const auto& [ending, kind] : kAnswers) {
@@ -605,8 +622,8 @@ class Parser {
                 !ParseNumber(rest.substr(should + 16), &expected))
                 return false;
             run.Measure("M" + std::to_string(motor) + " " + name, value, std::nullopt, expected,
-                        expected);
-            run.Note(at, std::nullopt, MotorOf(motor), std::string(kind), text);
+                        expected, pass);
+            run.Note(at, pass, MotorOf(motor), kind, text);
             return true;
         }
         return false;
@@ -626,7 +643,7 @@ class Parser {
                 !ReadFigure(line.text,
                             "Minimum velocity for successful vertical close = ", &velocity))
                 body.Unexpected(line, "\"Minimum velocity for sucessful vertical close = N\"");
-            run.Measure("Minimum velocity", velocity);
+            run.Measure(results::kMinimumVelocity, velocity);
             if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
         }
         const Banner& encoder = NextFingerprintSection(b, 1, kEncoderTitle);
@@ -634,7 +651,7 @@ class Parser {
         {
             Body body(lines_, encoder, kEncoderTitle, LineOf(encoder));
             ReadTable(body, run, "\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen",
-                      {"M1", "M2", "M3", "M4"}, "counts", true);
+                      {"M1", "M2", "M3", "M4"}, results::kCounts, true);
             if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
         }
         const Banner& speeds = NextFingerprintSection(b, 2, kSpeedsTitle);
@@ -643,8 +660,8 @@ class Parser {
         while (const Line* line = body.Peek()) {
             int finger = 0, velocity = 0;
             const char* kind = nullptr;
-            for (const char* words : {"close", "open"}) {
-                const std::string middle = std::string(" failed to fully ") + words + " at V=";
+            for (const char* words : {results::kFailedToClose, results::kFailedToOpen}) {
+                const std::string middle = std::string(" ") + words + " at V=";
                 const std::size_t at = line->text.find(middle);
                 if (line->text.size() > 2 && line->text[0] == 'F' && at == 2 &&
                     ParseNumber(line->text.substr(1, 1), &finger) && finger >= 1 && finger <= 3 &&
@@ -654,11 +671,10 @@ class Parser {
             }
             if (kind == nullptr) break;
             body.Take("");
-            run.Note(speeds.time, std::nullopt, MotorOf(finger),
-                     std::string("failed to fully ") + kind, line->text);
+            run.Note(speeds.time, std::nullopt, MotorOf(finger), kind, line->text);
         }
         ReadTable(body, run, "\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100",
-                  {"F1", "F2", "F3"}, "s", false);
+                  {"F1", "F2", "F3"}, results::kSeconds, false);
         if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
         const int errors = run.Events();
         runs_.push_back(run.Finish(OutcomeOf(false, errors), 1, errors, Bytes(b, b + 2),

@@ -5,10 +5,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "server_uri.h"
@@ -75,7 +79,54 @@ struct Journal::Impl {
     bool unsavedPending = false;
     Clock::time_point nextTry{};
 
+    // The writer (with `background`): facts waiting for it, whether it is
+    // storing one, and `problem` as it stood after its last fact. Everything
+    // above is the writer's alone while it runs.
+    mutable std::mutex mutex;
+    std::condition_variable wake;  // a fact to store, or stop
+    std::condition_variable idle;  // nothing waiting and nothing being stored
+    std::deque<Entry> waiting;
+    bool storing = false;
+    bool stop = false;
+    std::string published;
+    mutable std::string seen;  // the putting thread's copy of `published`
+    std::thread writer;
+
     bool Enabled() const { return !IsOff(options.target); }
+
+    // Commits one fact, or sets it aside in the unsaved file.
+    void Store(const Entry& fact) {
+        const bool usable = store != nullptr && !unsavedPending;
+        if (usable || (Clock::now() >= nextTry && Recover(kRetryBusyMs))) {
+            std::string why;
+            if (store->Apply(fact, &why)) {
+                Nudge();
+                return;
+            }
+            Trouble(why);
+            // A store that failed once is opened afresh at the next try: the
+            // file may have been replaced, repaired or unlocked meanwhile.
+            store.reset();
+        }
+        AppendUnsaved(fact);
+    }
+
+    void Write() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return stop || !waiting.empty(); });
+            if (waiting.empty()) return;  // stopped, and all is stored
+            const Entry fact = std::move(waiting.front());
+            waiting.pop_front();
+            storing = true;
+            lock.unlock();
+            Store(fact);
+            lock.lock();
+            storing = false;
+            published = problem;
+            if (waiting.empty()) idle.notify_all();
+        }
+    }
 
     void Trouble(const std::string& why) {
         std::string text = "Record not stored (" + why + "); kept in " +
@@ -179,7 +230,16 @@ Journal::Journal(JournalOptions options) : impl_(std::make_unique<Impl>()) {
     }
 }
 
-Journal::~Journal() = default;
+Journal::~Journal() {
+    Impl& d = *impl_;
+    if (!d.writer.joinable()) return;
+    {
+        std::lock_guard lock(d.mutex);
+        d.stop = true;
+    }
+    d.wake.notify_one();
+    d.writer.join();  // after the last fact put is stored
+}
 
 bool Journal::Open() {
     Impl& d = *impl_;
@@ -200,6 +260,10 @@ bool Journal::Open() {
         ship.timeoutMs = d.options.shipTimeoutMs;
         d.shipper = std::make_unique<Shipper>(std::move(ship));
     }
+    if (d.options.background && !d.writer.joinable()) {
+        d.published = d.problem;
+        d.writer = std::thread([&d] { d.Write(); });
+    }
     return marked;
 }
 
@@ -215,24 +279,33 @@ void Journal::Put(const Entry& entry) {
         filled = std::move(copy);
         fact = &filled;
     }
-    const bool usable = d.store != nullptr && !d.unsavedPending;
-    if (usable || (Clock::now() >= d.nextTry && d.Recover(kRetryBusyMs))) {
-        std::string why;
-        if (d.store->Apply(*fact, &why)) {
-            d.Nudge();
-            return;
-        }
-        d.Trouble(why);
-        // A store that failed once is opened afresh at the next try: the
-        // file may have been replaced, repaired or unlocked meanwhile.
-        d.store.reset();
+    if (!d.writer.joinable()) {
+        d.Store(*fact);
+        return;
     }
-    d.AppendUnsaved(*fact);
+    {
+        std::lock_guard lock(d.mutex);
+        d.waiting.push_back(*fact);
+    }
+    d.wake.notify_one();
+}
+
+void Journal::Flush() {
+    Impl& d = *impl_;
+    if (!d.writer.joinable()) return;
+    std::unique_lock lock(d.mutex);
+    d.idle.wait(lock, [&] { return d.waiting.empty() && !d.storing; });
 }
 
 const std::string& Journal::Problem() const {
     const Impl& d = *impl_;
-    if (!d.problem.empty() || d.shipper == nullptr) return d.problem;
+    const std::string* own = &d.problem;
+    if (d.writer.joinable()) {
+        std::lock_guard lock(d.mutex);
+        d.seen = d.published;
+        own = &d.seen;
+    }
+    if (!own->empty() || d.shipper == nullptr) return *own;
     // The shipper's line is copied only when it changed: the screen asks
     // often.
     const std::uint64_t version = d.shipper->ProblemVersion();
@@ -261,6 +334,7 @@ bool Journal::Shipping() const {
 }
 
 bool Journal::WaitForShipping(std::chrono::milliseconds timeout) {
+    Flush();
     return impl_->shipper != nullptr && impl_->shipper->WaitUntilShipped(timeout);
 }
 

@@ -1,11 +1,14 @@
 // Multi-Axis end to end: the real station in tmux against the real simulator,
 // started with Ctrl-R from its field in the form; the status line, the
 // countdown, the redraw of the form, the log section and the run's record in
-// results.db beside it; and the stop when the hand's line hangs up or the hand
-// falls silent.
+// results.db beside it; the stop when the hand's line hangs up or the hand
+// falls silent; and a day of runs on a faulty hand, one aborted and one cut
+// short by kill -9, as the store and zhand-report export show them.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -289,6 +292,216 @@ TEST(MultiAxisEndToEnd, ASilentHandStopsTheTestAfterThreeTimedOutExchanges) {
     EXPECT_EQ(
         QueryStore(store, "SELECT kind, cycle FROM events WHERE kind = 'HAND NOT RESPONDING'"),
         (StoreRows{{"HAND NOT RESPONDING", cycle[1]}}));
+}
+
+// The fault lines of a log, as the record keeps them: motor, kind, cycle,
+// the line.
+StoreRows FaultLines(const std::string& log) {
+    StoreRows lines;
+    static const std::regex fault(
+        "(F[1-3]|Spread) ([A-Z ]+) in cycle (\\d+) at [A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d "
+        "\\d\\d:\\d\\d:\\d\\d \\d{4}");
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, fault)) lines.push_back({m[1], m[2], m[3], line});
+    }
+    return lines;
+}
+
+// A log with every time text as "<time>".
+std::string MaskTimes(const std::string& log) {
+    static const std::regex time("[A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}");
+    return std::regex_replace(log, time, "<time>");
+}
+
+TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
+    StationDir dir;
+    Simulator sim(dir.path(), {"--fault", "no-breakaway:2"});
+    ASSERT_TRUE(sim.ready());
+    const std::string store = (dir / "results.db").string();
+    std::string killedLog;
+    std::string abortedIn;  // the cycle after which the abort was taken
+    {
+        Tmux tmux(dir.path(), StationCommand());
+        ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
+        tmux.Keys("Enter");
+        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+
+        // Multi-Axis, three cycles: F2 never breaks away.
+        tmux.Keys("Tab Tab Tab Tab Tab Tab");
+        tmux.Type("3");
+        tmux.Keys("C-r");
+        ASSERT_TRUE(tmux.WaitForRow(20, Centred("Test completed with 3 errors.", 29), 30000ms))
+            << tmux.Dump();
+        tmux.Keys("Space");
+        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+
+        // Encoder slip - Grasp, the next field, two cycles.
+        tmux.Keys("Tab");
+        tmux.Type("2");
+        tmux.Keys("C-r");
+        ASSERT_TRUE(tmux.WaitForRow(20, Centred("Test completed with 2 errors.", 29), 30000ms))
+            << tmux.Dump();
+        tmux.Keys("Space");
+        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+
+        // Back to Multi-Axis for 500 cycles, aborted in its second.
+        tmux.Keys("BTab");
+        tmux.Type("500");
+        tmux.Keys("C-r");
+        ASSERT_TRUE(tmux.WaitForText("Cycle 2 of 500", 30000ms)) << tmux.Dump();
+        tmux.Type("a");
+        std::smatch cycle;
+        const std::regex aborted(" *Test aborted in cycle (\\d+) of 500\\.");
+        ASSERT_TRUE(WaitUntil([&] {
+            const std::string row = tmux.Row(20);
+            if (!std::regex_match(row, cycle, aborted)) return false;
+            abortedIn = cycle[1];
+            return true;
+        })) << tmux.Dump();
+        tmux.Keys("Space");
+        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+
+        // Once more, and the station dies in its third cycle.
+        tmux.Keys("C-r");
+        ASSERT_TRUE(tmux.WaitForText("Cycle 3 of 500", 30000ms)) << tmux.Dump();
+        const int pid = tmux.StationPid();
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(kill(pid, SIGKILL), 0);
+        ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
+        EXPECT_EQ(tmux.ExitStatus(), 128 + SIGKILL);
+        killedLog = TheLog(dir.path());
+    }
+    EXPECT_EQ(QueryStore(store, "SELECT outcome, ended IS NULL FROM runs ORDER BY id DESC LIMIT 1"),
+              (StoreRows{{"running", "1"}}));
+
+    // The station again, on the same store: the dead run is found.
+    fs::remove(dir / "exit.status");
+    {
+        Tmux tmux(dir.path(), StationCommand());
+        ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
+        tmux.Keys("Enter");
+        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+        tmux.Keys("C-q");
+        ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
+        EXPECT_EQ(tmux.ExitStatus(), 0);
+    }
+
+    // Every run with its outcome, cycles and errors: a fault of F2 in every
+    // cycle. The killed run has its progress as of its last finished cycle,
+    // and the facts of the cycle it was in when it died.
+    const std::string k = abortedIn;
+    const StoreRows runs = QueryStore(store,
+                                      "SELECT test, cycles_planned, cycles_done, outcome, errors,"
+                                      " ended IS NOT NULL FROM runs ORDER BY id");
+    ASSERT_EQ(runs.size(), 4u);
+    EXPECT_EQ(runs[0], (std::vector<std::string>{"Multi-Axis", "3", "3", "fail", "3", "1"}));
+    EXPECT_EQ(runs[1],
+              (std::vector<std::string>{"Encoder slip - Grasp", "2", "2", "fail", "2", "1"}));
+    EXPECT_EQ(runs[2], (std::vector<std::string>{"Multi-Axis", "500", k, "aborted", k, "1"}));
+    EXPECT_EQ(std::vector(runs[3].begin(), runs[3].begin() + 2),
+              (std::vector<std::string>{"Multi-Axis", "500"}));
+    EXPECT_EQ(runs[3][3], "interrupted");
+    EXPECT_EQ(runs[3][5], "0");
+    const int killedDone = std::stoi(runs[3][2]);
+    EXPECT_GE(killedDone, 2);
+    EXPECT_EQ(runs[3][4], runs[3][2]);
+
+    // Each fault line of the log is an event with its cycle and motor. The
+    // killed run's log lines still in the station's buffer died with it; its
+    // events were committed as they happened.
+    const std::string log = TheLog(dir.path());
+    EXPECT_EQ(log, killedLog);  // the second station wrote nothing
+    const StoreRows faults = FaultLines(log);
+    const StoreRows events =
+        QueryStore(store, "SELECT motor, kind, cycle, text FROM events ORDER BY run_id, seq");
+    ASSERT_GE(events.size(), faults.size());
+    EXPECT_EQ(StoreRows(events.begin(), events.begin() + static_cast<long>(faults.size())), faults);
+    EXPECT_GE(faults.size(), 7u);  // the three finished runs' faults are all in the log
+    const StoreRows perRun =
+        QueryStore(store,
+                   "SELECT r.id, count(e.seq), min(e.cycle), max(e.cycle),"
+                   " sum(e.motor = 'F2' AND e.kind = 'NO BREAKAWAY') FROM runs r"
+                   " JOIN events e ON e.run_id = r.id GROUP BY r.id ORDER BY r.id");
+    ASSERT_EQ(perRun.size(), 4u);
+    EXPECT_EQ(
+        StoreRows(perRun.begin(), perRun.begin() + 3),
+        (StoreRows{{"1", "3", "1", "3", "3"}, {"2", "2", "1", "2", "2"}, {"3", k, "1", k, k}}));
+    const int killedEvents = std::stoi(perRun[3][1]);
+    EXPECT_TRUE(killedEvents == killedDone || killedEvents == killedDone + 1) << killedEvents;
+    EXPECT_EQ(perRun[3],
+              (std::vector<std::string>{"4", perRun[3][1], "1", perRun[3][1], perRun[3][1]}));
+
+    // The measurements of the log, and the position readings beside them.
+    EXPECT_EQ(QueryStore(store,
+                         "SELECT run_id, name, unit FROM measurements"
+                         " WHERE cycle IS NULL ORDER BY run_id, seq"),
+              (StoreRows{{"1", "Maximum temperature", "C"},
+                         {"2", "M1 Init", "counts"},
+                         {"2", "M1 Final", "counts"},
+                         {"2", "M2 Init", "counts"},
+                         {"2", "M2 Final", "counts"},
+                         {"2", "M3 Init", "counts"},
+                         {"2", "M3 Final", "counts"},
+                         {"3", "Maximum temperature", "C"}}));
+    const StoreRows readings = QueryStore(store,
+                                          "SELECT run_id, count(*), sum(outcome = 'fail')"
+                                          " FROM measurements WHERE cycle IS NOT NULL"
+                                          " GROUP BY run_id ORDER BY run_id");
+    ASSERT_EQ(readings.size(), 4u);
+    EXPECT_EQ(StoreRows(readings.begin(), readings.begin() + 3),
+              (StoreRows{
+                  {"1", "24", "3"}, {"2", "12", "2"}, {"3", std::to_string(8 * std::stoi(k)), k}}));
+    // Eight position readings a cycle, the killed cycle's as far as it got.
+    const int killedReadings = std::stoi(readings[3][1]);
+    EXPECT_GE(killedReadings, 8 * killedDone);
+    EXPECT_LE(killedReadings, 8 * (killedDone + 1));
+    EXPECT_EQ(readings[3][2], perRun[3][1]);
+
+    // The text log, as the station has always written it.
+    const std::string masked = MaskTimes(log);
+    std::string faultsOf1;
+    for (int cycle = 1; cycle <= 3; ++cycle)
+        faultsOf1 += "F2 NO BREAKAWAY in cycle " + std::to_string(cycle) + " at <time>\n";
+    const std::string expectedStart = "\n\n*****\n* Multi-Axis, 3 cycles\n* <time>\n*****\n" +
+                                      faultsOf1 + "\n\nSUMMARY:\nErrors: 3\n";
+    EXPECT_EQ(masked.substr(0, expectedStart.size()), expectedStart) << log;
+    EXPECT_NE(masked.find("\n\n*****\n* Encoder slip - Grasp, 2 cycles\n* <time>\n*****\n"
+                          "F2 NO BREAKAWAY in cycle 1 at <time>\n"
+                          "F2 NO BREAKAWAY in cycle 2 at <time>\n"
+                          "\n\tInit\tFinal\nM1\t"),
+              std::string::npos)
+        << log;
+    std::string faultsOf3;
+    for (int cycle = 1; cycle <= std::stoi(k); ++cycle)
+        faultsOf3 += "F2 NO BREAKAWAY in cycle " + std::to_string(cycle) + " at <time>\n";
+    EXPECT_NE(masked.find("\n\n*****\n* Multi-Axis, 500 cycles\n* <time>\n*****\n" + faultsOf3 +
+                          "\n\nTest aborted in cycle " + k + " of 500.\n\nSUMMARY:\nErrors: " + k +
+                          "\nMaximum temperature: "),
+              std::string::npos)
+        << log;
+
+    // zhand-report export shows the same runs with their facts.
+    const std::string exported =
+        Shell("ZHAND_RESULTS=" + Quote(store) + " " + Quote(REPORT_BIN) + " export");
+    std::istringstream lines(exported);
+    std::vector<nlohmann::json> objects;
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(objects.size(), 4u) << exported;
+    const char* const outcomes[] = {"fail", "fail", "aborted", "interrupted"};
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(objects[i]["outcome"], outcomes[i]);
+        EXPECT_EQ(objects[i]["station"], "bench-e2e");
+        EXPECT_EQ(std::to_string(objects[i]["cycles_done"].get<int>()), runs[i][2]);
+        EXPECT_EQ(std::to_string(objects[i]["events"].size()), perRun[i][1]);
+        EXPECT_EQ(objects[i]["events"][0]["kind"], "NO BREAKAWAY");
+        EXPECT_EQ(objects[i]["events"][0]["motor"], "F2");
+        EXPECT_EQ(objects[i]["events"][0]["cycle"], 1);
+    }
+    EXPECT_EQ(objects[0]["measurements"].size(), 25u);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ const FingerCase kFingerCases[] = {
      "1 F3 MOTOR SEEN\n1 F1 MOTOR SEEN\n1 Spread MOTOR SEEN\n1 F2 MOTOR SEEN\n"},
     {"'n' at the retry fails the test", 2, "319nx", "314", 1,
      "TEST FAILED: M4 IS NOT FUNCTIONING PROPERLY!", "fail", "0",
-     "1 F3 MOTOR SEEN\n1 F1 MOTOR SEEN\n1 Spread MOTOR NOT SEEN\n"},
+     "1 F3 MOTOR SEEN\n1 F1 MOTOR SEEN\n1 Spread NOT FUNCTIONING PROPERLY\n"},
     {"the keyboard goes away: the run ends unconfirmed", 1, "3", "31", 1, nullptr, "aborted", "0",
      "1 F3 MOTOR SEEN\n"},
 };

@@ -70,17 +70,19 @@ TEST_F(ParameterCheck, FixesDeclinesAndReportsWhatCannotBeFixed) {
     EXPECT_EQ(state.motors[0].stored[zhandsim::kHOLD], 1);
     EXPECT_EQ(state.motors[3].stored[zhandsim::kMOV], 50);
 
-    // Each answer that decides a difference is on record with its motor; each
-    // difference is a measurement against its expected value.
+    // Each answer that decides a difference is on record with its motor, and
+    // so is the parameter the hand does not list; each difference is a
+    // measurement against its expected value.
     EXPECT_EQ(
         Query("SELECT cycle, motor, kind, text FROM events ORDER BY seq"),
         (StoreRows{
-            {"1", "F3", "FIXED", "The MCV parameter for M3 is 100, but should be 90. -Fixed."},
-            {"1", "Spread", "NOT FIXED",
+            {"1", "F3", "Fixed", "The MCV parameter for M3 is 100, but should be 90. -Fixed."},
+            {"1", "Spread", "User chose not to fix",
              "The MOV parameter for M4 is 50, but should be 40. -User chose not to fix"},
-            {"1", "F1", "FIXED", "The HOLD parameter for M1 is 0, but should be 1. -Fixed."},
-            {"1", "Spread", "CANNOT FIX",
-             "The CV parameter for M4 is 50, but should be 51. -Can not fix!"}}));
+            {"1", "F1", "Fixed", "The HOLD parameter for M1 is 0, but should be 1. -Fixed."},
+            {"1", "Spread", "Can not fix",
+             "The CV parameter for M4 is 50, but should be 51. -Can not fix!"},
+            {"1", "NULL", "not found in hand", "Parameter 'NOPE' not found in hand!"}}));
     EXPECT_EQ(Query("SELECT name, CAST(value AS INTEGER), CAST(low AS INTEGER),"
                     " CAST(high AS INTEGER), outcome, cycle FROM measurements ORDER BY seq"),
               (StoreRows{{"M3 MCV", "100", "90", "90", "fail", "1"},
@@ -117,7 +119,8 @@ struct FileCase {
 };
 
 const FileCase kFileCases[] = {
-    {"missing file", nullptr, 1, "Could not open preferences file!\n", "error", ""},
+    {"missing file", nullptr, 1, "Could not open preferences file!\n", "error",
+     "Could not open preferences file\n"},
     {"empty file", "", 0, "\n\nSUMMARY:\nErrors: 0\n", "pass", ""},
     {"record with three numbers", "MOV 100 100 100 50\nMCV 1 2\nHOLD 9 9 9 9\n", 0,
      "Defaults.dat: bad record at line 2\n\n\nSUMMARY:\nErrors: 1\n", "fail", "bad record\n"},

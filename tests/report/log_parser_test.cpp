@@ -24,6 +24,7 @@ struct M {
     std::string name;
     double value;
     std::optional<std::string> unit;
+    std::optional<int> cycle = {};
 };
 struct E {
     std::string kind;
@@ -209,19 +210,36 @@ std::vector<Case> Cases() {
                                       {{"MCV", 2, 40, 65, " -User chose not to fix\n"},
                                        {"KP", 4, -3, 7, " -Fixed.\n"},
                                        {"ZZ", 0, 0, 0, ""},
-                                       {"A'B", 1, 1, 2, " -Can not fix!\n"}},
-                                      2),
+                                       {"A'B", 1, 1, 2, " -Can not fix!\n"},
+                                       {"HOLD", -1, 0, 0, ""}},
+                                      4, 7),
          "Parameter Check",
          1,
          1,
          "fail",
-         2,
-         {{"M2 MCV", 40, {}}, {"M4 KP", -3, {}}},
+         4,
+         {{"M2 MCV", 40, {}, 1}, {"M4 KP", -3, {}, 1}},
          3,
+         {{"User chose not to fix", "F2", 1},
+          {"Fixed", "Spread", 1},
+          {"not found in hand", std::nullopt, 1},
+          {"Can not fix", "F1", 1},
+          {"has no values in hand", std::nullopt, 1},
+          {"bad record", std::nullopt, 1}}},
+        {"Parameter Check in two passes",
+         station_logs::ParameterCheck(2, kT0,
+                                      {{"MCV", 2, 40, 65, " -User chose not to fix\n"},
+                                       {"MCV", 2, 40, 65, " -User chose not to fix\n"}},
+                                      1),
+         "Parameter Check",
+         2,
+         2,
+         "fail",
+         1,
+         {{"M2 MCV", 40, {}, std::nullopt}},
+         2,
          {{"User chose not to fix", "F2", std::nullopt},
-          {"Fixed", "Spread", std::nullopt},
-          {"not found in hand", std::nullopt, std::nullopt},
-          {"Can not fix", "F1", std::nullopt}}},
+          {"User chose not to fix", "F2", std::nullopt}}},
         {"Parameter Check without its defaults file",
          station_logs::ParameterCheckWithoutDefaults(1, kT0),
          "Parameter Check",
@@ -231,7 +249,7 @@ std::vector<Case> Cases() {
          0,
          {},
          0,
-         {{"Could not open preferences file", std::nullopt, std::nullopt}}},
+         {{"Could not open preferences file", std::nullopt, 1}}},
     };
 }
 
@@ -276,7 +294,7 @@ TEST_F(LogParserTest, EachTestsSectionBecomesOneRun) {
             ASSERT_NE(it, measurements.end()) << want.name;
             EXPECT_DOUBLE_EQ(it->value, want.value) << want.name;
             EXPECT_EQ(it->unit, want.unit) << want.name;
-            EXPECT_EQ(it->cycle, std::nullopt);
+            EXPECT_EQ(it->cycle, want.cycle) << want.name;
         }
         ASSERT_EQ(events.size(), c.events.size());
         for (std::size_t i = 0; i < events.size(); ++i) {

@@ -150,18 +150,21 @@ std::string Fingerprint(std::time_t at, const FingerprintFigures& f) {
 }
 
 std::string ParameterCheck(int cycles, std::time_t at, const std::vector<ParameterLine>& lines,
-                           int errors) {
+                           int errors, std::optional<int> badRecord) {
     std::string text = Format("\n\n*****\n* Parameter Check, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
     for (const ParameterLine& p : lines) {
         if (p.motor == 0) {
             text += Format("Parameter '%s' not found in hand!\n", p.name.c_str());
+        } else if (p.motor < 0) {
+            text += Format("Parameter '%s' has no values in hand!\n", p.name.c_str());
         } else {
             text += Format("The %s parameter for M%d is %d, but should be %d.", p.name.c_str(),
                            p.motor, p.value, p.expected);
             text += p.answer;
         }
     }
+    if (badRecord) text += Format("Defaults.dat: bad record at line %d\n", *badRecord);
     return text + Summary(errors);
 }
 

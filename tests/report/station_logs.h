@@ -49,13 +49,14 @@ std::string Fingerprint(std::time_t at, const FingerprintFigures& figures);
 
 struct ParameterLine {
     std::string name;
-    int motor = 0;  // 0: "not found in hand"
+    int motor = 0;  // 0: "not found in hand", -1: "has no values in hand"
     int value = 0;
     int expected = 0;
     std::string answer;  // " -Fixed.\n", " -Can not fix!\n", " -User chose not to fix\n"
 };
+// `badRecord`: the defaults file's line that the pass reported as bad.
 std::string ParameterCheck(int cycles, std::time_t at, const std::vector<ParameterLine>& lines,
-                           int errors);
+                           int errors, std::optional<int> badRecord = {});
 std::string ParameterCheckWithoutDefaults(int cycles, std::time_t at);
 
 }  // namespace station_logs

@@ -41,19 +41,48 @@ class JournalTest : public StoreDir {
     }
 };
 
+// Both ways of committing: as Put returns, or by the writer thread (whose
+// facts are all in once Flush returns).
+const bool kBackground[] = {false, true};
+
 TEST_F(JournalTest, FactsAreCommittedAsTheyComeWithTheStationFilledIn) {
-    Journal journal(Options());
-    ASSERT_TRUE(journal.Open()) << journal.Problem();
-    journal.Put(Bare("u1"));
-    journal.Put(Fault("u1", 1, 3));
-    // Each fact is in the file as soon as Put returns, seen by another reader.
-    EXPECT_EQ(Query("SELECT station, software, outcome FROM runs"),
-              (QueryRows{{"bench-1", "3.0.0", "running"}}));
-    EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
-    journal.Put(End("u1", kFail, 3, 1));
+    for (bool background : kBackground) {
+        SCOPED_TRACE(background ? "background" : "as Put returns");
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        JournalOptions options = Options();
+        options.background = background;
+        Journal journal(options);
+        ASSERT_TRUE(journal.Open()) << journal.Problem();
+        journal.Put(Bare("u1"));
+        journal.Put(Fault("u1", 1, 3));
+        journal.Flush();
+        // Each fact is in the file, seen by another reader.
+        EXPECT_EQ(Query("SELECT station, software, outcome FROM runs"),
+                  (QueryRows{{"bench-1", "3.0.0", "running"}}));
+        EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
+        journal.Put(End("u1", kFail, 3, 1));
+        journal.Flush();
+        EXPECT_EQ(Value("SELECT outcome FROM runs"), "fail");
+        EXPECT_EQ(journal.Problem(), "");
+        EXPECT_FALSE(std::filesystem::exists(Unsaved()));
+    }
+}
+
+// The writer stores every fact put before the journal goes, in order.
+TEST_F(JournalTest, TheWriterStoresAllItWasGivenBeforeItStops) {
+    {
+        JournalOptions options = Options();
+        options.background = true;
+        Journal journal(options);
+        ASSERT_TRUE(journal.Open()) << journal.Problem();
+        journal.Put(Bare("u1"));
+        for (int cycle = 1; cycle <= 500; ++cycle) journal.Put(Fault("u1", cycle, cycle));
+        journal.Put(End("u1", kFail, 500, 500));
+    }
+    EXPECT_EQ(Query("SELECT count(*), min(cycle), max(cycle), sum(seq = cycle) FROM events"),
+              (QueryRows{{"500", "1", "500", "500"}}));
     EXPECT_EQ(Value("SELECT outcome FROM runs"), "fail");
-    EXPECT_EQ(journal.Problem(), "");
-    EXPECT_FALSE(std::filesystem::exists(Unsaved()));
 }
 
 TEST_F(JournalTest, OffRecordsNothing) {
@@ -69,10 +98,9 @@ TEST_F(JournalTest, OffRecordsNothing) {
 // Root may write any file; an immutable one it may not.
 bool SetReadOnly(const std::string& path, bool readOnly) {
     if (geteuid() != 0) {
-        std::filesystem::permissions(path,
-                                     readOnly ? std::filesystem::perms::owner_read
-                                              : std::filesystem::perms::owner_read |
-                                                    std::filesystem::perms::owner_write);
+        std::filesystem::permissions(path, readOnly ? std::filesystem::perms::owner_read
+                                                    : std::filesystem::perms::owner_read |
+                                                          std::filesystem::perms::owner_write);
         return true;
     }
     const std::string command =
@@ -85,66 +113,77 @@ bool SetReadOnly(const std::string& path, bool readOnly) {
 // removed.
 TEST_F(JournalTest, ABadStoreLosesNothing) {
     enum class Kind { Directory, ReadOnly, Corrupt, Locked };
-    for (Kind kind : {Kind::Directory, Kind::ReadOnly, Kind::Corrupt, Kind::Locked}) {
-        SCOPED_TRACE(static_cast<int>(kind));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        sqlite3* holder = nullptr;  // the other program holding the lock
-        switch (kind) {
-            case Kind::Directory:
-                std::filesystem::create_directory(db);
-                break;
-            case Kind::ReadOnly: {
-                std::string error;
-                ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 0, &error), nullptr);
-                if (!SetReadOnly(db, true)) GTEST_SKIP() << "this file system cannot make a file immutable";
-                break;
+    for (bool background : kBackground)
+        for (Kind kind : {Kind::Directory, Kind::ReadOnly, Kind::Corrupt, Kind::Locked}) {
+            SCOPED_TRACE(static_cast<int>(kind));
+            SCOPED_TRACE(background ? "background" : "as Put returns");
+            std::filesystem::remove_all(dir);
+            std::filesystem::create_directories(dir);
+            sqlite3* holder = nullptr;  // the other program holding the lock
+            switch (kind) {
+                case Kind::Directory:
+                    std::filesystem::create_directory(db);
+                    break;
+                case Kind::ReadOnly: {
+                    std::string error;
+                    ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 0, &error),
+                              nullptr);
+                    if (!SetReadOnly(db, true))
+                        GTEST_SKIP() << "this file system cannot make a file immutable";
+                    break;
+                }
+                case Kind::Corrupt:
+                    std::ofstream(db, std::ios::binary) << std::string(2048, '\x07');
+                    break;
+                case Kind::Locked:
+                    ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 0, nullptr),
+                              nullptr);
+                    ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
+                    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+                              SQLITE_OK);
+                    break;
             }
-            case Kind::Corrupt:
-                std::ofstream(db, std::ios::binary) << std::string(2048, '\x07');
-                break;
-            case Kind::Locked:
-                ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 0, nullptr), nullptr);
-                ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
-                ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
-                          SQLITE_OK);
-                break;
-        }
 
-        Journal journal(Options());
-        EXPECT_FALSE(journal.Open());
-        EXPECT_FALSE(journal.Problem().empty());
-        EXPECT_LE(journal.Problem().size(), 78u) << journal.Problem();
-        EXPECT_NE(journal.Problem().find("results-unsaved.jsonl"), std::string::npos);
-        journal.Put(Bare("u1"));
-        journal.Put(Fault("u1", 1, 3));
-        journal.Put(End("u1", kFail, 3, 1));
-        EXPECT_EQ(UnsavedLines(), 3);
+            JournalOptions options = Options();
+            options.background = background;
+            Journal journal(options);
+            EXPECT_FALSE(journal.Open());
+            EXPECT_FALSE(journal.Problem().empty());
+            EXPECT_LE(journal.Problem().size(), 78u) << journal.Problem();
+            EXPECT_NE(journal.Problem().find("results-unsaved.jsonl"), std::string::npos);
+            journal.Put(Bare("u1"));
+            journal.Put(Fault("u1", 1, 3));
+            journal.Put(End("u1", kFail, 3, 1));
+            journal.Flush();
+            EXPECT_EQ(UnsavedLines(), 3);
+            EXPECT_NE(journal.Problem().find("results-unsaved.jsonl"), std::string::npos);
 
-        switch (kind) {
-            case Kind::Directory:
-                std::filesystem::remove(db);
-                break;
-            case Kind::ReadOnly:
-                ASSERT_TRUE(SetReadOnly(db, false));
-                break;
-            case Kind::Corrupt:
-                std::filesystem::rename(db, dir / "results.db.damaged");
-                break;
-            case Kind::Locked:
-                sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
-                sqlite3_close(holder);
-                break;
+            switch (kind) {
+                case Kind::Directory:
+                    std::filesystem::remove(db);
+                    break;
+                case Kind::ReadOnly:
+                    ASSERT_TRUE(SetReadOnly(db, false));
+                    break;
+                case Kind::Corrupt:
+                    std::filesystem::rename(db, dir / "results.db.damaged");
+                    break;
+                case Kind::Locked:
+                    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+                    sqlite3_close(holder);
+                    break;
+            }
+            // The next fact finds the store usable and brings the set-aside
+            // ones in first.
+            journal.Put(Bare("u2"));
+            journal.Flush();
+            EXPECT_EQ(journal.Problem(), "");
+            EXPECT_FALSE(std::filesystem::exists(Unsaved()));
+            EXPECT_EQ(
+                Query("SELECT uuid, station, outcome, errors FROM runs ORDER BY id"),
+                (QueryRows{{"u1", "bench-1", "fail", "1"}, {"u2", "bench-1", "running", "0"}}));
+            EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
         }
-        // The next fact finds the store usable and brings the set-aside
-        // ones in first.
-        journal.Put(Bare("u2"));
-        EXPECT_EQ(journal.Problem(), "");
-        EXPECT_FALSE(std::filesystem::exists(Unsaved()));
-        EXPECT_EQ(Query("SELECT uuid, station, outcome, errors FROM runs ORDER BY id"),
-                  (QueryRows{{"u1", "bench-1", "fail", "1"}, {"u2", "bench-1", "running", "0"}}));
-        EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
-    }
 }
 
 // The next start of the station loads what an earlier one set aside, and a

@@ -1,0 +1,165 @@
+// What recording costs a test: the station's own Multi-Axis procedure runs
+// its cycles against the in-process simulator at a speed where the hand
+// moves at once, with the results store off, on as the station has it (the
+// journal's writer thread commits each fact), and on with each fact
+// committed before Put returns, in rounds that take the three in turn. The
+// figures are wall time per cycle (what a technician would see) and CPU of
+// the station's thread per cycle (the procedure, the recorder and the store;
+// the simulator and the writer run on threads of their own).
+//
+//     recording_bench [--cycles N] [--rounds R]
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "journal.h"
+#include "procedures.h"
+#include "seams.h"
+#include "test_station.h"
+#include "test_table.h"
+#include "zhand_sim.h"
+
+namespace {
+
+constexpr int kMultiAxis = 5;
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+struct Figures {
+    double wallUs = 0;  // per cycle
+    double cpuUs = 0;   // per cycle, the station's thread
+};
+
+enum Mode { kOff, kStation, kAsPutReturns, kModes };
+const char* const kModeNames[kModes] = {"store off", "store on (station)",
+                                        "store on, commit in Put"};
+
+// One Multi-Axis run of `cycles` cycles; with `store` its record goes there.
+Figures RunMultiAxis(ZHand& hand, int cycles, const std::string& store, bool background) {
+    std::unique_ptr<results::Journal> journal;
+    if (!store.empty()) {
+        results::JournalOptions options;
+        options.target = store;
+        options.station = "bench";
+        options.software = "bench";
+        options.background = background;
+        journal = std::make_unique<results::Journal>(options);
+        if (!journal->Open()) {
+            std::fprintf(stderr, "cannot open %s\n", store.c_str());
+            std::exit(1);
+        }
+    }
+    TestStation context(journal.get(), hand);
+    FillTestTable(context.tests);
+    context.tests.cycles[kMultiAxis] = cycles;
+    UseKeyScript("");
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = ThreadCpuSeconds();
+    context.tests.procs[kMultiAxis](context.station, kMultiAxis);
+    const double cpu = ThreadCpuSeconds() - cpuStart;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {wall * 1e6 / cycles, cpu * 1e6 / cycles};
+}
+
+double Best(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int cycles = 300;
+    int rounds = 7;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--cycles") == 0) cycles = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
+    }
+    namespace fs = std::filesystem;
+    std::string dir = (fs::temp_directory_path() / "zhand-recording-XXXXXX").string();
+    if (mkdtemp(dir.data()) == nullptr) return 1;
+    fs::current_path(dir);
+
+    zhandsim::SimulatorOptions options;
+    options.directory = dir;
+    options.speed = 10000;  // a finger closes in about a tenth of a millisecond
+    zhandsim::Simulator sim(options);
+    std::string error;
+    if (!sim.Start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+        return 1;
+    }
+    ZHand hand;
+    if (hand.Initialize(1, 15) != 0) {
+        std::fprintf(stderr, "no hand on COM1\n");
+        return 1;
+    }
+    // The countdown after each run passes at once; nothing else reads the
+    // clock's waits.
+    UseFakeClock(std::time(nullptr));
+
+    // The screen goes nowhere, as on a terminal nobody reads; the figures go
+    // to the real standard output.
+    std::fflush(stdout);
+    const int out = dup(1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+
+    std::vector<double> wall[kModes], cpu[kModes];
+    RunMultiAxis(hand, cycles / 10 + 1, "", false);  // warm up the hand and the code
+    for (int r = 0; r < rounds; ++r) {
+        for (int k = 0; k < kModes; ++k) {
+            const int mode = (r + k) % kModes;  // each mode goes first in turn
+            const std::string store =
+                mode == kOff ? "" : dir + "/round" + std::to_string(r * kModes + mode) + ".db";
+            const Figures f = RunMultiAxis(hand, cycles, store, mode == kStation);
+            wall[mode].push_back(f.wallUs);
+            cpu[mode].push_back(f.cpuUs);
+        }
+    }
+    std::fflush(stdout);
+    dup2(out, 1);
+
+    std::printf("Multi-Axis, %d cycles a run, %d rounds of each mode in turn\n", cycles, rounds);
+    // The best round is the one least disturbed by other work on the
+    // machine; the median says how a disturbed one goes.
+    const double bestOff = Best(wall[kOff]), medianOff = Median(wall[kOff]);
+    const double cpuOff = Median(cpu[kOff]);
+    for (int mode = 0; mode < kModes; ++mode) {
+        const double best = Best(wall[mode]), median = Median(wall[mode]), c = Median(cpu[mode]);
+        std::printf(
+            "  %-24s wall us/cycle best %5.0f (%+6.2f %%), median %5.0f (%+6.2f %%);"
+            " station thread CPU %4.0f us/cycle (%+4.0f)\n",
+            kModeNames[mode], best, 100 * (best - bestOff) / bestOff, median,
+            100 * (median - medianOff) / medianOff, c, c - cpuOff);
+    }
+    for (int mode = 0; mode < kModes; ++mode) {
+        std::printf("  %-24s rounds, wall us/cycle:", kModeNames[mode]);
+        for (double w : wall[mode]) std::printf(" %.0f", w);
+        std::printf("\n");
+    }
+    fs::current_path(fs::temp_directory_path());
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return 0;
+}
