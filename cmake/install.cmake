@@ -6,35 +6,12 @@ include(CMakePackageConfigHelpers)
 set(ZHAND_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/zhand)
 set(ZHAND_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZHand)
 
-# The public headers and every header of the driver folder they include.
-function(zhand_public_headers out)
-  set(pending zhand.h zhand_flat.h)
-  set(found)
-  while(pending)
-    list(POP_FRONT pending header)
-    set(path ${PROJECT_SOURCE_DIR}/driver/${header})
-    if(header IN_LIST found OR NOT EXISTS ${path})
-      continue()
-    endif()
-    list(APPEND found ${header})
-    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
-    file(STRINGS ${path} includes REGEX "^#include \"[^\"]+\"")
-    foreach(line IN LISTS includes)
-      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" name "${line}")
-      list(APPEND pending ${name})
-    endforeach()
-  endwhile()
-  list(TRANSFORM found PREPEND ${PROJECT_SOURCE_DIR}/driver/)
-  set(${out} ${found} PARENT_SCOPE)
-endfunction()
-
 if(TARGET zhand)
   install(TARGETS zhand EXPORT ZHandTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
       COMPONENT library NAMELINK_COMPONENT development
-    INCLUDES DESTINATION ${ZHAND_INCLUDE_DIR})
-  zhand_public_headers(headers)
-  install(FILES ${headers} DESTINATION ${ZHAND_INCLUDE_DIR} COMPONENT development)
+    FILE_SET HEADERS DESTINATION ${ZHAND_INCLUDE_DIR} COMPONENT development
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${ZHAND_INCLUDE_DIR})
 
   install(EXPORT ZHandTargets NAMESPACE ZHand:: DESTINATION ${ZHAND_CMAKE_DIR}
     COMPONENT development)

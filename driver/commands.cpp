@@ -8,6 +8,9 @@
 
 #include "wire_text.h"
 #include "zhand.h"
+#include "zhand_impl.h"
+
+using namespace zhand::detail;
 
 namespace {
 
@@ -41,7 +44,7 @@ std::string Format(const char* format, ...) {
 
 // Composes `bytes` into `command` once no request is pending, and hands it
 // over as `kind`. A text that does not fit the buffer is refused with -17.
-int ZHand::Submit(int kind, std::string_view bytes, int baud, int expectedReply) {
+int ZHand::Impl::Submit(int kind, std::string_view bytes, int baud, int expectedReply) {
     if (bytes.size() >= static_cast<size_t>(BufferSize)) return -17;
     int rc = WaitIdle();
     if (rc != 0) return rc;
@@ -49,48 +52,48 @@ int ZHand::Submit(int kind, std::string_view bytes, int baud, int expectedReply)
     command[bytes.size()] = '\0';
     commandLength = static_cast<int>(bytes.size());
     if (expectedReply > 0) replyLength = expectedReply;
-    pendingBaud = mode == ModeCallback ? 0 : baud;  // the switch goes with this command only
+    pendingBaud = hand.mode == ModeCallback ? 0 : baud;  // the switch goes with this command only
     return Request(kind);
 }
 
-int ZHand::SendText(const std::string& text, int baud) {
+int ZHand::Impl::SendText(const std::string& text, int baud) {
     return Submit(RequestCommand, text, baud, 0);
 }
 
 // Asks the hand even in ModeCallback, where nothing else is sent.
-int ZHand::AskHand(const std::string& text) {
-    int saved = mode;
-    if (mode == ModeCallback) mode = ModeSync;
+int ZHand::Impl::AskHand(const std::string& text) {
+    int saved = hand.mode;
+    if (hand.mode == ModeCallback) hand.mode = ModeSync;
     int rc = SendText(text);
-    mode = saved;
+    hand.mode = saved;
     return rc;
 }
 
 int ZHand::Open(const char* motors) {
-    return SendText(Format("%sO\r", Text(motors)));
+    return impl->SendText(Format("%sO\r", Text(motors)));
 }
 
 int ZHand::Close(const char* motors) {
-    return SendText(Format("%sC\r", Text(motors)));
+    return impl->SendText(Format("%sC\r", Text(motors)));
 }
 
 int ZHand::IncrementalOpen(const char* motors, int value) {
     if (!InRange(value)) return -18;
-    return SendText(Format("%sIO %d\r", Text(motors), value));
+    return impl->SendText(Format("%sIO %d\r", Text(motors), value));
 }
 
 int ZHand::IncrementalClose(const char* motors, int value) {
     if (!InRange(value)) return -18;
-    return SendText(Format("%sIC %d\r", Text(motors), value));
+    return impl->SendText(Format("%sIC %d\r", Text(motors), value));
 }
 
 int ZHand::MoveTo(const char* motors, int value) {
     if (!InRange(value)) return -18;
-    return SendText(Format("%sM %d\r", Text(motors), value));
+    return impl->SendText(Format("%sM %d\r", Text(motors), value));
 }
 
 int ZHand::Move(const char* motors) {
-    return SendText(Format("%sM\r", Text(motors)));
+    return impl->SendText(Format("%sM\r", Text(motors)));
 }
 
 int ZHand::MoveAllTo(int p1, int p2, int p3, int p4) {
@@ -107,47 +110,49 @@ int ZHand::MoveAllTo(int p1, int p2, int p3, int p4) {
 }
 
 int ZHand::Home() {
-    int rc = SendText("GSHOME\r");
+    int rc = impl->SendText("GSHOME\r");
     if (rc != 0) return rc;
-    return SendText("SHOME\r");
+    return impl->SendText("SHOME\r");
 }
 
 int ZHand::Terminate(const char* motors) {
-    return SendText(Format("%sT\r", Text(motors)));
+    return impl->SendText(Format("%sT\r", Text(motors)));
 }
 
 int ZHand::InitHand(const char* motors) {
-    return SendText(Format("%sHI\r", Text(motors)));
+    return impl->SendText(Format("%sHI\r", Text(motors)));
 }
 
 int ZHand::SetParameter(const char* motors, const char* name, int value) {
-    return SendText(Format("%sFSET %s %d\r", Text(motors), Text(name), value));
+    return impl->SendText(Format("%sFSET %s %d\r", Text(motors), Text(name), value));
 }
 
 int ZHand::GetParameters(const char* motors, const char* names, std::span<int> values) {
-    int rc = AskHand(Format("%sFGET %s\r", Text(motors), Text(names)));
+    int rc = impl->AskHand(Format("%sFGET %s\r", Text(motors), Text(names)));
     if (rc != 0) return rc;
-    ParseIntegers(std::string_view(reply.data(), static_cast<size_t>(replyLength)), values);
+    ParseIntegers(std::string_view(impl->reply.data(), static_cast<size_t>(impl->replyLength)),
+                  values);
     return 0;
 }
 
 int ZHand::SaveParameters(const char* motors) {
-    return SendText(Format("%sFSAVE\r", Text(motors)));
+    return impl->SendText(Format("%sFSAVE\r", Text(motors)));
 }
 
 int ZHand::LoadParameters(const char* motors) {
-    return SendText(Format("%sFLOAD\r", Text(motors)));
+    return impl->SendText(Format("%sFLOAD\r", Text(motors)));
 }
 
 int ZHand::LoadDefaults(const char* motors) {
-    return SendText(Format("%sFDEF\r", Text(motors)));
+    return impl->SendText(Format("%sFDEF\r", Text(motors)));
 }
 
 int ZHand::GetTemperature(int* value) {
-    int rc = AskHand("PGET TEMP\r");
+    int rc = impl->AskHand("PGET TEMP\r");
     int tenths = 0;
     if (rc == 0 && value != nullptr &&
-        LeadingInteger(std::string_view(reply.data(), static_cast<size_t>(replyLength)), &tenths))
+        LeadingInteger(std::string_view(impl->reply.data(), static_cast<size_t>(impl->replyLength)),
+                       &tenths))
         *value = tenths / 10;
     return rc;
 }
@@ -155,16 +160,17 @@ int ZHand::GetTemperature(int* value) {
 int ZHand::Reset() {
     int rc = Command("");
     if (rc < 0) return rc;
-    return SendText("RESET\r", 9600);
+    return impl->SendText("RESET\r", 9600);
 }
 
 int ZHand::SetHandBaud(unsigned baud) {
     // A rate beyond int wraps to a negative one, which the port refuses.
-    return SendText(Format("PSET BAUD %d\r", static_cast<int>(baud / 100)), static_cast<int>(baud));
+    return impl->SendText(Format("PSET BAUD %d\r", static_cast<int>(baud / 100)),
+                          static_cast<int>(baud));
 }
 
 int ZHand::Delay(unsigned ms) {
-    return SendText(Format("DELAY %lu\r", static_cast<unsigned long>(ms)));
+    return impl->SendText(Format("DELAY %lu\r", static_cast<unsigned long>(ms)));
 }
 
 int ZHand::Command(const char* text, std::string* replyText) {
@@ -174,10 +180,10 @@ int ZHand::Command(const char* text, std::string* replyText) {
         if (replyText) replyText->clear();
         return -17;
     }
-    int rc = SendText(line);
+    int rc = impl->SendText(line);
     if (replyText) {
         if (rc == 0) {
-            replyText->assign(reply.data());
+            replyText->assign(impl->reply.data());
         } else {
             replyText->clear();
         }

@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace zhand::detail {
+
 class ManualResetEvent {
   public:
     void Set() {
@@ -70,3 +72,5 @@ class AutoResetEvent {
     std::condition_variable changed_;
     bool set_ = false;
 };
+
+}  // namespace zhand::detail

@@ -7,9 +7,11 @@
 #include <thread>
 #include <utility>
 
-#include "thread_state.h"
 #include "wire_text.h"
 #include "zhand.h"
+#include "zhand_impl.h"
+
+using namespace zhand::detail;
 
 namespace {
 
@@ -22,17 +24,17 @@ bool IsSpace(char c) {
 
 }  // namespace
 
-std::string_view ZHand::CommandView() const {
+std::string_view ZHand::Impl::CommandView() const {
     return std::string_view(command.data(), static_cast<size_t>(commandLength));
 }
 
-void ZHand::Complete(int code) {
-    result = code;
+void ZHand::Impl::Complete(int code) {
+    hand.result = code;
     requestSignal.Reset();
     doneSignal.Set();
 }
 
-int ZHand::Exchange(int kind) {
+int ZHand::Impl::Exchange(int kind) {
     // A rate switch belongs to the command it was set for: taken here, it
     // cannot outlive a failure of that command and hit a later one.
     const int baud = std::exchange(pendingBaud, 0);
@@ -42,18 +44,18 @@ int ZHand::Exchange(int kind) {
         case RequestCommand:
             return TextExchange(baud);
         case RequestPurge:
-            return PurgePort() ? 0 : -11;
+            return hand.PurgePort() ? 0 : -11;
         default:
             return 0;
     }
 }
 
 // Sleeps on the host; nothing is sent.
-void ZHand::HostDelay() {
+void ZHand::Impl::HostDelay() {
     port.Pause(static_cast<int>(HostDelayMs(CommandView())));
 }
 
-void ZHand::ClearReply() {
+void ZHand::Impl::ClearReply() {
     replyLength = 0;
     reply[0] = '\0';
 }
@@ -61,10 +63,10 @@ void ZHand::ClearReply() {
 // Appends bytes to `reply` until it ends with the prompt, then trims it and
 // turns an "ERR n" answer into n. Whitespace is dropped while the reply is
 // still empty.
-int ZHand::ReadReply() {
+int ZHand::Impl::ReadReply() {
     for (;;) {
         unsigned char byte = 0;
-        if (ReadBytes(&byte, 1) != 0) return -9;
+        if (hand.ReadBytes(&byte, 1) != 0) return -9;
         if (replyLength == 0 && IsSpace(static_cast<char>(byte))) continue;
         reply[replyLength++] = static_cast<char>(byte);
         reply[replyLength] = '\0';
@@ -82,7 +84,7 @@ int ZHand::ReadReply() {
 // text up to the prompt, blanks before it skipped, is either "ERR n", the
 // hand's code n, or anything else: -10, for no reading of the hand may be
 // taken from it. `reply` keeps the text.
-int ZHand::ReadRefusal(unsigned char first) {
+int ZHand::Impl::ReadRefusal(unsigned char first) {
     ClearReply();
     if (!IsSpace(static_cast<char>(first))) {
         reply[0] = static_cast<char>(first);
@@ -95,50 +97,50 @@ int ZHand::ReadRefusal(unsigned char first) {
 
 // After the echo of RESET or PSET BAUD the port follows the hand to its new
 // rate `baud` (0: no switch).
-int ZHand::SwitchBaud(int baud) {
+int ZHand::Impl::SwitchBaud(int baud) {
     if (baud == 0) return 0;
-    int rc = SetBaudRate(baud);
+    int rc = hand.SetBaudRate(baud);
     if (rc != 0) return rc;
     if (CommandView().starts_with("PSET BAUD")) {
         port.Pause(1000);
-        if (!PurgePort()) return -11;
+        if (!hand.PurgePort()) return -11;
         const unsigned char cr = '\r';
-        if (WriteBytes(&cr, 1) != 0) return -8;
+        if (hand.WriteBytes(&cr, 1) != 0) return -8;
     }
     return 0;
 }
 
-int ZHand::TextExchange(int baud) {
+int ZHand::Impl::TextExchange(int baud) {
     if (IsHostDelay(CommandView())) {
         HostDelay();
         ClearReply();
         return 0;
     }
-    if (!PurgePort()) return -11;
+    if (!hand.PurgePort()) return -11;
     auto* bytes = reinterpret_cast<const unsigned char*>(command.data());
-    if (WriteBytes(bytes, commandLength) != 0) return -8;
-    if (commandLength >= 2 && ReadBytes(echo.data(), commandLength - 1) != 0) return -9;
+    if (hand.WriteBytes(bytes, commandLength) != 0) return -8;
+    if (commandLength >= 2 && hand.ReadBytes(echo.data(), commandLength - 1) != 0) return -9;
     ClearReply();
     int rc = SwitchBaud(baud);
     if (rc != 0) return rc;
     if (CommandView().ends_with("LOOP\r")) {
         unsigned char first = 0;
-        if (ReadBytes(&first, 1) != 0) return -9;
+        if (hand.ReadBytes(&first, 1) != 0) return -9;
         return first == '*' ? 0 : ReadRefusal(first);
     }
     return ReadReply();
 }
 
-int ZHand::RealtimeExchange() {
-    if (!PurgePort()) return -11;
+int ZHand::Impl::RealtimeExchange() {
+    if (!hand.PurgePort()) return -11;
     auto* bytes = reinterpret_cast<const unsigned char*>(command.data());
-    if (WriteBytes(bytes, commandLength) != 0) return -8;
+    if (hand.WriteBytes(bytes, commandLength) != 0) return -8;
     unsigned char first = 0;
-    if (ReadBytes(&first, 1) != 0) return -9;
+    if (hand.ReadBytes(&first, 1) != 0) return -9;
     if (first == '*') {
         int feedback = std::min(replyLength - 1, static_cast<int>(echo.size()));
         if (feedback > 0) {
-            if (ReadBytes(echo.data(), feedback) != 0) return -9;
+            if (hand.ReadBytes(echo.data(), feedback) != 0) return -9;
             std::memcpy(rtFeedback.data(), echo.data(),
                         std::min<size_t>(static_cast<size_t>(feedback), rtFeedback.size()));
         }
@@ -147,14 +149,14 @@ int ZHand::RealtimeExchange() {
     return ReadRefusal(first);
 }
 
-void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
+void ZHand::Impl::IoThreadMain(std::shared_ptr<zhand::detail::ThreadState> state) {
     {
         std::lock_guard lock(state->mutex);
         state->ioThread = std::this_thread::get_id();
     }
     for (;;) {
         requestSignal.Wait();
-        result = 0;
+        hand.result = 0;
         if (requestKind == RequestExit) {
             {
                 // Marked first: a request made after the exit completes at
@@ -171,7 +173,7 @@ void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
         // The callback in effect at completion. It is marked running before
         // the caller is woken, so that the caller's next operation waits for
         // it to return before composing over the command and reply it reads.
-        auto notify = callback.load();
+        auto notify = hand.callback.load();
         if (notify) {
             std::lock_guard lock(state->mutex);
             state->inCallback = true;
@@ -179,7 +181,7 @@ void ZHand::IoThreadMain(std::shared_ptr<ThreadState> state) {
         }
         Complete(code);
         if (notify) {
-            notify(this);
+            notify(&hand);
             std::lock_guard lock(state->mutex);
             state->inCallback = false;
             state->changed.notify_all();

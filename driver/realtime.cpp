@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "zhand.h"
+#include "zhand_impl.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ bool Selects(const char* motors, char digit, char group) {
 
 }  // namespace
 
-int ZHand::MotorIndex(char motor) {
+int ZHand::Impl::MotorIndex(char motor) {
     return std::clamp(motor - '1', 0, 3);
 }
 
@@ -27,10 +28,10 @@ int ZHand::RTSetFlags(const char* motors, bool LCV, int LCVC, bool LCPG, bool LF
                   "FSET LCV %d LCVC %d LCPG %d LFV %d LFVC %d LFS %d LFAP %d LFDP %d LFDPC %d\r",
                   LCV ? 1 : 0, LCVC, LCPG ? 1 : 0, LFV ? 1 : 0, LFVC, LFS ? 1 : 0, LFAP ? 1 : 0,
                   LFDP ? 1 : 0, LFDPC);
-    return SendText(std::string(motors ? motors : "") + text);
+    return impl->SendText(std::string(motors ? motors : "") + text);
 }
 
-int ZHand::RTStart(const char* motors) {
+int ZHand::Impl::RTStart(const char* motors) {
     static constexpr char kDigits[4] = {'1', '2', '3', '4'};
     static constexpr char kGroups[4] = {'G', 'G', 'G', 'S'};
     for (int m = 0; m < 4; ++m) {
@@ -38,7 +39,7 @@ int ZHand::RTStart(const char* motors) {
         motor.active = Selects(motors, kDigits[m], kGroups[m]) ? 1 : 0;
         int flags[6] = {motor.LCV, motor.LCPG, motor.LFV, motor.LFS, motor.LFAP, motor.LFDP};
         const char digit[2] = {kDigits[m], '\0'};
-        GetParameters(digit, "LCV LCPG LFV LFS LFAP LFDP", flags);
+        hand.GetParameters(digit, "LCV LCPG LFV LFS LFAP LFDP", flags);
         // A flag is on or off; any other number must not stretch the blocks.
         motor.LCV = flags[0] != 0;
         motor.LCPG = flags[1] != 0;
@@ -70,7 +71,7 @@ int ZHand::RTStart(const char* motors) {
     return SendText(std::string(motors ? motors : "") + "LOOP\r");
 }
 
-int ZHand::RTUpdate(bool sendControl, bool readFeedback) {
+int ZHand::Impl::RTUpdate(bool sendControl, bool readFeedback) {
     std::string bytes(1, sendControl ? (readFeedback ? 'C' : 'c') : (readFeedback ? 'A' : 'a'));
     if (sendControl) {
         bytes.append(reinterpret_cast<const char*>(rtControl.data()),
@@ -79,11 +80,43 @@ int ZHand::RTUpdate(bool sendControl, bool readFeedback) {
     return Submit(RequestRealtime, bytes, 0, readFeedback ? 1 + rtFeedbackLength : 1);
 }
 
-int ZHand::RTAbort() {
-    return SendText(std::string(1, '\x03'));
+int ZHand::RTStart(const char* motors) {
+    return impl->RTStart(motors);
+}
+
+int ZHand::RTUpdate(bool sendControl, bool readFeedback) {
+    return impl->RTUpdate(sendControl, readFeedback);
 }
 
 int ZHand::RTSetVelocity(char motor, int value) {
+    return impl->RTSetVelocity(motor, value);
+}
+
+int ZHand::RTSetGain(char motor, int value) {
+    return impl->RTSetGain(motor, value);
+}
+
+signed char ZHand::RTGetVelocity(char motor) {
+    return impl->RTGetVelocity(motor);
+}
+
+unsigned char ZHand::RTGetStrain(char motor) {
+    return impl->RTGetStrain(motor);
+}
+
+int ZHand::RTGetPosition(char motor) {
+    return impl->RTGetPosition(motor);
+}
+
+signed char ZHand::RTGetDeltaPos(char motor) {
+    return impl->RTGetDeltaPos(motor);
+}
+
+int ZHand::RTAbort() {
+    return impl->SendText(std::string(1, '\x03'));
+}
+
+int ZHand::Impl::RTSetVelocity(char motor, int value) {
     const RTMotor& m = rtMotor[MotorIndex(motor)];
     if (!m.active) return -19;
     if (!m.LCV) return 0;  // no velocity byte: the place belongs to the next item
@@ -92,7 +125,7 @@ int ZHand::RTSetVelocity(char motor, int value) {
     return 0;
 }
 
-int ZHand::RTSetGain(char motor, int value) {
+int ZHand::Impl::RTSetGain(char motor, int value) {
     const RTMotor& m = rtMotor[MotorIndex(motor)];
     if (!m.active) return -19;
     if (!m.LCPG) return 0;  // no gain byte: the place belongs to the next item
@@ -101,26 +134,26 @@ int ZHand::RTSetGain(char motor, int value) {
     return 0;
 }
 
-signed char ZHand::RTGetVelocity(char motor) {
+signed char ZHand::Impl::RTGetVelocity(char motor) {
     int m = MotorIndex(motor);
     if (!rtMotor[m].active || !rtMotor[m].LFV) return 0;
     return static_cast<signed char>(rtFeedback[rtFeedbackIndex[m].velocity]);
 }
 
-unsigned char ZHand::RTGetStrain(char motor) {
+unsigned char ZHand::Impl::RTGetStrain(char motor) {
     int m = MotorIndex(motor);
     if (!rtMotor[m].active || !rtMotor[m].LFS) return 0;
     return rtFeedback[rtFeedbackIndex[m].strain];
 }
 
-int ZHand::RTGetPosition(char motor) {
+int ZHand::Impl::RTGetPosition(char motor) {
     int m = MotorIndex(motor);
     if (!rtMotor[m].active || !rtMotor[m].LFAP) return 0;
     int at = rtFeedbackIndex[m].position;
     return static_cast<int16_t>((rtFeedback[at] << 8) | rtFeedback[at + 1]);
 }
 
-signed char ZHand::RTGetDeltaPos(char motor) {
+signed char ZHand::Impl::RTGetDeltaPos(char motor) {
     int m = MotorIndex(motor);
     if (!rtMotor[m].active || !rtMotor[m].LFDP) return 0;
     return static_cast<signed char>(rtFeedback[rtFeedbackIndex[m].deltaPos]);

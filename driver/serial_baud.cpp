@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+namespace zhand::detail {
+
 int SetAnyBaudRate(int fd, int baud) {
     termios2 settings{};
     if (ioctl(fd, TCGETS2, &settings) != 0) return -3;
@@ -29,3 +31,5 @@ bool RateTaken(int asked, int reported) {
     int64_t off = std::llabs(int64_t{reported} - asked);
     return off * 100 <= int64_t{asked} * 3;
 }
+
+}  // namespace zhand::detail

@@ -2,6 +2,8 @@
 // because the kernel's termios header cannot share a file with <termios.h>.
 #pragma once
 
+namespace zhand::detail {
+
 // Sets any positive rate (BOTHER) for input and output, 8N1, leaving the
 // other settings. 0, -3 (settings unreadable) or -4 (rejected).
 int SetAnyBaudRate(int fd, int baud);
@@ -13,3 +15,5 @@ int ReadBaudRate(int fd);
 // that falls back to a rate of its own table (a CP210x asked for 5908
 // answers 4800 or 7200) has not.
 bool RateTaken(int asked, int reported);
+
+}  // namespace zhand::detail

@@ -3,6 +3,8 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 
+namespace zhand::detail {
+
 bool RequestLowLatency(int fd) {
     serial_struct info{};
     if (ioctl(fd, TIOCGSERIAL, &info) != 0) return false;
@@ -10,3 +12,5 @@ bool RequestLowLatency(int fd) {
     info.flags |= ASYNC_LOW_LATENCY;
     return ioctl(fd, TIOCSSERIAL, &info) == 0;
 }
+
+}  // namespace zhand::detail

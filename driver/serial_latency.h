@@ -5,6 +5,10 @@
 // is Linux-only and has nothing to do with termios.
 #pragma once
 
+namespace zhand::detail {
+
 // Asks the device for low-latency mode; true when it took it, false where
 // it has no such mode (a pseudo-terminal, most plain UARTs' older drivers).
 bool RequestLowLatency(int fd);
+
+}  // namespace zhand::detail

@@ -16,6 +16,8 @@
 #include "serial_baud.h"
 #include "serial_latency.h"
 
+namespace zhand::detail {
+
 namespace {
 
 int64_t NowMs() {
@@ -369,3 +371,5 @@ void SerialPort::ClearInterrupt() {
         (void)ignored;
     }
 }
+
+}  // namespace zhand::detail

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+namespace zhand::detail {
+
 class SerialPort {
   public:
     SerialPort() = default;
@@ -82,3 +84,5 @@ class SerialPort {
     uint32_t writeMultiplier_ = 0;
     uint32_t writeConstant_ = 0;
 };
+
+}  // namespace zhand::detail

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
-#include "zhand.h"
+namespace zhand::detail {
 
-struct ZHand::ThreadState {
+struct ThreadState {
     std::mutex mutex;
     std::condition_variable changed;
     bool ended = false;        // the thread touches the object no more
@@ -16,3 +16,5 @@ struct ZHand::ThreadState {
     std::thread::id ioThread;  // set by the thread when it starts
     bool abandoned = false;    // the object was destroyed meanwhile
 };
+
+}  // namespace zhand::detail

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace zhand::detail {
+
 namespace {
 
 constexpr unsigned long kMaxDelayMs = 100000;
@@ -90,3 +92,5 @@ bool LeadingInteger(std::string_view text, int* value) {
     *value = ToInt(negative ? -number : number);
     return true;
 }
+
+}  // namespace zhand::detail

@@ -5,6 +5,8 @@
 #include <span>
 #include <string_view>
 
+namespace zhand::detail {
+
 // True when the first whitespace-delimited word of the command is "DELAY".
 bool IsHostDelay(std::string_view command);
 // Milliseconds of a DELAY command: the number after "DELAY " clamped to
@@ -19,3 +21,5 @@ int HandErrorCode(std::string_view reply);
 size_t ParseIntegers(std::string_view text, std::span<int> values);
 // The integer at the very start of `text`, if it begins with one.
 bool LeadingInteger(std::string_view text, int* value);
+
+}  // namespace zhand::detail

@@ -1,7 +1,7 @@
 // ZHand's life cycle and the caller's side of the hand-over to the I/O thread.
 #include "zhand.h"
 
-#include "thread_state.h"
+#include "zhand_impl.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -14,7 +14,9 @@
 #include <mutex>
 #include <system_error>
 
-std::atomic<bool> ZHand::instanceInitialized{false};
+std::atomic<bool> ZHand::Impl::instanceInitialized{false};
+
+using zhand::detail::ThreadState;
 
 namespace {
 
@@ -42,14 +44,14 @@ int SetThreadPriority(std::thread& thread, int priority) {
 
 }  // namespace
 
-ZHand::ZHand() = default;
+ZHand::ZHand() : impl(std::make_unique<Impl>(*this)) {}
 
 ZHand::~ZHand() {
-    StopThread();
-    port.Close();
-    if (ownsInstance) {
-        ownsInstance = false;
-        instanceInitialized = false;
+    impl->StopThread();
+    impl->port.Close();
+    if (impl->ownsInstance) {
+        impl->ownsInstance = false;
+        Impl::instanceInitialized = false;
     }
 }
 
@@ -61,15 +63,15 @@ int ZHand::Initialize(int portNumber, int priority) {
     return rc == 0 ? Reset() : rc;
 }
 
-int ZHand::OpenPort(int portNumber, int priority) {
+int ZHand::Impl::OpenPort(int portNumber, int priority) {
     bool expected = false;
     if (!instanceInitialized.compare_exchange_strong(expected, true)) return -1;
     ownsInstance = true;
     if (portNumber < 1 || portNumber > 9) return -2;
     if (port.Open(DevicePath(portNumber)) != 0) return -2;
-    int rc = SetBaudRate(9600);
-    if (rc == 0 && SetTimeouts(0, 100, 15000, 100, 5000) != 0) rc = -5;
-    if (rc == 0 && !PurgePort()) rc = -11;
+    int rc = hand.SetBaudRate(9600);
+    if (rc == 0 && hand.SetTimeouts(0, 100, 15000, 100, 5000) != 0) rc = -5;
+    if (rc == 0 && !hand.PurgePort()) rc = -11;
     if (rc != 0) {
         port.Close();
         return rc;
@@ -79,7 +81,7 @@ int ZHand::OpenPort(int portNumber, int priority) {
     doneSignal.Reset();
     threadState = std::make_shared<ThreadState>();
     try {
-        thread = std::thread(&ZHand::IoThreadMain, this, threadState);
+        thread = std::thread(&Impl::IoThreadMain, this, threadState);
     } catch (const std::system_error&) {
         threadState.reset();
         port.Close();
@@ -88,47 +90,71 @@ int ZHand::OpenPort(int portNumber, int priority) {
     return SetThreadPriority(thread, priority);
 }
 
+int ZHand::OpenPort(int portNumber, int priority) {
+    return impl->OpenPort(portNumber, priority);
+}
+
 int ZHand::SetBaudRate(int baud) {
-    return port.SetBaudRate(baud);
+    return impl->port.SetBaudRate(baud);
 }
 
 int ZHand::SetTimeouts(int readInterval, int readMultiplier, int readConstant, int writeMultiplier,
                        int writeConstant) {
-    return port.SetTimeouts(readInterval, readMultiplier, readConstant, writeMultiplier,
-                            writeConstant);
+    return impl->port.SetTimeouts(readInterval, readMultiplier, readConstant, writeMultiplier,
+                                  writeConstant);
 }
 
 bool ZHand::PurgePort() {
-    return port.Purge();
+    return impl->port.Purge();
 }
 
 int ZHand::ReadBytes(unsigned char* buffer, int count) {
-    return port.Read(buffer, count);
+    return impl->port.Read(buffer, count);
 }
 
 int ZHand::WriteBytes(const unsigned char* buffer, int count) {
-    return port.Write(buffer, count);
+    return impl->port.Write(buffer, count);
+}
+
+int ZHand::Request(int kind) {
+    return impl->Request(kind);
+}
+
+bool ZHand::IsBusy() {
+    return impl->IsBusy();
+}
+
+int ZHand::WaitDone(int ms) {
+    return impl->WaitDone(ms);
+}
+
+bool ZHand::LinkLost() const {
+    return impl->LinkLost();
+}
+
+bool ZHand::Reconnect() {
+    return impl->Reconnect();
 }
 
 // Waits for a pending request: 0, -12 after `timeout`, or -13 at once in
 // ModeAsync.
-int ZHand::WaitPending() {
+int ZHand::Impl::WaitPending() {
     if (!IsBusy()) return 0;
-    if (mode == ModeAsync) return -13;
-    return WaitDone(timeout);
+    if (hand.mode == ModeAsync) return -13;
+    return WaitDone(hand.timeout);
 }
 
 // No request pending and the last completion's callback returned: only now
 // may `command` and `reply` change hands again.
-int ZHand::WaitIdle() {
+int ZHand::Impl::WaitIdle() {
     int rc = WaitPending();
-    return rc != 0 ? rc : WaitCallback(timeout);
+    return rc != 0 ? rc : WaitCallback(hand.timeout);
 }
 
 // Waits up to ms (-1 = no limit) for the I/O thread to return from the
 // callback: 0, or -12. A callback that calls an operation itself (on the I/O
 // thread) does not wait for its own end.
-int ZHand::WaitCallback(int ms) {
+int ZHand::Impl::WaitCallback(int ms) {
     if (!threadState) return 0;
     ThreadState& state = *threadState;
     std::unique_lock lock(state.mutex);
@@ -141,51 +167,51 @@ int ZHand::WaitCallback(int ms) {
     return state.changed.wait_for(lock, std::chrono::milliseconds(ms), returned) ? 0 : -12;
 }
 
-int ZHand::Request(int kind) {
+int ZHand::Impl::Request(int kind) {
     // The exit only hands over a kind: it need not wait for a callback.
     int rc = kind == RequestExit ? WaitPending() : WaitIdle();
     if (rc != 0) return rc;
-    if (mode == ModeCallback) {
-        result = 0;
-        if (auto notify = callback.load()) notify(this);
+    if (hand.mode == ModeCallback) {
+        hand.result = 0;
+        if (auto notify = hand.callback.load()) notify(&hand);
         return 0;
     }
     if (!IoThreadRunning()) {
         // No I/O thread (the port never opened, or the thread has ended):
         // complete at once, send nothing.
-        result = 0;
-        return mode == ModeSync ? 0 : -14;
+        hand.result = 0;
+        return hand.mode == ModeSync ? 0 : -14;
     }
     if (kind != RequestExit && port.CheckLost()) port.Reopen();  // a failed try fails the exchange
     doneSignal.Reset();  // only this request's completion may wake the caller
     requestKind = kind;
     requestSignal.Set();
-    if (mode != ModeSync) return -14;
-    rc = WaitDone(timeout);
-    return rc != 0 ? rc : result;
+    if (hand.mode != ModeSync) return -14;
+    rc = WaitDone(hand.timeout);
+    return rc != 0 ? rc : hand.result;
 }
 
-bool ZHand::LinkLost() const {
+bool ZHand::Impl::LinkLost() const {
     return port.Lost();
 }
 
-bool ZHand::Reconnect() {
+bool ZHand::Impl::Reconnect() {
     if (IsBusy()) return !port.Lost();
     if (port.CheckLost()) port.Reopen();
     return !port.Lost();
 }
 
-bool ZHand::IsBusy() {
+bool ZHand::Impl::IsBusy() {
     return requestSignal.IsSet();
 }
 
-bool ZHand::IoThreadRunning() {
+bool ZHand::Impl::IoThreadRunning() {
     if (!thread.joinable()) return false;
     std::lock_guard lock(threadState->mutex);
     return !threadState->ended;
 }
 
-int ZHand::WaitDone(int ms) {
+int ZHand::Impl::WaitDone(int ms) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     while (requestSignal.IsSet()) {
@@ -201,20 +227,20 @@ int ZHand::WaitDone(int ms) {
 }
 
 const char* ZHand::ReplyText() {
-    return reply.data();
+    return impl->reply.data();
 }
 
 const char* ZHand::CommandText() {
-    return command.data();
+    return impl->command.data();
 }
 
 // Hands the exit request over and waits up to 1000 ms for the thread to end.
 // A pending exchange that outlasts `timeout` is cut short; a thread held up
 // in a user callback is left detached and never touches the object again.
-void ZHand::StopThread() {
+void ZHand::Impl::StopThread() {
     using namespace std::chrono_literals;
     if (!thread.joinable()) return;
-    mode = ModeClosing;
+    hand.mode = ModeClosing;
     bool exitHandedOver = Request(RequestExit) == -14;
     if (!exitHandedOver) port.Interrupt();  // the pending exchange outlasted `timeout`
     ThreadState& state = *threadState;

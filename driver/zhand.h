@@ -5,20 +5,42 @@
 // error reported by the hand; ErrorText gives the message of each).
 #pragma once
 
-#include <array>
 #include <atomic>
-#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
-#include <string_view>
-#include <thread>
 
-#include "events.h"
-#include "serial_port.h"
+#include "zhand_export.h"
 
-class ZHand {
+class ZHAND_API ZHand {
   public:
+    // Result codes. 0 is success; the driver's own failures run from -1 to
+    // -19; any positive number is an error the hand reported (HandError is the
+    // lowest of them); codes below -19 are none of these (InvalidCode is the
+    // first of them). ErrorText gives the message of each.
+    static constexpr int Ok = 0;
+    static constexpr int InstanceExists = -1;
+    static constexpr int OpenPortFailed = -2;
+    static constexpr int GetPortStateFailed = -3;
+    static constexpr int SetPortStateFailed = -4;
+    static constexpr int SetTimeoutsFailed = -5;
+    static constexpr int ThreadStartFailed = -6;
+    static constexpr int ThreadPriorityFailed = -7;
+    static constexpr int WriteFailed = -8;
+    static constexpr int ReadFailed = -9;
+    static constexpr int BadReply = -10;
+    static constexpr int PurgeFailed = -11;
+    static constexpr int RequestTimedOut = -12;
+    static constexpr int RequestPending = -13;
+    static constexpr int AsyncPending = -14;
+    static constexpr int NoInstance = -15;
+    static constexpr int UnknownParameter = -16;
+    static constexpr int StringTooLong = -17;
+    static constexpr int OutOfRange = -18;
+    static constexpr int MotorNotActive = -19;
+    static constexpr int HandError = 1;
+    static constexpr int InvalidCode = -20;
+
     // Request modes (field `mode`).
     static constexpr int ModeSync = 1;      // an operation waits for its exchange
     static constexpr int ModeAsync = 2;     // an operation hands over and returns -14
@@ -178,59 +200,8 @@ class ZHand {
     signed char RTGetDeltaPos(char motor);
 
   private:
-    struct RTMotor {
-        int active, LCV, LCPG, LFV, LFS, LFAP, LFDP;
-    };
-    struct RTControlIndex {
-        int velocity, gain;
-    };
-    struct RTFeedbackIndex {
-        int velocity, strain, position, deltaPos;
-    };
-    struct ThreadState;
-
-    int WaitPending();
-    int WaitIdle();
-    int WaitCallback(int ms);
-    int Submit(int kind, std::string_view bytes, int baud, int expectedReply);
-    int SendText(const std::string& text, int baud = 0);
-    int AskHand(const std::string& text);
-    static int MotorIndex(char motor);
-    void StopThread();
-    bool IoThreadRunning();
-    // I/O thread
-    void IoThreadMain(std::shared_ptr<ThreadState> state);
-    void Complete(int code);
-    int Exchange(int kind);
-    int TextExchange(int baud);
-    int RealtimeExchange();
-    std::string_view CommandView() const;
-    void HostDelay();
-    void ClearReply();
-    int ReadReply();
-    int ReadRefusal(unsigned char first);
-    int SwitchBaud(int baud);
-
-    std::array<RTMotor, 4> rtMotor{};
-    int rtControlLength = 0;
-    int rtFeedbackLength = 0;
-    std::array<unsigned char, 20> rtFeedback{};
-    SerialPort port;
-    std::thread thread;
-    std::shared_ptr<ThreadState> threadState;
-    int requestKind = 0;
-    ManualResetEvent requestSignal;
-    AutoResetEvent doneSignal;
-    int pendingBaud = 0;  // rate to switch to after the echo of the command handed over
-    std::array<char, BufferSize> reply{};
-    int replyLength = 0;
-    std::array<char, BufferSize> command{};
-    int commandLength = 0;
-    std::array<unsigned char, 8> rtControl{};
-    std::array<RTControlIndex, 4> rtControlIndex{};
-    std::array<RTFeedbackIndex, 4> rtFeedbackIndex{};
-    std::array<unsigned char, BufferSize> echo{};
-    bool ownsInstance = false;
-
-    static std::atomic<bool> instanceInitialized;
+    // What the object holds privately: the port, the I/O thread, the
+    // buffers and the real-time tables.
+    struct Impl;
+    std::unique_ptr<Impl> impl;
 };

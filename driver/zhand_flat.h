@@ -32,6 +32,8 @@
 #ifndef ZHAND_FLAT_H
 #define ZHAND_FLAT_H
 
+#include "zhand_export.h"
+
 #ifdef __cplusplus
 #define ZHAND_FLAT_NOEXCEPT noexcept
 class ZHand;
@@ -46,28 +48,28 @@ typedef struct ZHand ZHand;
 
 /* The interface's own driver object: null until CreateHand has allocated it;
  * never destroyed. Read it, do not assign it. */
-extern ZHand* theHand;
+extern ZHAND_API ZHand* theHand;
 
 /* Creates the driver object on port 1 (./COM1 in the working directory, else
  * /dev/ttyS0) and resets the hand. 0, or the code of the failed step; -1 when
  * the object already exists. The object stays even when the port or the hand
  * failed, so a later CreateHand returns -1. */
-int CreateHand(void) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int CreateHand(void) ZHAND_FLAT_NOEXCEPT;
 
-int Open(char motor) ZHAND_FLAT_NOEXCEPT;
-int Close(char motor) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int Open(char motor) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int Close(char motor) ZHAND_FLAT_NOEXCEPT;
 /* counts and positions lie within 0..30000, else -18 and nothing is sent. */
-int IncrementalOpen(char motor, int counts) ZHAND_FLAT_NOEXCEPT;
-int IncrementalClose(char motor, int counts) ZHAND_FLAT_NOEXCEPT;
-int MoveTo(char motor, int position) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int IncrementalOpen(char motor, int counts) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int IncrementalClose(char motor, int counts) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int MoveTo(char motor, int position) ZHAND_FLAT_NOEXCEPT;
 /* Positions of motors 1, 2, 3 and 4. */
-int MoveAllTo(int p1, int p2, int p3, int p4) ZHAND_FLAT_NOEXCEPT;
-int Home(void) ZHAND_FLAT_NOEXCEPT;
-int Terminate(char motor) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int MoveAllTo(int p1, int p2, int p3, int p4) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int Home(void) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int Terminate(char motor) ZHAND_FLAT_NOEXCEPT;
 
 /* Writes the selector's parameter of the motor. -16 for a selector other
  * than 'C', 'M', 'O' or 'S'. */
-int Set(char motor, char selector, int value) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int Set(char motor, char selector, int value) ZHAND_FLAT_NOEXCEPT;
 
 /* Reads the selector's parameter of the motor into values, which has room
  * for ZHAND_GET_MAX_VALUES (4) integers: one per motor addressed ('G' gives
@@ -75,18 +77,18 @@ int Set(char motor, char selector, int value) ZHAND_FLAT_NOEXCEPT;
  * elements the answer does not reach, and all of them on failure, are left
  * as they were. A null values still asks the hand and stores nothing. -16
  * for a selector other than 'C', 'M', 'O', 'P' or 'S'. */
-int Get(char motor, char selector, int* values) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int Get(char motor, char selector, int* values) ZHAND_FLAT_NOEXCEPT;
 
-int SaveParameters(char motor) ZHAND_FLAT_NOEXCEPT;
-int LoadParameters(char motor) ZHAND_FLAT_NOEXCEPT;
-int LoadDefaults(char motor) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int SaveParameters(char motor) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int LoadParameters(char motor) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int LoadDefaults(char motor) ZHAND_FLAT_NOEXCEPT;
 
 /* The hand's temperature in whole degrees. *value is left as it was when the
  * answer holds no number; a null value still asks the hand. */
-int GetTemperature(int* value) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int GetTemperature(int* value) ZHAND_FLAT_NOEXCEPT;
 
 /* Initialises the three fingers and the spread. */
-int InitHand(void) ZHAND_FLAT_NOEXCEPT;
+ZHAND_API int InitHand(void) ZHAND_FLAT_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,7 @@
 creates the hand on port 1 (./COM1), initialises it, closes and opens the
 grasp and prints the fingers' positions after each.
 
-    python3 grasp.py [path/to/libzhand.so.3]
+    python3 grasp.py [path/to/libzhand.so.4]
 """
 import ctypes
 import ctypes.util
@@ -16,7 +16,7 @@ def load_library():
     if len(sys.argv) > 1:
         return ctypes.CDLL(sys.argv[1])
     try:
-        return ctypes.CDLL("libzhand.so.3")
+        return ctypes.CDLL("libzhand.so.4")
     except OSError:
         found = ctypes.util.find_library("zhand")
         if found is None:

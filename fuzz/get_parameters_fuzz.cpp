@@ -14,6 +14,9 @@
 #include "wire_model.h"
 #include "wire_text.h"
 
+using zhand::detail::LeadingInteger;
+using zhand::detail::ParseIntegers;
+
 namespace {
 
 constexpr const char* kMotors[] = {"", "1", "2", "3", "4", "G", "S", "GS", "1234"};

@@ -14,6 +14,8 @@
 #include "wire_model.h"
 #include "wire_text.h"
 
+using zhand::detail::ParseIntegers;
+
 namespace {
 
 constexpr const char* kMotorSets[] = {"", "1", "2", "3", "4", "G", "S", "GS", "123", "1234", "24"};

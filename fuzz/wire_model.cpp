@@ -2,6 +2,8 @@
 
 #include "wire_text.h"
 
+using zhand::detail::HandErrorCode;
+
 namespace wire_model {
 namespace {
 

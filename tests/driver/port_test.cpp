@@ -11,6 +11,9 @@
 #include "serial_baud.h"
 #include "serial_latency.h"
 
+using zhand::detail::RateTaken;
+using zhand::detail::RequestLowLatency;
+
 namespace {
 
 TEST_F(OnPty, PortsOutsideOneToNineCannotBeOpened) {

@@ -47,4 +47,33 @@ TEST(ErrorText, EveryCodeHasItsMessage) {
     }
 }
 
+// The named codes keep the numbers callers have always compared against.
+TEST(ErrorText, NamedCodesKeepTheirNumbers) {
+    const int named[] = {
+        ZHand::Ok,
+        ZHand::InstanceExists,
+        ZHand::OpenPortFailed,
+        ZHand::GetPortStateFailed,
+        ZHand::SetPortStateFailed,
+        ZHand::SetTimeoutsFailed,
+        ZHand::ThreadStartFailed,
+        ZHand::ThreadPriorityFailed,
+        ZHand::WriteFailed,
+        ZHand::ReadFailed,
+        ZHand::BadReply,
+        ZHand::PurgeFailed,
+        ZHand::RequestTimedOut,
+        ZHand::RequestPending,
+        ZHand::AsyncPending,
+        ZHand::NoInstance,
+        ZHand::UnknownParameter,
+        ZHand::StringTooLong,
+        ZHand::OutOfRange,
+        ZHand::MotorNotActive,
+    };
+    for (int k = 0; k < 20; ++k) EXPECT_EQ(named[k], -k) << k;
+    EXPECT_STREQ(ZHand::ErrorText(ZHand::HandError), "Hand error - check hand manual");
+    EXPECT_STREQ(ZHand::ErrorText(ZHand::InvalidCode), "Invalid error number");
+}
+
 }  // namespace

@@ -6,6 +6,12 @@
 
 #include "wire_text.h"
 
+using zhand::detail::HandErrorCode;
+using zhand::detail::HostDelayMs;
+using zhand::detail::IsHostDelay;
+using zhand::detail::LeadingInteger;
+using zhand::detail::ParseIntegers;
+
 namespace {
 
 TEST(HostDelay, RecognisesOnlyTheWordDelay) {
