@@ -65,15 +65,7 @@ void Recorder::Fault(std::optional<int> cycle, std::string_view motor, std::stri
     // The event keeps the line without the line ends around it.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     while (!text.empty() && (text.front() == '\n' || text.front() == '\r')) text.remove_prefix(1);
-    results::Event event;
-    event.run = run_.uuid;
-    event.seq = ++seq_;
-    event.at = Stamp();
-    event.cycle = cycle;
-    if (!motor.empty()) event.motor = std::string(motor);
-    event.kind = std::string(kind);
-    event.text = std::string(text);
-    Put(std::move(event));
+    Note(kind, text, cycle, motor);
 }
 
 void Recorder::Note(std::string_view kind, std::string_view text, std::optional<int> cycle,

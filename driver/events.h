@@ -1,8 +1,7 @@
 // The two signals between a caller and the I/O thread: a manual-reset event
 // (a level that stays set until cleared) and an auto-reset event (released
 // to one waiter, then clear again). Setting never gets lost: a Set before the
-// Wait is seen by the Wait. A Set wakes its waiter after letting go of the
-// lock, so that the waiter does not wake only to wait for the lock.
+// Wait is seen by the Wait.
 #pragma once
 
 #include <chrono>
@@ -14,10 +13,10 @@ namespace zhand::detail {
 class ManualResetEvent {
   public:
     void Set() {
-        {
-            std::lock_guard lock(mutex_);
-            set_ = true;
-        }
+        // Notified under the lock: a waiter that sees the flag may destroy the
+        // event (the hand's destructor does) as soon as the lock is free.
+        std::lock_guard lock(mutex_);
+        set_ = true;
         changed_.notify_all();
     }
     void Reset() {
@@ -44,10 +43,10 @@ class ManualResetEvent {
 class AutoResetEvent {
   public:
     void Set() {
-        {
-            std::lock_guard lock(mutex_);
-            set_ = true;
-        }
+        // Notified under the lock: a waiter that sees the flag may destroy the
+        // event (the hand's destructor does) as soon as the lock is free.
+        std::lock_guard lock(mutex_);
+        set_ = true;
         changed_.notify_one();
     }
     void Reset() {
