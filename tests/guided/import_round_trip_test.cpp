@@ -99,7 +99,7 @@ class ImportRoundTrip : public GuidedTest {
     // Imports the station's logs, in the order of its runs, into a new store.
     void ImportLogs(const std::string& target) {
         std::string error;
-        auto store = report::OpenStore(target, report::Access::Import, &error);
+        auto store = report::OpenImportStore(target, &error);
         ASSERT_NE(store, nullptr) << error;
         report::Importer importer(*store, station->identity.serialNumber);
         ASSERT_TRUE(importer.Begin(&error)) << error;
