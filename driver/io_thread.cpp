@@ -174,6 +174,9 @@ void ZHand::Impl::IoThreadMain(std::shared_ptr<zhand::detail::ThreadState> state
         // the caller is woken, so that the caller's next operation waits for
         // it to return before composing over the command and reply it reads.
         auto notify = hand.callback.load();
+        // Taken now: once the caller is woken, this object may be freed
+        // while the callback still runs.
+        ZHand* owner = &hand;
         if (notify) {
             std::lock_guard lock(state->mutex);
             state->inCallback = true;
@@ -181,7 +184,7 @@ void ZHand::Impl::IoThreadMain(std::shared_ptr<zhand::detail::ThreadState> state
         }
         Complete(code);
         if (notify) {
-            notify(&hand);
+            notify(owner);
             std::lock_guard lock(state->mutex);
             state->inCallback = false;
             state->changed.notify_all();
