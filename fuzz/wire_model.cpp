@@ -38,6 +38,14 @@ void ReadReply(std::string_view stream, std::size_t at, bool skipLeadingSpace, O
     outcome.code = HandErrorCode(outcome.reply);
 }
 
+// An answer that is not "*" where "*" confirms: read up to the prompt with
+// leading blanks skipped; an ERR number gives that number, anything else -10.
+void ReadRefusal(std::string_view stream, std::size_t at, Outcome& outcome) {
+    if (!IsSpace(stream[at])) outcome.reply = std::string(1, stream[at]);
+    ReadReply(stream, at + 1, true, outcome);
+    if (outcome.code == 0) outcome.code = -10;
+}
+
 }  // namespace
 
 Outcome TextExchange(std::size_t commandLength, bool loop, std::string_view stream) {
@@ -62,7 +70,8 @@ Outcome TextExchange(std::size_t commandLength, bool loop, std::string_view stre
             outcome.loopEntered = true;
             return outcome;
         }
-        ++at;  // any other first byte is dropped
+        ReadRefusal(stream, at, outcome);
+        return outcome;
     }
     ReadReply(stream, at, true, outcome);
     return outcome;
@@ -87,8 +96,7 @@ Outcome RealtimeExchange(std::size_t replyLength, std::string_view stream) {
         outcome.feedback = std::string(stream.substr(1, feedback));
         return outcome;
     }
-    outcome.reply = std::string(1, stream[0]);
-    ReadReply(stream, 1, false, outcome);
+    ReadRefusal(stream, 0, outcome);
     return outcome;
 }
 
