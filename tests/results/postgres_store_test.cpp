@@ -4,27 +4,13 @@
 
 #include "pg_server.h"
 #include "results_fixture.h"
+#include "server_query.h"
 #include "sqlite_store.h"
 
 namespace {
 
 using namespace results;
 
-// Reads the server as a report would: a read-only session of its own.
-QueryRows ServerQuery(const std::string& uri, const std::string& sql) {
-    std::string error;
-    auto reader = PostgresStore::Open(uri, PostgresStore::Mode::ReadOnly, {}, &error);
-    if (reader == nullptr) return {{"cannot open: " + error}};
-    Rows rows;
-    if (!reader->Query(sql, {}, &rows, &error)) return {{"bad query: " + error}};
-    QueryRows text;
-    for (const Row& row : rows) {
-        std::vector<std::string> cells;
-        for (const auto& cell : row) cells.push_back(cell.value_or("NULL"));
-        text.push_back(std::move(cells));
-    }
-    return text;
-}
 
 class PostgresStoreTest : public StoreDir {
   protected:

@@ -10,6 +10,7 @@
 
 #include "journal.h"
 #include "pg_server.h"
+#include "server_query.h"
 #include "postgres_store.h"
 #include "results_fixture.h"
 #include "run_ids.h"
@@ -121,20 +122,7 @@ class ShippingTest : public StoreDir {
         options.shipTimeoutMs = 1500;
         return options;
     }
-    QueryRows Server(const std::string& sql) const {
-        std::string error;
-        auto reader = PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadOnly, {}, &error);
-        if (reader == nullptr) return {{"cannot open: " + error}};
-        Rows rows;
-        if (!reader->Query(sql, {}, &rows, &error)) return {{"bad query: " + error}};
-        QueryRows text;
-        for (const Row& row : rows) {
-            std::vector<std::string> cells;
-            for (const auto& cell : row) cells.push_back(cell.value_or("NULL"));
-            text.push_back(std::move(cells));
-        }
-        return text;
-    }
+    QueryRows Server(const std::string& sql) const { return ServerQuery(server.Uri(), sql); }
     std::string ServerValue(const std::string& sql) const {
         const QueryRows rows = Server(sql);
         return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : "";
