@@ -7,16 +7,9 @@
 set -euo pipefail
 mode=$1
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/zhand-example-XXXXXX")
-sim=
-cleanup() {
-    if [ -n "$sim" ]; then
-        kill "$sim" 2>/dev/null || true
-        wait "$sim" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../support/sim_scratch.sh
+. "$(dirname "$0")/../support/sim_scratch.sh"
+scratch_dir zhand-example
 
 prefix=$work/prefix
 if ! "$CMAKE" --install "$BUILD_DIR" --prefix "$prefix" >"$work/install.log" 2>&1; then
@@ -29,17 +22,7 @@ export LD_LIBRARY_PATH=$prefix/$LIBDIR
 
 mkdir "$work/run"
 cd "$work/run"
-"$prefix/bin/zhand-sim" --port 1 --speed 100 >sim.out 2>&1 &
-sim=$!
-for _ in $(seq 200); do
-    [ -L COM1 ] && break
-    sleep 0.05
-done
-if [ ! -L COM1 ]; then
-    cat sim.out
-    echo "zhand-sim did not link COM1"
-    exit 1
-fi
+start_sim "$prefix/bin/zhand-sim"
 
 case $mode in
 c)

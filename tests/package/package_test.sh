@@ -5,16 +5,9 @@
 # against the unpacked libzhand-dev drives the unpacked zhand-sim.
 # Settings come from the environment: BUILD_DIR EXAMPLES CPACK CC SAN_FLAGS.
 set -euo pipefail
-work=$(mktemp -d "${TMPDIR:-/tmp}/zhand-package-XXXXXX")
-sim=
-cleanup() {
-    if [ -n "$sim" ]; then
-        kill "$sim" 2>/dev/null || true
-        wait "$sim" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../support/sim_scratch.sh
+. "$(dirname "$0")/../support/sim_scratch.sh"
+scratch_dir zhand-package
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 (cd "$BUILD_DIR" && "$CPACK" -G DEB -B "$work/debs" >"$work/cpack.log" 2>&1) || {
@@ -60,10 +53,7 @@ if ldd "$root/usr/bin/zhand-station" | grep -q "$BUILD_DIR"; then fail "station 
 mkdir "$work/run"
 cd "$work/run"
 cp "$root/usr/share/zhand/Defaults.dat" .
-ASAN_OPTIONS=detect_leaks=0 "$root/usr/bin/zhand-sim" --port 1 --speed 100 >sim.out 2>&1 &
-sim=$!
-for _ in $(seq 200); do [ -L COM1 ] && break; sleep 0.05; done
-[ -L COM1 ] || { cat sim.out; fail "zhand-sim did not link COM1"; }
+ASAN_OPTIONS=detect_leaks=0 start_sim "$root/usr/bin/zhand-sim"
 
 export PKG_CONFIG_SYSROOT_DIR=$root
 export PKG_CONFIG_LIBDIR=$(dirname "$(grep 'zhand\.pc$' "$work/libzhand-dev.files" | sed "s|^|$root|")")
