@@ -46,8 +46,8 @@ constexpr std::array<KindInfo, 11> kKinds{{
     {FaultKind::Noise, "noise", MotorRule::None, 0, 0, 0, "after count bytes",
      "the hand echoes, then sends bytes of noise instead of reply and prompt (bytes=64)"},
     {FaultKind::Hangup, "hangup", MotorRule::None, 0, 0, 0, "after down",
-     "the hand hangs up the line after `after` commands; a new line is linked "
-     "down ms later (down=500, -1: never)"},
+     "the hand hangs up the line after `after` commands and its link goes; a "
+     "new line is linked down ms later (down=500, -1: never)"},
 }};
 
 const KindInfo* FindKind(std::string_view name) {

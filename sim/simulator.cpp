@@ -236,7 +236,11 @@ struct Simulator::Server {
         out.clear();
         in.clear();
         {
+            // A pulled adapter takes its device node with it. The link goes
+            // too, so that while the line is down nobody who follows it
+            // reaches a new pty that was given the old one's number.
             std::lock_guard lock(mutex);
+            RemoveLink(link, device);
             pty.Close();
             ++hangups;
             lineUp = false;

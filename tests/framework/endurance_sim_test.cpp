@@ -14,6 +14,7 @@
 #include "results_db.h"
 #include "seams.h"
 #include "station_fixture.h"
+#include "suite_setup.h"
 #include "zhand_sim.h"
 
 namespace fs = std::filesystem;
@@ -87,8 +88,8 @@ class SimEnvironment : public ::testing::Environment {
         options.traceSink = [](std::string_view text) { handTrace.Line(text); };
         sim = new zhandsim::Simulator(options);
         std::string error;
-        ASSERT_TRUE(sim->Start(&error)) << error;
-        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
+        RequireForSuite(sim->Start(&error), "the simulator does not start: " + error);
+        RequireForSuite(ProgramHand().Initialize(1, 15) == 0, "the hand does not open COM1");
     }
     void TearDown() override {
         delete sim;

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "seams.h"
+#include "suite_setup.h"
 #include "test_log.h"
 #include "test_table.h"
 
@@ -49,9 +50,9 @@ class SimEnvironment : public ::testing::Environment {
         };
         simulator = new zhandsim::Simulator(options);
         std::string error;
-        ASSERT_TRUE(simulator->Start(&error)) << error;
+        RequireForSuite(simulator->Start(&error), "the simulator does not start: " + error);
         fs::current_path(home);
-        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
+        RequireForSuite(ProgramHand().Initialize(1, 15) == 0, "the hand does not open COM1");
     }
     void TearDown() override {
         fs::current_path(fs::temp_directory_path());
