@@ -44,19 +44,34 @@ struct Figures {
     double cpuUs = 0;   // per cycle, the station's thread
 };
 
-enum Mode { kOff, kStation, kAsPutReturns, kModes };
-const char* const kModeNames[kModes] = {"store off", "store on (station)",
-                                        "store on, commit in Put"};
+// How the record is kept: not at all; as the station keeps it (the writer
+// thread gathers the facts of a few milliseconds into one commit); by the
+// writer, one commit for each wake-up; committed before Put returns.
+struct Mode {
+    const char* name;
+    bool store;
+    bool background;
+    int gatherMs;
+};
+const Mode kModes[] = {
+    {"store off", false, false, 0},
+    {"store on (station)", true, true, results::JournalOptions{}.gatherMs},
+    {"writer, each wake-up", true, true, 0},
+    {"store on, commit in Put", true, false, 0},
+};
+constexpr int kModeCount = sizeof kModes / sizeof kModes[0];
+constexpr int kOff = 0;
 
 // One Multi-Axis run of `cycles` cycles; with `store` its record goes there.
-Figures RunMultiAxis(ZHand& hand, int cycles, const std::string& store, bool background) {
+Figures RunMultiAxis(ZHand& hand, int cycles, const std::string& store, const Mode& mode) {
     std::unique_ptr<results::Journal> journal;
     if (!store.empty()) {
         results::JournalOptions options;
         options.target = store;
         options.station = "bench";
         options.software = "bench";
-        options.background = background;
+        options.background = mode.background;
+        options.gatherMs = mode.gatherMs;
         journal = std::make_unique<results::Journal>(options);
         if (!journal->Open()) {
             std::fprintf(stderr, "cannot open %s\n", store.c_str());
@@ -125,14 +140,16 @@ int main(int argc, char** argv) {
     const int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
 
-    std::vector<double> wall[kModes], cpu[kModes];
-    RunMultiAxis(hand, cycles / 10 + 1, "", false);  // warm up the hand and the code
+    std::vector<double> wall[kModeCount], cpu[kModeCount];
+    RunMultiAxis(hand, cycles / 10 + 1, "", kModes[kOff]);  // warm up the hand and the code
     for (int r = 0; r < rounds; ++r) {
-        for (int k = 0; k < kModes; ++k) {
-            const int mode = (r + k) % kModes;  // each mode goes first in turn
+        for (int k = 0; k < kModeCount; ++k) {
+            const int mode = (r + k) % kModeCount;  // each mode goes first in turn
             const std::string store =
-                mode == kOff ? "" : dir + "/round" + std::to_string(r * kModes + mode) + ".db";
-            const Figures f = RunMultiAxis(hand, cycles, store, mode == kStation);
+                !kModes[mode].store
+                    ? ""
+                    : dir + "/round" + std::to_string(r * kModeCount + mode) + ".db";
+            const Figures f = RunMultiAxis(hand, cycles, store, kModes[mode]);
             wall[mode].push_back(f.wallUs);
             cpu[mode].push_back(f.cpuUs);
         }
@@ -145,16 +162,16 @@ int main(int argc, char** argv) {
     // machine; the median says how a disturbed one goes.
     const double bestOff = Best(wall[kOff]), medianOff = Median(wall[kOff]);
     const double cpuOff = Median(cpu[kOff]);
-    for (int mode = 0; mode < kModes; ++mode) {
+    for (int mode = 0; mode < kModeCount; ++mode) {
         const double best = Best(wall[mode]), median = Median(wall[mode]), c = Median(cpu[mode]);
         std::printf(
             "  %-24s wall us/cycle best %5.0f (%+6.2f %%), median %5.0f (%+6.2f %%);"
             " station thread CPU %4.0f us/cycle (%+4.0f)\n",
-            kModeNames[mode], best, 100 * (best - bestOff) / bestOff, median,
+            kModes[mode].name, best, 100 * (best - bestOff) / bestOff, median,
             100 * (median - medianOff) / medianOff, c, c - cpuOff);
     }
-    for (int mode = 0; mode < kModes; ++mode) {
-        std::printf("  %-24s rounds, wall us/cycle:", kModeNames[mode]);
+    for (int mode = 0; mode < kModeCount; ++mode) {
+        std::printf("  %-24s rounds, wall us/cycle:", kModes[mode].name);
         for (double w : wall[mode]) std::printf(" %.0f", w);
         std::printf("\n");
     }

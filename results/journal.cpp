@@ -1,6 +1,7 @@
 #include "journal.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,10 +9,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -30,6 +31,7 @@ constexpr const char* kUnsavedName = "results-unsaved.jsonl";
 // While the store is unusable it is tried again without waiting long for a
 // lock: a test must not stall on every fact.
 constexpr int kRetryBusyMs = 50;
+constexpr int kWriterNice = 10;
 // Row 21 is 80 columns wide.
 constexpr std::size_t kProblemWidth = 78;
 
@@ -80,12 +82,14 @@ struct Journal::Impl {
     Clock::time_point nextTry{};
 
     // The writer (with `background`): facts waiting for it, whether it is
-    // storing one, and `problem` as it stood after its last fact. Everything
-    // above is the writer's alone while it runs.
+    // storing some, and `problem` as it stood after its last commit.
+    // Everything above is the writer's alone while it runs.
     mutable std::mutex mutex;
-    std::condition_variable wake;  // a fact to store, or stop
+    std::condition_variable wake;  // a first fact to store, a flush, or stop
     std::condition_variable idle;  // nothing waiting and nothing being stored
-    std::deque<Entry> waiting;
+    std::vector<Entry> waiting;
+    bool asleep = false;  // the writer waits for a first fact: a Put wakes it
+    bool hurry = false;   // someone waits for what is put: no gathering
     bool storing = false;
     bool stop = false;
     std::string published;
@@ -108,19 +112,51 @@ struct Journal::Impl {
             // file may have been replaced, repaired or unlocked meanwhile.
             store.reset();
         }
-        AppendUnsaved(fact);
+        AppendUnsaved({&fact, 1});
     }
 
+    // Commits the facts as one whole, or sets them all aside in order.
+    void StoreAll(std::span<const Entry> facts) {
+        if (facts.size() == 1) return Store(facts.front());
+        const bool usable = store != nullptr && !unsavedPending;
+        if (usable || (Clock::now() >= nextTry && Recover(kRetryBusyMs))) {
+            std::string why;
+            if (store->ApplyAll(facts, &why)) {
+                Nudge();
+                return;
+            }
+            Trouble(why);
+            store.reset();
+        }
+        AppendUnsaved(facts);
+    }
+
+    // The writer thread: woken by the first fact put after it fell asleep, it
+    // lets the facts of the next few milliseconds gather and commits them
+    // together. One commit costs as much as dozens of rows, and the thread
+    // that puts the facts is never woken for them.
     void Write() {
+        // The threads that drive the hand come first: on a machine whose
+        // cores they keep busy, the writer takes what they leave (on Linux
+        // the nice value of one thread). The facts wait in memory meanwhile.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
+        std::vector<Entry> batch;
         std::unique_lock lock(mutex);
         for (;;) {
+            asleep = true;
             wake.wait(lock, [&] { return stop || !waiting.empty(); });
+            asleep = false;
             if (waiting.empty()) return;  // stopped, and all is stored
-            const Entry fact = std::move(waiting.front());
-            waiting.pop_front();
+            if (!stop && !hurry && options.gatherMs > 0) {
+                wake.wait_for(lock, std::chrono::milliseconds(options.gatherMs),
+                              [&] { return stop || hurry; });
+            }
+            batch.swap(waiting);
+            hurry = false;
             storing = true;
             lock.unlock();
-            Store(fact);
+            StoreAll(batch);
+            batch.clear();
             lock.lock();
             storing = false;
             published = problem;
@@ -199,13 +235,14 @@ struct Journal::Impl {
         if (shipper != nullptr) shipper->Nudge();
     }
 
-    void AppendUnsaved(const Entry& entry) {
-        const std::string line = ToJson(entry) + "\n";
+    void AppendUnsaved(std::span<const Entry> entries) {
+        std::string lines;
+        for (const Entry& entry : entries) lines += ToJson(entry) + "\n";
         const int fd =
             open(options.unsaved.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         bool written = false;
         if (fd >= 0) {
-            written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+            written = write(fd, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
             close(fd);
         }
         unsavedPending = true;
@@ -283,17 +320,28 @@ void Journal::Put(const Entry& entry) {
         d.Store(*fact);
         return;
     }
+    // A run's start and end and its events (faults, the technician's
+    // decisions) are committed at once; measurements and progress, many a
+    // cycle, gather first.
+    const bool urgent =
+        !std::holds_alternative<Measurement>(*fact) && !std::holds_alternative<RunProgress>(*fact);
+    bool wake = false;
     {
         std::lock_guard lock(d.mutex);
-        d.waiting.push_back(*fact);
+        d.waiting.push_back(fact == &filled ? std::move(filled) : *fact);
+        wake = (d.asleep && d.waiting.size() == 1) || (urgent && !d.hurry);
+        d.hurry = d.hurry || urgent;
     }
-    d.wake.notify_one();
+    if (wake) d.wake.notify_one();
 }
 
 void Journal::Flush() {
     Impl& d = *impl_;
     if (!d.writer.joinable()) return;
     std::unique_lock lock(d.mutex);
+    if (d.waiting.empty() && !d.storing) return;
+    d.hurry = true;
+    d.wake.notify_one();
     d.idle.wait(lock, [&] { return d.waiting.empty() && !d.storing; });
 }
 

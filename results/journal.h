@@ -39,11 +39,16 @@ struct JournalOptions {
     // How long the shipper waits for the server before it counts as out of
     // reach.
     int shipTimeoutMs = 10000;
-    // Facts are committed by a writer thread of the journal's own, each one
-    // at once and in the order put, so that the thread that puts them never
-    // waits for the disk (a commit takes 0.1 ms or more on a busy machine,
-    // several times each cycle). Without it, Put commits before it returns.
+    // Facts are committed by a writer thread of the journal's own, in the
+    // order put, so that the thread that puts them never waits for the disk
+    // (a commit takes 0.1 ms or more on a busy machine, several times each
+    // cycle). Without it, Put commits before it returns.
     bool background = false;
+    // With `background`: measurements and progress put within this many
+    // milliseconds of the first go into one commit (0: each wake-up commits
+    // what it finds); a process killed meanwhile loses them. A run's start,
+    // end and events, and Flush, end the wait at once.
+    int gatherMs = 5;
 };
 
 // The store the environment names: ZHAND_RESULTS, else "results.db";
@@ -70,7 +75,7 @@ class Journal {
     bool Open();
 
     // Records one fact: committed before Put returns, or with `background`
-    // handed to the writer, which commits it at once.
+    // handed to the writer, which commits it at once or within `gatherMs`.
     void Put(const Entry& entry);
     // Returns once every fact put so far is committed or set aside (at once
     // without `background`).

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "results_fixture.h"
 #include "sqlite_store.h"
@@ -83,6 +84,35 @@ TEST_F(JournalTest, TheWriterStoresAllItWasGivenBeforeItStops) {
     EXPECT_EQ(Query("SELECT count(*), min(cycle), max(cycle), sum(seq = cycle) FROM events"),
               (QueryRows{{"500", "1", "500", "500"}}));
     EXPECT_EQ(Value("SELECT outcome FROM runs"), "fail");
+}
+
+// The writer gathers measurements before it commits them, but never keeps
+// anyone waiting: an event, a Flush and the journal's end each store what was
+// put at once. (A gathering that ignored them would hold this test for ten
+// minutes.)
+TEST_F(JournalTest, EventsFlushAndTheEndCutTheWritersGatheringShort) {
+    const std::string counts =
+        "SELECT outcome, (SELECT count(*) FROM measurements), (SELECT count(*) FROM events)"
+        " FROM runs";
+    {
+        JournalOptions options = Options();
+        options.background = true;
+        options.gatherMs = 600000;
+        Journal journal(options);
+        ASSERT_TRUE(journal.Open()) << journal.Problem();
+        journal.Put(Bare("u1"));
+        journal.Put(Position("u1", 1, 15100));
+        journal.Flush();
+        EXPECT_EQ(Query(counts), (QueryRows{{"running", "1", "0"}}));
+        // An event takes the measurements put before it along.
+        journal.Put(Position("u1", 2, 15090));
+        journal.Put(Fault("u1", 3, 1));
+        for (int i = 0; i < 200 && Value("SELECT count(*) FROM events") != "1"; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(Query(counts), (QueryRows{{"running", "2", "1"}}));
+        journal.Put(Position("u1", 4, 15080));
+    }
+    EXPECT_EQ(Query(counts), (QueryRows{{"running", "3", "1"}}));
 }
 
 TEST_F(JournalTest, OffRecordsNothing) {
