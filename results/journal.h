@@ -48,7 +48,7 @@ struct JournalOptions {
     // milliseconds of the first go into one commit (0: each wake-up commits
     // what it finds); a process killed meanwhile loses them. A run's start,
     // end and events, and Flush, end the wait at once.
-    int gatherMs = 5;
+    int gatherMs = 20;
 };
 
 // The store the environment names: ZHAND_RESULTS, else "results.db";
