@@ -25,6 +25,8 @@ class PeerEnvironment : public ::testing::Environment {
     void TearDown() override {
         fs::current_path(fs::temp_directory_path());
         fs::remove_all(home);
+        delete peer;  // the program's hand sees the line hang up, and sends nothing more
+        peer = nullptr;
     }
     std::string home;
 };

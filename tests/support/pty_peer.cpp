@@ -13,10 +13,11 @@
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 std::string CurrentDir() {
     char buffer[4096];
@@ -150,16 +151,16 @@ void PtyPeer::AnswerAll(const std::string& text) {
 }
 
 void PtyPeer::AnswerCommands(CommandAnswer answer) {
-    RespondWith([answer = std::move(answer)](std::string_view input,
-                                             std::string& reply) -> std::size_t {
-        std::size_t cr = input.find('\r');
-        if (cr == std::string_view::npos) return 0;
-        const std::string command(input.substr(0, cr));
-        if (std::optional<std::string> text = answer(command)) {
-            reply.append(command).append("\r\n").append(*text).append("\r\n=> ");
-        }
-        return cr + 1;
-    });
+    RespondWith(
+        [answer = std::move(answer)](std::string_view input, std::string& reply) -> std::size_t {
+            std::size_t cr = input.find('\r');
+            if (cr == std::string_view::npos) return 0;
+            const std::string command(input.substr(0, cr));
+            if (std::optional<std::string> text = answer(command)) {
+                reply.append(command).append("\r\n").append(*text).append("\r\n=> ");
+            }
+            return cr + 1;
+        });
 }
 
 void PtyPeer::RespondWith(Responder responder) {
@@ -172,14 +173,14 @@ void PtyPeer::StopAnswering() {
     responder_ = nullptr;
 }
 
-void PtyPeer::ClearScript() {
+std::vector<PtyPeer::Played> PtyPeer::ClearScript() {
     std::unique_lock lock(mutex_);
     // A step stuck in a flood the host does not read is let go after a while.
     changed_.wait_for(lock, std::chrono::seconds(5), [this] { return !inFlight_; });
     script_.clear();
-    played_.clear();
     ReadAvailable();  // what the host wrote before now cannot trigger a later step
     pending_.clear();
+    return std::exchange(played_, {});
 }
 
 void PtyPeer::Send(const std::string& bytes) {
@@ -198,7 +199,8 @@ std::vector<PtyPeer::Arrival> PtyPeer::Arrivals(int settleMs) {
     std::vector<Arrival> arrivals;
     for (std::size_t i = 0; i < rates_.size(); ++i) {
         const std::size_t end = i + 1 < rates_.size() ? rates_[i + 1].from : received_.size();
-        arrivals.push_back({received_.substr(rates_[i].from, end - rates_[i].from), rates_[i].baud});
+        arrivals.push_back(
+            {received_.substr(rates_[i].from, end - rates_[i].from), rates_[i].baud});
     }
     return arrivals;
 }
@@ -257,7 +259,8 @@ void PtyPeer::ReadAvailable() {
         ssize_t got = read(master, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return;  // all read, or no host on the line
-        if (rates_.empty() || rates_.back().baud != baud) rates_.push_back({received_.size(), baud});
+        if (rates_.empty() || rates_.back().baud != baud)
+            rates_.push_back({received_.size(), baud});
         received_.append(buffer, static_cast<std::size_t>(got));
         pending_.append(buffer, static_cast<std::size_t>(got));
     }
@@ -320,8 +323,8 @@ void PtyPeer::PlayStep(const Step& step, const std::string& trigger) {
     if (step.echo) WriteAll(Echo(trigger));
     if (step.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
     if (step.waitBaud != 0) {
-        auto giveUp = Clock::now() + std::chrono::seconds(1);
-        while (HostBaud() != step.waitBaud && Clock::now() < giveUp) {
+        auto giveUp = SteadyClock::now() + std::chrono::seconds(1);
+        while (HostBaud() != step.waitBaud && SteadyClock::now() < giveUp) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }

@@ -96,9 +96,10 @@ class PtyPeer {
     void RespondWith(Responder responder);
     // No more answers: what no step is left for is let go unanswered.
     void StopAnswering();
-    // Drops the steps not played yet and what the host wrote that nothing
-    // has taken, once a step being played has ended.
-    void ClearScript();
+    // Ends the script once a step being played has ended: drops the steps
+    // not played yet and what the host wrote that nothing has taken, and
+    // returns the steps played since the last call, forgetting them.
+    std::vector<Played> ClearScript();
 
     // Sends bytes that no command asked for.
     void Send(const std::string& bytes);
