@@ -44,7 +44,7 @@ struct Figures {
     double cpuUs = 0;   // per cycle, the station's thread
 };
 
-enum Mode { kOff, kStation, kAsPutReturns, kModes };
+enum StoreMode { kOff, kStation, kAsPutReturns, kModes };
 const char* const kModeNames[kModes] = {"store off", "store on (station)",
                                         "store on, commit in Put"};
 
