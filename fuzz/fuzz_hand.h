@@ -24,7 +24,8 @@ class FuzzHand {
     static constexpr int kReadTimeoutMs = 10;
     static constexpr int kSlowReadTimeoutMs = 600;
 
-    // One exchange: take exactly `expect` bytes from the host, then send `send`.
+    // One exchange: take exactly `expect` bytes (at least one) from the host,
+    // then send `send`.
     struct Step {
         std::size_t expect = 0;
         std::string send;
