@@ -6,13 +6,11 @@
 //   overhead_pct host_cpu_us as a share of wire_us (goal: below 2)
 #include <benchmark/benchmark.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <array>
-#include <cstdlib>
-#include <memory>
 
-#include "instant_hand.h"
+#include "instant_answers.h"
+#include "pty_peer.h"
 #include "zhand.h"
 
 namespace {
@@ -28,40 +26,38 @@ double WireMicros(int bytes) {
 }
 
 // One peer and one hand for the whole program: the driver allows one hand.
-struct Station {
-    InstantHand peer;
+struct PeerAndHand {
+    PtyPeer peer;
     ZHand hand;
     bool ready = false;
 
-    Station() {
-        char previous[4096];
-        if (getcwd(previous, sizeof previous) == nullptr) std::abort();
-        if (chdir(peer.Dir().c_str()) != 0) std::abort();
+    PeerAndHand() {
+        peer.RespondWith(InstantAnswers());
+        ScopedChdir cwd(peer.Dir());
         ready = hand.Initialize(1, 15) == 0;
-        if (chdir(previous) != 0) std::abort();
     }
 };
 
-Station& TheStation() {
-    static Station station;
-    return station;
+PeerAndHand& ThePeerAndHand() {
+    static PeerAndHand both;
+    return both;
 }
 
 template <typename Exchange>
 void Measure(benchmark::State& state, int wireBytes, Exchange exchange) {
-    Station& s = TheStation();
+    PeerAndHand& s = ThePeerAndHand();
     if (!s.ready) {
         state.SkipWithError("the hand did not initialise");
         return;
     }
-    double cpuStart = ProcessCpuMicros() - s.peer.CpuMicros();
+    double cpuStart = ProcessCpuMicros() - s.peer.ThreadCpuMicros();
     for (auto _ : state) {
         if (exchange(s.hand) != 0) {
             state.SkipWithError("exchange failed");
             return;
         }
     }
-    double hostCpu = (ProcessCpuMicros() - s.peer.CpuMicros() - cpuStart) /
+    double hostCpu = (ProcessCpuMicros() - s.peer.ThreadCpuMicros() - cpuStart) /
                      static_cast<double>(state.iterations());
     state.counters["host_cpu_us"] = hostCpu;
     state.counters["wire_us"] = WireMicros(wireBytes);
@@ -77,7 +73,7 @@ void TextExchange(benchmark::State& state) {
 }
 
 void FingerprintUpdate(benchmark::State& state) {
-    Station& s = TheStation();
+    PeerAndHand& s = ThePeerAndHand();
     if (s.ready && s.hand.RTStart("123") != 0) {
         state.SkipWithError("RTStart failed");
         return;

@@ -47,13 +47,13 @@ struct Figures {
 // How the record is kept: not at all; as the station keeps it (the writer
 // thread gathers the facts of a few milliseconds into one commit); by the
 // writer, one commit for each wake-up; committed before Put returns.
-struct Mode {
+struct StoreMode {
     const char* name;
     bool store;
     bool background;
     int gatherMs;
 };
-const Mode kModes[] = {
+const StoreMode kModes[] = {
     {"store off", false, false, 0},
     {"store on (station)", true, true, results::JournalOptions{}.gatherMs},
     {"writer, each wake-up", true, true, 0},
@@ -63,7 +63,7 @@ constexpr int kModeCount = sizeof kModes / sizeof kModes[0];
 constexpr int kOff = 0;
 
 // One Multi-Axis run of `cycles` cycles; with `store` its record goes there.
-Figures RunMultiAxis(ZHand& hand, int cycles, const std::string& store, const Mode& mode) {
+Figures RunMultiAxis(ZHand& hand, int cycles, const std::string& store, const StoreMode& mode) {
     std::unique_ptr<results::Journal> journal;
     if (!store.empty()) {
         results::JournalOptions options;

@@ -30,23 +30,24 @@
 #include <thread>
 #include <vector>
 
-#include "instant_hand.h"
+#include "instant_answers.h"
 #include "journal.h"
 #include "pg_server.h"
 #include "postgres_store.h"
+#include "pty_peer.h"
 #include "run_ids.h"
 #include "sqlite_query.h"
 #include "zhand.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kPositions[] = {"F1 closed", "F2 closed", "F3 closed",     "F1 open",
                                       "F2 open",   "F3 open",   "Spread closed", "Spread open"};
 
-double Seconds(Clock::duration d) {
+double Seconds(SteadyClock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
@@ -120,13 +121,15 @@ results::JournalOptions Options(const PgServer* server, const std::string& local
 
 // Cycles per second of one station against the instant peer, recording.
 double StationRate(const PgServer& server, const std::string& dir, int cycles) {
-    InstantHand peer;
+    PtyPeer peer;
+    peer.RespondWith(InstantAnswers());
     ZHand hand;
-    char previous[4096];
-    if (getcwd(previous, sizeof previous) == nullptr || chdir(peer.Dir().c_str()) != 0)
-        std::abort();
-    const bool ready = hand.Initialize(1, 15) == 0;
-    if (chdir(previous) != 0 || !ready) {
+    bool ready = false;
+    {
+        ScopedChdir cwd(peer.Dir());
+        ready = hand.Initialize(1, 15) == 0;
+    }
+    if (!ready) {
         std::fprintf(stderr, "the hand did not initialise\n");
         std::exit(1);
     }
@@ -134,7 +137,7 @@ double StationRate(const PgServer& server, const std::string& dir, int cycles) {
     journal.Open();
     RunFacts run(journal);
     std::array<int, 8> positions{};
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     for (int c = 0; c < cycles; ++c) {
         std::array<int, 1> value{};
         int slot = 0;
@@ -158,7 +161,7 @@ double StationRate(const PgServer& server, const std::string& dir, int cycles) {
         hand.GetTemperature(&temperature);
         run.Cycle(positions);
     }
-    const double seconds = Seconds(Clock::now() - start);
+    const double seconds = Seconds(SteadyClock::now() - start);
     run.End();
     journal.WaitForShipping(30s);
     return cycles / seconds;
@@ -181,11 +184,11 @@ void PutCost(const PgServer& server, const std::string& dir) {
         journal.Open();
         RunFacts run(journal);
         const std::array<int, 8> positions = {15400, 15390, 15410, 200, 210, 190, 15050, 30};
-        const auto start = Clock::now();
+        const auto start = SteadyClock::now();
         const double cpuStart = ThreadCpuSeconds();
         for (int c = 0; c < kCycles; ++c) run.Cycle(positions);
         const double cpu = ThreadCpuSeconds() - cpuStart;
-        const double seconds = Seconds(Clock::now() - start);
+        const double seconds = Seconds(SteadyClock::now() - start);
         run.End();
         const double facts = static_cast<double>(run.facts - 2);
         std::printf("  %-26s %.1f us CPU of the station's thread, %.1f us wall time per fact\n",
@@ -235,7 +238,7 @@ long long ServerRows(const PgServer& server, const std::string& name) {
     return std::stoll(rows[0][0].value_or("0"));
 }
 
-enum class Mode {
+enum class LineMode {
     LocalOnly,  // no server: what this machine lets twenty writers do
     Shipping,   // shipping all the while
     Outage,     // the server is stopped while the writers run, started after
@@ -243,23 +246,23 @@ enum class Mode {
 
 // `stations` journals put Multi-Axis cycles for `seconds`, unpaced.
 Phase Line(PgServer& server, const std::string& dir, const std::string& name, int stations,
-           double seconds, Mode mode) {
+           double seconds, LineMode mode) {
     std::vector<std::string> files;
     std::vector<std::unique_ptr<results::Journal>> journals;
     for (int i = 0; i < stations; ++i) {
         files.push_back(dir + "/" + name + "-" + std::to_string(i) + ".db");
-        results::JournalOptions options = Options(mode == Mode::LocalOnly ? nullptr : &server,
+        results::JournalOptions options = Options(mode == LineMode::LocalOnly ? nullptr : &server,
                                                   files.back(), name + "-" + std::to_string(i));
         options.shipRetryMaxMs = 250;
         journals.push_back(std::make_unique<results::Journal>(options));
         journals.back()->Open();
     }
-    if (mode == Mode::Outage) server.Stop();
+    if (mode == LineMode::Outage) server.Stop();
     std::atomic<bool> stop{false};
     std::atomic<long long> put{0};
     std::atomic<long long> rows{0};
     std::vector<std::thread> writers;
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     for (int i = 0; i < stations; ++i) {
         writers.emplace_back([&, i] {
             std::array<int, 8> positions = {15400, 15390, 15410, 200, 210, 190, 15050, 30};
@@ -273,45 +276,45 @@ Phase Line(PgServer& server, const std::string& dir, const std::string& name, in
         });
     }
     Phase phase;
-    while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
+    while (SteadyClock::now() - start < std::chrono::duration<double>(seconds)) {
         std::this_thread::sleep_for(500ms);
-        if (mode == Mode::LocalOnly) continue;
+        if (mode == LineMode::LocalOnly) continue;
         phase.lastBacklog = Backlog(files);
         phase.maxBacklog = std::max(phase.maxBacklog, phase.lastBacklog);
     }
     stop = true;
     for (auto& w : writers) w.join();
-    phase.seconds = Seconds(Clock::now() - start);
+    phase.seconds = Seconds(SteadyClock::now() - start);
     phase.put = put;
     phase.rows = rows;
-    if (mode == Mode::LocalOnly) return phase;
-    if (mode == Mode::Outage) {
+    if (mode == LineMode::LocalOnly) return phase;
+    if (mode == LineMode::Outage) {
         phase.lastBacklog = Backlog(files);
         phase.maxBacklog = std::max(phase.maxBacklog, phase.lastBacklog);
         server.Start();
     }
-    const auto drain = Clock::now();
+    const auto drain = SteadyClock::now();
     for (auto& journal : journals) {
         if (!journal->WaitForShipping(300s)) {
             std::printf("  not shipped: %s\n", journal->Problem().c_str());
         }
     }
-    phase.drainSeconds = Seconds(Clock::now() - drain);
+    phase.drainSeconds = Seconds(SteadyClock::now() - drain);
     phase.onServer = ServerRows(server, name);
     return phase;
 }
 
-void Print(const char* what, const Phase& p, int stations, Mode mode) {
+void Print(const char* what, const Phase& p, int stations, LineMode mode) {
     std::printf("%s: %d stations, %.1f s\n", what, stations, p.seconds);
     std::printf("  facts put              %lld (%.0f/s, %.0f/s per station)\n", p.put,
                 p.put / p.seconds, p.put / p.seconds / stations);
-    if (mode == Mode::LocalOnly) return;
+    if (mode == LineMode::LocalOnly) return;
     std::printf(
         "  outbox backlog         largest %lld, at the end of writing %lld (all stations)\n",
         p.maxBacklog, p.lastBacklog);
-    std::printf("  drained %s   %.2f s", mode == Mode::Outage ? "after restart" : "after stop   ",
+    std::printf("  drained %s   %.2f s", mode == LineMode::Outage ? "after restart" : "after stop   ",
                 p.drainSeconds);
-    if (mode == Mode::Outage) std::printf(" = %.0f facts/s shipped", p.put / p.drainSeconds);
+    if (mode == LineMode::Outage) std::printf(" = %.0f facts/s shipped", p.put / p.drainSeconds);
     std::printf("\n  rows on the server     %lld of %lld (runs + measurements + events)\n",
                 p.onServer, p.rows);
 }
@@ -344,7 +347,7 @@ int main(int argc, char** argv) {
     std::printf("station time per fact, one journal:\n");
     PutCost(server, dir);
     const bool costOnly = std::getenv("ZHAND_BENCH_COST_ONLY") != nullptr;
-    const Mode modes[] = {Mode::LocalOnly, Mode::Shipping, Mode::Outage};
+    const LineMode modes[] = {LineMode::LocalOnly, LineMode::Shipping, LineMode::Outage};
     const char* names[] = {"local", "ship", "outage"};
     const char* titles[] = {"local file only, no server", "shipping all the while",
                             "server stopped while writing, started after"};

@@ -76,12 +76,12 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 // --- the station's driver ---
 
-struct Station {
+struct PacedHand {
     PacedSimulator wire;
     ZHand hand;
     int baud = 0;  // the rate hand and port run at; 0 until ready
 
-    Station() {
+    PacedHand() {
         if (!wire.running) return;
         std::filesystem::path previous = std::filesystem::current_path();
         std::filesystem::current_path(wire.dir);
@@ -92,7 +92,7 @@ struct Station {
 };
 
 void StationUpdates(benchmark::State& state) {
-    static Station s;
+    static PacedHand s;
     const int baud = static_cast<int>(state.range(0));
     if (s.baud == 0) {
         state.SkipWithError("the simulated hand did not initialise");

@@ -6,7 +6,7 @@
 
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-#include "scripted_hand.h"
+#include "fuzz_hand.h"
 #include "wire_model.h"
 
 namespace {
@@ -49,12 +49,12 @@ Exchange Plan(FuzzInput& input) {
 }
 
 // Runs the exchange once; "" when the driver agreed with the model.
-std::string Run(ScriptedHand& peer, const Exchange& e) {
+std::string Run(FuzzHand& peer, const Exchange& e) {
     ZHand& hand = peer.Hand();
     const std::string replyBefore = hand.ReplyText();
     std::string reply;
     int code = 0;
-    ScriptedHand::Run run =
+    FuzzHand::Run run =
         peer.Play({{e.command.size(), e.stream.substr(0, e.model.consumed)}}, [&] {
             switch (e.operation) {
                 case Operation::Command:
@@ -100,16 +100,16 @@ std::string Run(ScriptedHand& peer, const Exchange& e) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ScriptedHand& peer = ScriptedHand::Get();
+    FuzzHand& peer = FuzzHand::Get();
     FuzzInput input(data, size);
     const Exchange exchange = Plan(input);
     std::string failure = Run(peer, exchange);
     if (!failure.empty()) {
         // A slow peer thread can make a read time out; a difference counts
         // only when it stays with long time-outs.
-        peer.SetReadTimeout(ScriptedHand::kSlowReadTimeoutMs);
+        peer.SetReadTimeout(FuzzHand::kSlowReadTimeoutMs);
         failure = Run(peer, exchange);
-        peer.SetReadTimeout(ScriptedHand::kReadTimeoutMs);
+        peer.SetReadTimeout(FuzzHand::kReadTimeoutMs);
     }
     FUZZ_CHECK(failure.empty(), "%s", failure.c_str());
     return 0;

@@ -10,7 +10,7 @@
 
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-#include "scripted_hand.h"
+#include "fuzz_hand.h"
 #include "wire_model.h"
 #include "wire_text.h"
 
@@ -79,12 +79,12 @@ struct Request {
 };
 
 // Runs the request once; "" when the driver agreed with the model.
-std::string Run(ScriptedHand& peer, const Request& r) {
+std::string Run(FuzzHand& peer, const Request& r) {
     ZHand& hand = peer.Hand();
     std::vector<int> values(r.count, kSentinel);
     int temperature = kSentinel;
     int code = 0;
-    ScriptedHand::Run run =
+    FuzzHand::Run run =
         peer.Play({{r.command.size(), r.stream.substr(0, r.model.consumed)}}, [&] {
             code = r.temperature ? hand.GetTemperature(&temperature)
                                  : hand.GetParameters(r.motors.c_str(), r.names.c_str(), values);
@@ -118,7 +118,7 @@ std::string Run(ScriptedHand& peer, const Request& r) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ScriptedHand& peer = ScriptedHand::Get();
+    FuzzHand& peer = FuzzHand::Get();
     FuzzInput input(data, size);
     Request r;
     r.temperature = input.Bool();
@@ -133,9 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!failure.empty()) {
         // A slow peer thread can make a read time out; a difference counts
         // only when it stays with long time-outs.
-        peer.SetReadTimeout(ScriptedHand::kSlowReadTimeoutMs);
+        peer.SetReadTimeout(FuzzHand::kSlowReadTimeoutMs);
         failure = Run(peer, r);
-        peer.SetReadTimeout(ScriptedHand::kReadTimeoutMs);
+        peer.SetReadTimeout(FuzzHand::kReadTimeoutMs);
     }
     FUZZ_CHECK(failure.empty(), "%s", failure.c_str());
     return 0;

@@ -10,7 +10,7 @@
 
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-#include "scripted_hand.h"
+#include "fuzz_hand.h"
 #include "wire_model.h"
 #include "wire_text.h"
 
@@ -196,8 +196,8 @@ class RealtimeRun {
     }
 
     // Plays the run against the driver.
-    void Play(ScriptedHand& peer) {
-        std::vector<ScriptedHand::Step> steps;
+    void Play(FuzzHand& peer) {
+        std::vector<FuzzHand::Step> steps;
         for (const Exchange& e : exchanges_) {
             steps.push_back({e.command.size(), e.stream.substr(0, e.model.consumed)});
         }
@@ -304,7 +304,7 @@ class RealtimeRun {
     std::vector<Exchange> exchanges_;
     std::vector<Update> updates_;
     std::vector<Observation> observed_;
-    ScriptedHand::Run run_;
+    FuzzHand::Run run_;
     int loopCode_ = 0;
     int startCode_ = 0;
     int abortCode_ = 0;
@@ -312,11 +312,11 @@ class RealtimeRun {
 
 // Brings driver and model to one known state: every flag on for all four
 // motors, control bytes 0, feedback 0.
-Layout Settle(ScriptedHand& peer) {
+Layout Settle(FuzzHand& peer) {
     Layout known;
     for (auto& f : known.flags) f.fill(1);
     known.Arrange("GS");
-    std::vector<ScriptedHand::Step> steps;
+    std::vector<FuzzHand::Step> steps;
     for (int m = 0; m < 4; ++m) {
         std::string command = FlagCommand(m);
         steps.push_back({command.size(), Echoed(command, "\r\n1 1 1 1 1 1\r\n=> ")});
@@ -328,7 +328,7 @@ Layout Settle(ScriptedHand& peer) {
     const int timeout = peer.ReadTimeout();
     for (int attempt = 0; attempt < 3; ++attempt) {
         int codes = 0;
-        ScriptedHand::Run run = peer.Play(steps, [&] {
+        FuzzHand::Run run = peer.Play(steps, [&] {
             codes |= hand.RTStart("GS");
             for (char motor : std::string("1234")) {
                 codes |= hand.RTSetVelocity(motor, 0);
@@ -341,7 +341,7 @@ Layout Settle(ScriptedHand& peer) {
             peer.SetReadTimeout(timeout);
             return known;
         }
-        peer.SetReadTimeout(ScriptedHand::kSlowReadTimeoutMs);
+        peer.SetReadTimeout(FuzzHand::kSlowReadTimeoutMs);
     }
     FUZZ_CHECK(false, "the driver does not reach the known real-time state");
     return known;
@@ -350,13 +350,13 @@ Layout Settle(ScriptedHand& peer) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ScriptedHand& peer = ScriptedHand::Get();
+    FuzzHand& peer = FuzzHand::Get();
     std::string failure;
     for (int attempt = 0; attempt < 2; ++attempt) {
         // A slow peer thread can make a read time out; a difference counts
         // only when it stays with long time-outs.
-        peer.SetReadTimeout(attempt == 0 ? ScriptedHand::kReadTimeoutMs
-                                         : ScriptedHand::kSlowReadTimeoutMs);
+        peer.SetReadTimeout(attempt == 0 ? FuzzHand::kReadTimeoutMs
+                                         : FuzzHand::kSlowReadTimeoutMs);
         Layout known = Settle(peer);
         FuzzInput input(data, size);
         RealtimeRun run(known);
@@ -365,7 +365,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         failure = run.Check();
         if (failure.empty()) break;
     }
-    peer.SetReadTimeout(ScriptedHand::kReadTimeoutMs);
+    peer.SetReadTimeout(FuzzHand::kReadTimeoutMs);
     FUZZ_CHECK(failure.empty(), "%s", failure.c_str());
     return 0;
 }

@@ -1,11 +1,14 @@
 // The text exchange byte for byte: echo, reply, prompt, trimming, ERR, the
-// reply limit, host-side DELAY, baud switching, time-outs and hang-ups.
+// reply limit and floods, host-side DELAY, baud switching, time-outs and
+// hang-ups.
 #include <string>
+#include <vector>
 
 #include "hand_fixture.h"
 
 namespace {
 
+using Arrival = PtyPeer::Arrival;
 using Step = PtyPeer::Step;
 
 struct ReplyCase {
@@ -69,6 +72,16 @@ TEST_F(HandOnPty, AReplyEndsAt4999CharactersWithoutAPrompt) {
     EXPECT_EQ(std::string(hand.ReplyText()), std::string(4999, 'y'));
 }
 
+TEST_F(HandOnPty, AFloodEndsTheReplyAtTheLimitAndIsGoneByTheNextExchange) {
+    peer.Play({{.send = std::string(1000, 'z'), .times = 20}});
+    EXPECT_EQ(hand.Command("FGET"), -10);
+    EXPECT_EQ(std::string(hand.ReplyText()), std::string(4999, 'z'));
+    ASSERT_TRUE(peer.WaitScriptDone(2000));  // the whole flood is on the line
+    peer.Answer("ok");
+    EXPECT_EQ(hand.Command("GC"), 0);
+    EXPECT_STREQ(hand.ReplyText(), "ok");
+}
+
 TEST_F(HandOnPty, LeftOverBytesNeverReachTheNextExchange) {
     peer.Play({{.send = "1\r\n=> late garbage=> "}, {.send = "2\r\n=> "}});
     EXPECT_EQ(hand.Command("A"), 0);
@@ -124,7 +137,7 @@ TEST_F(HandOnPty, ResetSwitchesThePortTo9600RightAfterTheEcho) {
     ASSERT_EQ(hand.SetBaudRate(4800), 0);
     peer.Play({{.send = "\r\n=> "}, {.send = "\r\n=> ", .waitBaud = 9600}});
     EXPECT_EQ(hand.Reset(), 0);
-    EXPECT_EQ(peer.Received(), "\rRESET\r");
+    EXPECT_EQ(peer.Arrivals(), (std::vector<Arrival>{{"\rRESET\r", 4800}}));
     auto played = peer.PlayedSteps();
     ASSERT_GE(played.size(), 2u);
     const auto& reset = played.back();
@@ -139,7 +152,7 @@ TEST_F(HandOnPty, SetHandBaudSwitchesWaitsPurgesAndSendsALoneCarriageReturn) {
     long ms = ElapsedMs([&] { EXPECT_EQ(hand.SetHandBaud(4800), 0); });
     EXPECT_GE(ms, 1000);
     EXPECT_LT(ms, 1800);
-    EXPECT_EQ(peer.Received(), "PSET BAUD 48\r\r");
+    EXPECT_EQ(peer.Arrivals(), (std::vector<Arrival>{{"PSET BAUD 48\r", 9600}, {"\r", 4800}}));
     auto played = peer.PlayedSteps();
     ASSERT_GE(played.size(), 2u);
     EXPECT_EQ(played.back().trigger, "\r");

@@ -8,11 +8,13 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "flat_from_c.h"
-#include "script_peer.h"
+#include "pty_peer.h"
 #include "zhand.h"
 #include "zhand_flat.h"
 
@@ -75,14 +77,20 @@ void AddUnknownSelectors(std::vector<Step>& steps, Values& v) {
 }  // namespace
 
 TEST(FlatInterface, LifeOfTheInterface) {
-    ScriptPeer hand;
-    ASSERT_TRUE(hand.Ready()) << "no pseudo-terminal";
-    hand.Answer("GFGET P", "11 22 33 44 55");
-    hand.Answer("1FGET S", "7");
-    hand.Answer("2FGET SG", "-12");
-    hand.Answer("3FGET MOV", "ERR 12");
-    hand.Answer("PGET TEMP", "457");
-    hand.Answer("1T", "ERR 3");
+    PtyPeer hand({.holdHostEnd = true});
+    const std::map<std::string, std::string> replies = {
+        {"GFGET P", "11 22 33 44 55"}, {"1FGET S", "7"},     {"2FGET SG", "-12"},
+        {"3FGET MOV", "ERR 12"},       {"PGET TEMP", "457"}, {"1T", "ERR 3"}};
+    hand.AnswerCommands([replies](const std::string& command) {
+        auto it = replies.find(command);
+        return std::optional<std::string>(it != replies.end() ? it->second : "");
+    });
+    // The commands received since the last call, each with its CR.
+    auto commandsSent = [&hand] {
+        std::vector<std::string> commands = hand.TakeCommands();
+        for (std::string& command : commands) command += '\r';
+        return commands;
+    };
 
     Values v{};
     int* p = v.data();
@@ -181,13 +189,13 @@ TEST(FlatInterface, LifeOfTheInterface) {
     steps.push_back({"InitHand", [] { return InitHand(); }, 0, {"GSHI\r"}});
 
     const std::filesystem::path home = std::filesystem::current_path();
-    std::filesystem::current_path(hand.Directory());
+    std::filesystem::current_path(hand.Dir());
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         SCOPED_TRACE(step.what);
         v.fill(kUntouched);
         EXPECT_EQ(step.call(), step.expected);
-        EXPECT_EQ(hand.Take(), step.sent);
+        EXPECT_EQ(commandsSent(), step.sent);
         if (!step.values.empty()) {
             EXPECT_EQ(std::vector<int>(v.begin(), v.end()), step.values);
         }

@@ -8,14 +8,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-FakeHand* peer = nullptr;
+PtyPeer* peer = nullptr;
 
 class PeerEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        peer = new FakeHand;
+        peer = new PtyPeer({.holdHostEnd = true});
+        // Every command gets an empty answer until a test sets its own.
+        peer->AnswerCommands([](const std::string&) { return std::optional<std::string>(""); });
         home = EnterTempDir("zhand-framework-");
-        fs::create_symlink(peer->DevicePath(), "COM1");
+        fs::create_symlink(peer->SlavePath(), "COM1");
         ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
         // A silent hand fails a read after a fifth of a second.
         ProgramHand().SetTimeouts(0, 1, 200, 1, 200);
@@ -23,6 +25,8 @@ class PeerEnvironment : public ::testing::Environment {
     void TearDown() override {
         fs::current_path(fs::temp_directory_path());
         fs::remove_all(home);
+        delete peer;  // the program's hand sees the line hang up, and sends nothing more
+        peer = nullptr;
     }
     std::string home;
 };
@@ -32,7 +36,7 @@ class PeerEnvironment : public ::testing::Environment {
 
 }  // namespace
 
-FakeHand& Peer() {
+PtyPeer& Peer() {
     return *peer;
 }
 
@@ -50,8 +54,8 @@ void Framework::SetUp() {
     context = std::make_unique<TestStation>(journal.get());
     station = &context->station;
     RegisterTests(*station);
-    model = std::make_shared<HandModel>();
-    Peer().SetHandler([m = model](const std::string& c) { return m->Answer(c); });
+    model = std::make_shared<ScriptedHandModel>();
+    Peer().AnswerCommands([m = model](const std::string& c) { return m->Answer(c); });
     Peer().TakeCommands();
 }
 

@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "fake_hand.h"
-#include "hand_model.h"
 #include "journal.h"
+#include "pty_peer.h"
 #include "results_db.h"
+#include "scripted_hand_model.h"
 #include "station_fixture.h"
 
 using Commands = std::vector<std::string>;
 
 // The scripted hand the program's hand talks to.
-FakeHand& Peer();
+PtyPeer& Peer();
 
 // 30 June 1999 21:49:08 UTC; the tick starts just short of its wrap so every
 // wait in these tests crosses it.
@@ -38,7 +38,7 @@ class Framework : public ::testing::Test {
 
     std::string dir;
     std::string store;  // results.db of this test
-    std::shared_ptr<HandModel> model;
+    std::shared_ptr<ScriptedHandModel> model;
     std::string screen;
     std::unique_ptr<results::Journal> journal;
     std::unique_ptr<TestStation> context;

@@ -87,7 +87,7 @@ TEST_F(Framework, ChecksFaultAtTheirLimitsAndRecoverInOrder) {
         const CheckRecord& record = RecordOf(c.check);
         SCOPED_TRACE(std::string(record.name) + " at " + std::to_string(c.position));
         const std::string motor = IsSpreadCheck(c.check) ? "S" : "2";
-        Peer().SetHandler([&](const std::string& command) -> std::optional<std::string> {
+        Peer().AnswerCommands([&](const std::string& command) -> std::optional<std::string> {
             if (command == motor + "FGET P") return std::to_string(c.position);
             if (command == motor + "FGET MOV") return "123";
             return "";
@@ -138,7 +138,7 @@ TEST_F(Framework, FailedPositionQueryIsAFaultWithoutRecovery) {
     ASSERT_TRUE(run.OpenLog());
     for (const Answer& a : answers) {
         SCOPED_TRACE(a.name);
-        Peer().SetHandler([&](const std::string&) { return a.reply; });
+        Peer().AnswerCommands([&](const std::string&) { return a.reply; });
         const std::size_t before = ReadTestLog().size();
 
         EXPECT_EQ(run.Check(PositionCheck::FingerClosed, 3, 4), 1);
@@ -158,7 +158,7 @@ TEST_F(Framework, FailedPositionQueryIsAFaultWithoutRecovery) {
 }
 
 TEST_F(Framework, RecoveryWithoutAVelocityReadingRestoresNothing) {
-    Peer().SetHandler([](const std::string& command) -> std::optional<std::string> {
+    Peer().AnswerCommands([](const std::string& command) -> std::optional<std::string> {
         if (command == "1FGET MOV") return "ERR 3";
         return "";
     });

@@ -229,7 +229,7 @@ TEST_F(Framework, ThreeExchangesInARowUnansweredStopTheRunForTheHand) {
         }
         station->tests.cycles[5] = 3;
         int seen = 0;
-        Peer().SetHandler([&, m = model](const std::string& command) -> std::optional<std::string> {
+        Peer().AnswerCommands([&, m = model](const std::string& command) -> std::optional<std::string> {
             const int n = seen++;
             if (n >= c.from && (c.to < 0 || n < c.to)) return std::nullopt;
             return m->Answer(command);

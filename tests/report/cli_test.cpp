@@ -15,7 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using station_logs::Fault;
+using station_logs::LoggedFault;
 
 const std::time_t kT0 = Utc(2026, 12, 10, 8, 53, 12);
 const char* kZone = "TZ=CET-1CEST,M3.5.0,M10.5.0/3";

@@ -15,7 +15,7 @@
 namespace {
 
 using namespace report;
-using station_logs::Fault;
+using station_logs::LoggedFault;
 
 const std::time_t kT0 = Utc(2026, 12, 10, 8, 53, 12);  // 09:53:12 in the test's zone
 const LogSource kSource{"HND123AB261210_1.txt", "HND123", "AB"};
@@ -46,7 +46,7 @@ struct Case {
 };
 
 std::vector<Case> Cases() {
-    const std::vector<Fault> two = {{"F2", "NO BREAKAWAY", 3, kT0 + 30},
+    const std::vector<LoggedFault> two = {{"F2", "NO BREAKAWAY", 3, kT0 + 30},
                                     {"Spread", "DID NOT FULLY OPEN", 4, kT0 + 40}};
     station_logs::FingerprintFigures fp;
     for (int m = 0; m < 4; ++m) fp.encoder[m] = {15990L + m, 16000, 16012, 40, 50, 61};

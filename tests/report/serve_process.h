@@ -110,10 +110,10 @@ class ServeProcess {
 // The boards of /stations/events, each with the time it arrived.
 class BoardStream {
   public:
-    using Clock = std::chrono::steady_clock;
+    using SteadyClock = std::chrono::steady_clock;
     struct Board {
         nlohmann::json json;
-        Clock::time_point at;
+        SteadyClock::time_point at;
     };
 
     explicit BoardStream(int port) : client_("127.0.0.1", port) {
@@ -129,7 +129,7 @@ class BoardStream {
                     if (at == std::string::npos) continue;
                     std::lock_guard lock(mutex_);
                     boards_.push_back(
-                        {nlohmann::json::parse(message.substr(at + 6)), Clock::now()});
+                        {nlohmann::json::parse(message.substr(at + 6)), SteadyClock::now()});
                     arrived_.notify_all();
                 }
                 std::lock_guard lock(mutex_);
@@ -154,7 +154,7 @@ class BoardStream {
     std::optional<Board> WaitFor(const std::function<bool(const nlohmann::json&)>& wanted,
                                  std::chrono::milliseconds limit) {
         std::unique_lock lock(mutex_);
-        const auto end = Clock::now() + limit;
+        const auto end = SteadyClock::now() + limit;
         for (;;) {
             while (!boards_.empty()) {
                 Board board = std::move(boards_.front());

@@ -78,7 +78,7 @@ TEST_F(Serve, TheBoardFollowsEachFactWithinASecond) {
     // Each cycle the station records shows as the cycle under way.
     for (int done = 1; done <= 3; ++done) {
         SCOPED_TRACE(done);
-        const auto wrote = BoardStream::Clock::now();
+        const auto wrote = BoardStream::SteadyClock::now();
         Put(results::RunProgress{"run-a", done, done - 1});
         const auto board = stream.WaitFor(
             [&](const json& b) { return Station(b, "bench-1")["cycle"] == done + 1; }, 3s);

@@ -152,7 +152,7 @@ TEST_F(SharedStore, ServeFollowsTheServerThroughAStop) {
     ASSERT_TRUE(stream.WaitFor([](const json& b) { return !b["stations"].empty(); }, 5s));
 
     // A shipment's notice reaches the page within a second.
-    const auto wrote = BoardStream::Clock::now();
+    const auto wrote = BoardStream::SteadyClock::now();
     ShipToServer({results::RunProgress{"u1", 2, 1}});
     const auto progressed =
         stream.WaitFor([](const json& b) { return Station(b, "bench-1")["cycle"] == 3; }, 3s);

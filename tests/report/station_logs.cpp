@@ -17,9 +17,9 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-std::string Faults(const std::vector<Fault>& faults) {
+std::string Faults(const std::vector<LoggedFault>& faults) {
     std::string text;
-    for (const Fault& f : faults) text += FaultLine(f);
+    for (const LoggedFault& f : faults) text += FaultLine(f);
     return text;
 }
 
@@ -31,7 +31,7 @@ std::string Aborted(int cycle, int cycles) {
     return Format("\n\n%s", Format("Test aborted in cycle %d of %d.", cycle, cycles).c_str());
 }
 
-int CountOf(const std::vector<Fault>& faults) {
+int CountOf(const std::vector<LoggedFault>& faults) {
     return static_cast<int>(faults.size());
 }
 
@@ -45,7 +45,7 @@ std::string TimeText(std::time_t when) {
     return text;
 }
 
-std::string FaultLine(const Fault& f) {
+std::string FaultLine(const LoggedFault& f) {
     const std::string time = TimeText(f.at);
     if (f.motor == "Spread")
         return Format("Spread %s in cycle %d at %s", f.kind.c_str(), f.cycle, time.c_str());
@@ -85,7 +85,7 @@ std::string StrainGages(int cycles, std::time_t at,
     return text + "\n\n";
 }
 
-std::string VibrationGrasp(int cycles, std::time_t at, const std::vector<Fault>& faults,
+std::string VibrationGrasp(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
                            std::optional<int> abortedIn, const std::array<int, 3>& drift) {
     std::string text = Format("\n\n*****\n* Vibration Grasp, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
@@ -98,7 +98,7 @@ std::string VibrationGrasp(int cycles, std::time_t at, const std::vector<Fault>&
 }
 
 std::string MultiAxis(const std::string& title, int cycles, std::time_t at,
-                      const std::vector<Fault>& faults, std::optional<int> abortedIn,
+                      const std::vector<LoggedFault>& faults, std::optional<int> abortedIn,
                       int maxTemperature) {
     std::string text = Banner(title, cycles, at) + Faults(faults);
     if (abortedIn) text += Aborted(*abortedIn, cycles);
@@ -106,7 +106,7 @@ std::string MultiAxis(const std::string& title, int cycles, std::time_t at,
     return text + Format("Maximum temperature: %d\n", maxTemperature);
 }
 
-std::string EncoderSlipGrasp(int cycles, std::time_t at, const std::vector<Fault>& faults,
+std::string EncoderSlipGrasp(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
                              std::optional<int> abortedIn, const std::array<int, 3>& init,
                              const std::array<int, 3>& final) {
     std::string text = Format("\n\n*****\n* Encoder slip - Grasp, %d cycles\n* %s*****\n", cycles,
@@ -118,8 +118,8 @@ std::string EncoderSlipGrasp(int cycles, std::time_t at, const std::vector<Fault
     return text;
 }
 
-std::string EncoderSlipSpread(int cycles, std::time_t at, const std::vector<Fault>& faults,
-                              int init, int final, const std::vector<Fault>& breakaway) {
+std::string EncoderSlipSpread(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
+                              int init, int final, const std::vector<LoggedFault>& breakaway) {
     std::string text = Format("\n\n*****\n* Encoder slip - Spread, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
     text += Faults(faults);

@@ -14,30 +14,30 @@ namespace station_logs {
 // The station's time text with its line end ("Thu Dec 10 09:53:12 2026\n").
 std::string TimeText(std::time_t when);
 
-struct Fault {
+struct LoggedFault {
     std::string motor;  // "F1".."F3" or "Spread"
     std::string kind;   // "JAMMED OPEN", ...
     int cycle = 0;
     std::time_t at = 0;
 };
-std::string FaultLine(const Fault& fault);
+std::string FaultLine(const LoggedFault& fault);
 
 std::string Banner(const std::string& title, int cycles, std::time_t at);
 
 std::string FingerMovement(int cycles, std::time_t at, std::optional<int> failedMotor = {});
 std::string CableTension(int cycles, std::time_t at);
 std::string StrainGages(int cycles, std::time_t at, const std::array<std::array<int, 6>, 3>& table);
-std::string VibrationGrasp(int cycles, std::time_t at, const std::vector<Fault>& faults,
+std::string VibrationGrasp(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
                            std::optional<int> abortedIn, const std::array<int, 3>& drift);
 // "Multi-Axis" or "After Freezer" as the banner spells it.
 std::string MultiAxis(const std::string& title, int cycles, std::time_t at,
-                      const std::vector<Fault>& faults, std::optional<int> abortedIn,
+                      const std::vector<LoggedFault>& faults, std::optional<int> abortedIn,
                       int maxTemperature);
-std::string EncoderSlipGrasp(int cycles, std::time_t at, const std::vector<Fault>& faults,
+std::string EncoderSlipGrasp(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
                              std::optional<int> abortedIn, const std::array<int, 3>& init,
                              const std::array<int, 3>& final);
-std::string EncoderSlipSpread(int cycles, std::time_t at, const std::vector<Fault>& faults,
-                              int init, int final, const std::vector<Fault>& breakaway);
+std::string EncoderSlipSpread(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
+                              int init, int final, const std::vector<LoggedFault>& breakaway);
 
 struct FingerprintFigures {
     int minimumVelocity = 23;

@@ -1,5 +1,6 @@
-// A minimal hand for the fake peer: fingers and spread that go to a set
-// position when closed or opened, gauge and temperature answers from a list.
+// A minimal hand behind the scripted peer: fingers and spread that go to a
+// set position when closed or opened, gauge and temperature answers from a
+// list.
 #pragma once
 
 #include <array>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-struct HandModel {
+struct ScriptedHandModel {
     std::array<int, 5> closedAt{0, 16000, 16000, 16000, 3100};  // by motor 1..4
     std::array<int, 5> openAt{0, 0, 0, 0, 0};
     std::array<bool, 5> closed{};
