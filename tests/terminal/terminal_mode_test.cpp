@@ -2,6 +2,7 @@
 // typed lines reach the hand, in what case, and what the screen shows.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,8 @@ TEST_F(TerminalModeTest, LinesAreSentUpperCasedAndXAloneLeaves) {
 TEST_F(TerminalModeTest, UtilitiesTakeTheFileNameAsTyped) {
     WriteFile("Cmds.TXT", "# from a batch\n1fget mov\n");
     WriteFile("bad.s19", "S1051000AA55EC\n");
+    // The loader tests of this program leave one in the shared directory.
+    std::filesystem::remove("eeploadr.boo");
     const std::string mov = std::to_string(Sim().Parameter(1, "MOV"));
 
     std::string screen = Run("Batch\rCmds.TXT\rfirmware\rbad.s19\reeprom\rnone.bin\rkX\r");
