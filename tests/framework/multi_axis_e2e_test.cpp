@@ -119,6 +119,29 @@ long CpuTicks(int pid) {
     return ticks;
 }
 
+// Row 20 once a run has stopped: "<words> in cycle N of <total>.", and N.
+struct Stop {
+    std::string row;
+    std::string cycle;  // "" when the run did not stop so
+};
+
+Stop WaitForStop(const TmuxStation& station, const std::string& words, int total,
+                 std::chrono::milliseconds limit = 10s) {
+    const std::regex stopped(" *" + words + " in cycle (\\d+) of " + std::to_string(total) +
+                             "\\.");
+    Stop stop;
+    WaitUntil(
+        [&] {
+            std::smatch match;
+            const std::string row = station.Row(20);
+            if (!std::regex_match(row, match, stopped)) return false;
+            stop = {row, match[1]};
+            return true;
+        },
+        limit);
+    return stop;
+}
+
 TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
     TmuxStation station;
     ASSERT_TRUE(StartAtForm(station)) << station.Screen();
@@ -137,16 +160,11 @@ TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
     EXPECT_EQ(station.Row(1), status);
 
     station.Type("a");  // ends the pause; acted on after one more cycle
-    std::string row;
-    std::smatch cycle;
-    const std::regex aborted(" *Test aborted in cycle (\\d+) of 1500\\.");
-    ASSERT_TRUE(WaitUntil([&] {
-        row = station.Row(20);
-        return std::regex_match(row, cycle, aborted);
-    })) << station.Screen();
+    const Stop stop = WaitForStop(station, "Test aborted", 1500);
+    ASSERT_FALSE(stop.cycle.empty()) << station.Screen();
     const int paused =
         std::stoi(std::regex_replace(status, std::regex(" *Cycle (\\d+) of.*"), "$1"));
-    EXPECT_EQ(std::stoi(cycle[1]), paused + 1);
+    EXPECT_EQ(std::stoi(stop.cycle), paused + 1);
     station.Keys("Space");
 
     // The field under the cursor gets its count back; the later tests are 0.
@@ -185,16 +203,8 @@ TEST(MultiAxisEndToEnd, ALostLinkStopsTheTestAndTheFormWorksOnceThePortIsBack) {
     ASSERT_TRUE(StartAtForm(station, {"--fault", "hangup,after=60,down=2000"})) << station.Screen();
     station.Keys("Tab Tab Tab Tab Tab Tab C-r");
 
-    std::string row;
-    std::smatch cycle;
-    const std::regex lost(" *Link to hand lost in cycle (\\d+) of 1500\\.");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            row = station.Row(20);
-            return std::regex_match(row, cycle, lost);
-        },
-        30000ms))
-        << station.Screen();
+    const Stop stop = WaitForStop(station, "Link to hand lost", 1500, 30000ms);
+    ASSERT_FALSE(stop.cycle.empty()) << station.Screen();
     ASSERT_EQ(station.Row(21), Centred("Reconnect the hand, or press Esc.", 33)) << station.Screen();
     // The wait sleeps between its tries (a tick is 10 ms).
     const int pid = station.StationPid();
@@ -206,7 +216,7 @@ TEST(MultiAxisEndToEnd, ALostLinkStopsTheTestAndTheFormWorksOnceThePortIsBack) {
     // The simulator offers its new line after two seconds: the hand is reset
     // and the countdown runs.
     ASSERT_TRUE(station.WaitForText("Press any key to continue [", 10000ms)) << station.Screen();
-    EXPECT_EQ(station.Row(20), row);
+    EXPECT_EQ(station.Row(20), stop.row);
     station.Keys("Space");
     ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
     EXPECT_EQ(station.Row(11), "        [1500    ]      Multi-Axis");
@@ -215,14 +225,14 @@ TEST(MultiAxisEndToEnd, ALostLinkStopsTheTestAndTheFormWorksOnceThePortIsBack) {
     const std::string log = TheLog(station);
     std::smatch section;
     ASSERT_TRUE(std::regex_match(log, section, StoppedSection("LINK TO HAND LOST"))) << log;
-    EXPECT_EQ(section[1], cycle[1]);
+    EXPECT_EQ(section[1], stop.cycle);
     EXPECT_EQ(Occurrences(log, "LINK TO HAND LOST"), 1u);
     EXPECT_EQ(Occurrences(log, "NO POSITION READING"), 0u);
     const std::string store = (station.Dir() / "results.db").string();
     EXPECT_EQ(QueryStore(store, "SELECT outcome, cycles_done + 1 FROM runs"),
-              (StoreRows{{"error", cycle[1]}}));
+              (StoreRows{{"error", stop.cycle}}));
     EXPECT_EQ(QueryStore(store, "SELECT kind, cycle FROM events"),
-              (StoreRows{{"LINK TO HAND LOST", cycle[1]}}));
+              (StoreRows{{"LINK TO HAND LOST", stop.cycle}}));
 
     // The next test runs on the port that came back, without a new start.
     station.Type("2");
@@ -246,16 +256,8 @@ TEST(MultiAxisEndToEnd, ASilentHandStopsTheTestAfterThreeTimedOutExchanges) {
     station.Keys("Tab Tab Tab Tab Tab Tab C-r");
     const auto started = std::chrono::steady_clock::now();
 
-    std::string row;
-    std::smatch cycle;
-    const std::regex silent(" *Hand not responding in cycle (\\d+) of 1500\\.");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            row = station.Row(20);
-            return std::regex_match(row, cycle, silent);
-        },
-        60000ms))
-        << station.Screen();
+    const Stop stop = WaitForStop(station, "Hand not responding", 1500, 60000ms);
+    ASSERT_FALSE(stop.cycle.empty()) << station.Screen();
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_GE(waited, 44s);
     EXPECT_LE(waited, 50s);
@@ -267,13 +269,13 @@ TEST(MultiAxisEndToEnd, ASilentHandStopsTheTestAfterThreeTimedOutExchanges) {
     const std::string log = TheLog(station);
     std::smatch section;
     ASSERT_TRUE(std::regex_match(log, section, StoppedSection("HAND NOT RESPONDING"))) << log;
-    EXPECT_EQ(section[1], cycle[1]);
+    EXPECT_EQ(section[1], stop.cycle);
     EXPECT_EQ(Occurrences(log, "HAND NOT RESPONDING"), 1u);
     const std::string store = (station.Dir() / "results.db").string();
     EXPECT_EQ(QueryStore(store, "SELECT outcome FROM runs"), (StoreRows{{"error"}}));
     EXPECT_EQ(
         QueryStore(store, "SELECT kind, cycle FROM events WHERE kind = 'HAND NOT RESPONDING'"),
-        (StoreRows{{"HAND NOT RESPONDING", cycle[1]}}));
+        (StoreRows{{"HAND NOT RESPONDING", stop.cycle}}));
 }
 
 // The fault lines of a log, as the record keeps them: motor, kind, cycle,
@@ -330,14 +332,8 @@ TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
     station.Keys("C-r");
     ASSERT_TRUE(station.WaitForText("Cycle 2 of 500", 30000ms)) << station.Screen();
     station.Type("a");
-    std::smatch cycle;
-    const std::regex aborted(" *Test aborted in cycle (\\d+) of 500\\.");
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::string row = station.Row(20);
-        if (!std::regex_match(row, cycle, aborted)) return false;
-        abortedIn = cycle[1];
-        return true;
-    })) << station.Screen();
+    abortedIn = WaitForStop(station, "Test aborted", 500).cycle;
+    ASSERT_FALSE(abortedIn.empty()) << station.Screen();
     station.Keys("Space");
     ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
 
