@@ -14,6 +14,7 @@
 #include "capture.h"
 #include "clock.h"
 #include "console.h"
+#include "golden_screens.h"
 #include "screen.h"
 #include "seams.h"
 #include "temp_dir.h"
@@ -107,31 +108,7 @@ class FormTest : public testing::Test {
 
 TEST_F(FormTest, DrawsTheFormToTheColumn) {
     Draw();
-    const std::vector<std::string> rows = {
-        "ZorvathHand Test Application v3.0                 Wed Jun 30 21:49:08 1999",
-        "",
-        "Hand Serial Number [  HND000]",
-        "User Initials      [      --]",
-        "",
-        "        Cycles          Test",
-        "        ------          ----",
-        "        [       2]      Finger Movement",
-        "        [       1]      Cable Tension/BreakAway",
-        "        [       1]      Strain Gages",
-        "        [     500]      Vibration Grasp",
-        "        [    1500]      Multi-Axis",
-        "        [      20]      Encoder slip - Grasp",
-        "        [      20]      Encoder slip - Spread",
-        "        [       1]      Fingerprint",
-        "        [     500]      After-Freezer",
-        "        [       1]      Parameter Check",
-        "",
-        "",
-        "           <TAB>, <SHIFT><TAB> Selects field  <CTRL><T> Terminal mode",
-        "     <CTRL><R> Runs selected test  <CTRL><A> Runs all tests  <CTRL><Q> Quit",
-        "",
-        "",
-    };
+    const std::vector<std::string> rows = golden::MainForm("Wed Jun 30 21:49:08 1999");
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         EXPECT_EQ(screen.Row(r), rows[r]) << "row " << r;
     }
@@ -140,7 +117,10 @@ TEST_F(FormTest, DrawsTheFormToTheColumn) {
 
 TEST_F(FormTest, StartsOnTheSerialNumberLeftAligned) {
     Run("");
-    EXPECT_EQ(screen.Row(2), "Hand Serial Number [HND000  ]");
+    const std::vector<std::string> rows = golden::MainFormAtStart("Wed Jun 30 21:49:08 1999");
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        EXPECT_EQ(screen.Row(r), rows[r]) << "row " << r;
+    }
     EXPECT_EQ(screen.CursorRow(), 2);
     EXPECT_EQ(screen.CursorColumn(), 20);
     EXPECT_EQ(Form().field, 1);
@@ -321,9 +301,9 @@ TEST_F(FormTest, AbortedRunKeepsItsCountWhenAnotherFieldIsUnderTheCursor) {
 TEST_F(FormTest, LeavingSerialRewritesPrefsEvenUnchanged) {
     std::filesystem::remove("Prefs.dat");
     Run("\t");
-    EXPECT_EQ(ReadText("Prefs.dat"), "HND000\n--\n990630\n");
+    EXPECT_EQ(ReadFile("Prefs.dat"), "HND000\n--\n990630\n");
     Run("\tjq\t");
-    EXPECT_EQ(ReadText("Prefs.dat"), "HND000\nJQ\n990630\n");
+    EXPECT_EQ(ReadFile("Prefs.dat"), "HND000\nJQ\n990630\n");
 }
 
 TEST_F(FormTest, FailedSaveIsShownBelowTheForm) {
@@ -340,7 +320,7 @@ TEST_F(FormTest, CtrlQCommitsTheFieldAndLeavesTheCursorBelowTheForm) {
         "abc");
     EXPECT_TRUE(Form().quitRequested);
     EXPECT_EQ(station.identity.serialNumber, "XYZ");
-    EXPECT_EQ(ReadText("Prefs.dat"), "XYZ\n--\n990630\n");
+    EXPECT_EQ(ReadFile("Prefs.dat"), "XYZ\n--\n990630\n");
     EXPECT_EQ(screen.CursorRow(), 22);
     EXPECT_EQ(screen.CursorColumn(), 0);
     EXPECT_EQ(GetKey(), 'a');  // the loop stopped at Ctrl-Q

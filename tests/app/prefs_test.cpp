@@ -236,7 +236,7 @@ class PrefsScenario : public PrefsFiles, public testing::WithParamInterface<Scen
 
 TEST_P(PrefsScenario, FileAndLogsFollowTheRules) {
     const Scenario& s = GetParam();
-    if (s.prefs != nullptr) WriteText("Prefs.dat", s.prefs);
+    if (s.prefs != nullptr) WriteFile("Prefs.dat", s.prefs);
     UseFakeClock(s.start);
     for (const Step& step : s.steps) {
         switch (step.op) {
@@ -267,7 +267,7 @@ TEST_P(PrefsScenario, FileAndLogsFollowTheRules) {
                 break;
         }
     }
-    EXPECT_EQ(ReadText("Prefs.dat"), s.finalPrefs);
+    EXPECT_EQ(ReadFile("Prefs.dat"), s.finalPrefs);
     if (!s.shown.empty()) {
         EXPECT_EQ(identity.serialNumber + " " + identity.userInitials, s.shown);
     }
@@ -305,7 +305,7 @@ TEST_F(PrefsFiles, LogLinesReachTheFileAtOnce) {
     std::FILE* log = OpenTestLog(identity, &name);
     ASSERT_NE(log, nullptr);
     std::fprintf(log, "F1 JAMMED OPEN in cycle 1 at ");
-    EXPECT_EQ(ReadText(name), "F1 JAMMED OPEN in cycle 1 at ");
+    EXPECT_EQ(ReadFile(name), "F1 JAMMED OPEN in cycle 1 at ");
     std::fclose(log);
 }
 
@@ -337,7 +337,7 @@ TEST_F(PrefsFiles, FailedRewriteLeavesFileIntactAndValueInMemory) {
     std::filesystem::create_directory("Prefs.dat.tmp");  // the temporary cannot be written
     EXPECT_FALSE(SavePrefs(identity, 1, "NEW1"));
     EXPECT_EQ(identity.serialNumber, "NEW1");
-    EXPECT_EQ(ReadText("Prefs.dat"), "HND000\n--\n990615\n");
+    EXPECT_EQ(ReadFile("Prefs.dat"), "HND000\n--\n990615\n");
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
-// Runs a test in a directory of its own, removed afterwards.
+// Runs a test in a directory of its own, removed afterwards; its files are
+// read and written with files.h.
 #pragma once
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "files.h"
 
 class TempDir {
   public:
@@ -28,14 +29,3 @@ class TempDir {
     std::filesystem::path path_;
     std::filesystem::path old_;
 };
-
-inline std::string ReadText(const std::string& name) {
-    std::ifstream file(name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-inline void WriteText(const std::string& name, const std::string& text) {
-    std::ofstream(name, std::ios::binary) << text;
-}

@@ -13,14 +13,14 @@
 #include <sstream>
 #include <thread>
 
-#include "harness.h"
 #include "results_db.h"
+#include "tmux_station.h"
 
-namespace e2e {
 namespace {
 
-const char* const kLegend =
-    "     <CTRL><R> Runs selected test  <CTRL><A> Runs all tests  <CTRL><Q> Quit";
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using golden::kFormLegend;
 
 std::string Centred(const std::string& text, int length) {
     return std::string(static_cast<std::size_t>(40 - length / 2), ' ') + text;
@@ -32,74 +32,72 @@ std::string CountdownRow(int count) {
     return Centred(text, 33);
 }
 
-fs::path TheLogFile(const fs::path& dir) {
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().extension() == ".txt") return entry.path();
-    }
-    return {};
+fs::path TheLogFile(const TmuxStation& station) {
+    const std::vector<fs::path> logs = station.FilesEndingIn(".txt");
+    return logs.empty() ? fs::path() : logs[0];
 }
 
-std::string TheLog(const fs::path& dir) {
-    const fs::path log = TheLogFile(dir);
+std::string TheLog(const TmuxStation& station) {
+    const fs::path log = TheLogFile(station);
     return log.empty() ? "" : ReadFile(log);
 }
 
-// The station named as a technician's shell would name it.
-std::string StationCommand() {
-    return "ZHAND_STATION=bench-e2e " + Quote(STATION_BIN);
+// The station named as a technician's shell would name it, and its hand at
+// 50 times a real one's speed.
+const TmuxStation::Session kNamed = {.environment = {"ZHAND_STATION=bench-e2e"}};
+
+bool StartAtForm(TmuxStation& station, std::vector<std::string> simulator = {}) {
+    simulator.insert(simulator.begin(), {"--speed", "50"});
+    station.CopyDefaults();
+    return station.StartSimulator(simulator) && station.StartStation(kNamed) &&
+           station.ConnectAndWaitForForm();
 }
 
 TEST(MultiAxisEndToEnd, RunFromTheFormShowsStatusCountdownAndRedraw) {
-    StationDir dir;
-    Simulator sim(dir.path());
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), StationCommand());
-    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
-    tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    TmuxStation station;
+    ASSERT_TRUE(StartAtForm(station)) << station.Screen();
 
     // Field 7 holds Multi-Axis's count; three cycles, then Ctrl-R.
-    tmux.Keys("Tab Tab Tab Tab Tab Tab");
-    tmux.Type("3");
-    ASSERT_TRUE(tmux.WaitForRow(11, "        [3       ]      Multi-Axis")) << tmux.Dump();
-    tmux.Keys("C-r");
+    station.Keys("Tab Tab Tab Tab Tab Tab");
+    station.Type("3");
+    ASSERT_TRUE(station.WaitForRow(11, "        [3       ]      Multi-Axis")) << station.Screen();
+    station.Keys("C-r");
 
     const std::string done = Centred("Test completed with 0 errors.", 29);
-    ASSERT_TRUE(tmux.WaitForRow(20, done, 30000ms)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(0), Centred("Multi-Axis", 10));
-    EXPECT_EQ(tmux.Row(1), Centred("Cycle 3 of 3, Errors = 0", 26));
-    EXPECT_EQ(tmux.Row(3), Centred("I am performing an all-motor cycle test.", 41));
-    EXPECT_EQ(tmux.Row(4), Centred("Please make sure nothing interferes with the hand.", 51));
-    EXPECT_EQ(tmux.Row(5), Centred("Commands: <P>ause, <A>bort", 27));
+    ASSERT_TRUE(station.WaitForRow(20, done, 30000ms)) << station.Screen();
+    EXPECT_EQ(station.Row(0), Centred("Multi-Axis", 10));
+    EXPECT_EQ(station.Row(1), Centred("Cycle 3 of 3, Errors = 0", 26));
+    EXPECT_EQ(station.Row(3), Centred("I am performing an all-motor cycle test.", 41));
+    EXPECT_EQ(station.Row(4), Centred("Please make sure nothing interferes with the hand.", 51));
+    EXPECT_EQ(station.Row(5), Centred("Commands: <P>ause, <A>bort", 27));
     // The countdown goes on, one count a second.
-    ASSERT_TRUE(tmux.WaitForRow(21, CountdownRow(8), 5000ms)) << tmux.Dump();
-    tmux.Keys("Space");  // ends it; the form then takes the key (a blank: ignored)
+    ASSERT_TRUE(station.WaitForRow(21, CountdownRow(8), 5000ms)) << station.Screen();
+    station.Keys("Space");  // ends it; the form then takes the key (a blank: ignored)
 
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    EXPECT_TRUE(std::regex_match(tmux.Row(0), std::regex("ZorvathHand Test Application v3\\.0.*")));
-    EXPECT_EQ(tmux.Row(10), "        [     500]      Vibration Grasp");
-    EXPECT_EQ(tmux.Row(11), "        [3       ]      Multi-Axis");
-    EXPECT_EQ(tmux.Row(21), "");
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(11, 9));
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+    EXPECT_TRUE(station.Row(0).starts_with(golden::kTitle)) << station.Row(0);
+    EXPECT_EQ(station.Row(10), "        [     500]      Vibration Grasp");
+    EXPECT_EQ(station.Row(11), "        [3       ]      Multi-Axis");
+    EXPECT_EQ(station.Row(21), "");
+    EXPECT_EQ(station.Cursor(), std::make_pair(11, 9));
 
-    const std::string log = TheLog(dir.path());
+    const std::string log = TheLog(station);
     EXPECT_TRUE(std::regex_match(
         log, std::regex("\n\n\\*{5}\n\\* Multi-Axis, 3 cycles\n\\* [A-Z][a-z]{2} [A-Z][a-z]{2} "
                         "\\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n\\*{5}\n"
                         "\n\nSUMMARY:\nErrors: 0\nMaximum temperature: \\d+\n")))
         << log;
 
-    tmux.Keys("C-q");
-    ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-    EXPECT_EQ(tmux.ExitStatus(), 0);
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
 
-    const std::string store = (dir / "results.db").string();
+    const std::string store = (station.Dir() / "results.db").string();
     EXPECT_EQ(QueryStore(store,
                          "SELECT test, station, software, serial, operator,"
                          " cycles_planned, cycles_done, outcome, errors, log_file,"
                          " ended IS NOT NULL FROM runs"),
               (StoreRows{{"Multi-Axis", "bench-e2e", "3.0.0", "HND000", "--", "3", "3", "pass", "0",
-                          TheLogFile(dir.path()).filename().string(), "1"}}));
+                          TheLogFile(station).filename().string(), "1"}}));
     EXPECT_EQ(QueryStore(store,
                          "SELECT count(*), sum(outcome = 'pass') FROM measurements"
                          " WHERE unit = 'counts'"),
@@ -121,48 +119,61 @@ long CpuTicks(int pid) {
     return ticks;
 }
 
-TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
-    StationDir dir;
-    Simulator sim(dir.path());
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), StationCommand());
-    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
-    tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    tmux.Keys("Tab Tab Tab Tab Tab Tab C-r");
-    ASSERT_TRUE(tmux.WaitForText("Cycle 2 of 1500", 30000ms)) << tmux.Dump();
+// Row 20 once a run has stopped: "<words> in cycle N of <total>.", and N.
+struct Stop {
+    std::string row;
+    std::string cycle;  // "" when the run did not stop so
+};
 
-    tmux.Type("p");
-    ASSERT_TRUE(tmux.WaitForRow(21, Centred("*** PAUSED ***", 14), 10000ms)) << tmux.Dump();
-    const std::string status = tmux.Row(1);
-    const int pid = tmux.StationPid();
+Stop WaitForStop(const TmuxStation& station, const std::string& words, int total,
+                 std::chrono::milliseconds limit = 10s) {
+    const std::regex stopped(" *" + words + " in cycle (\\d+) of " + std::to_string(total) +
+                             "\\.");
+    Stop stop;
+    WaitUntil(
+        [&] {
+            std::smatch match;
+            const std::string row = station.Row(20);
+            if (!std::regex_match(row, match, stopped)) return false;
+            stop = {row, match[1]};
+            return true;
+        },
+        limit);
+    return stop;
+}
+
+TEST(MultiAxisEndToEnd, PauseWaitsWithoutCpuAndAbortCancelsLaterTests) {
+    TmuxStation station;
+    ASSERT_TRUE(StartAtForm(station)) << station.Screen();
+    station.Keys("Tab Tab Tab Tab Tab Tab C-r");
+    ASSERT_TRUE(station.WaitForText("Cycle 2 of 1500", 30000ms)) << station.Screen();
+
+    station.Type("p");
+    ASSERT_TRUE(station.WaitForRow(21, Centred("*** PAUSED ***", 14), 10000ms)) << station.Screen();
+    const std::string status = station.Row(1);
+    const int pid = station.StationPid();
     ASSERT_GT(pid, 0);
     const long before = CpuTicks(pid);
     std::this_thread::sleep_for(1500ms);
     // Blinking, not cycling, and asleep while it waits (a tick is 10 ms).
     EXPECT_LE(CpuTicks(pid) - before, 5);
-    EXPECT_EQ(tmux.Row(1), status);
+    EXPECT_EQ(station.Row(1), status);
 
-    tmux.Type("a");  // ends the pause; acted on after one more cycle
-    std::string row;
-    std::smatch cycle;
-    const std::regex aborted(" *Test aborted in cycle (\\d+) of 1500\\.");
-    ASSERT_TRUE(WaitUntil([&] {
-        row = tmux.Row(20);
-        return std::regex_match(row, cycle, aborted);
-    })) << tmux.Dump();
+    station.Type("a");  // ends the pause; acted on after one more cycle
+    const Stop stop = WaitForStop(station, "Test aborted", 1500);
+    ASSERT_FALSE(stop.cycle.empty()) << station.Screen();
     const int paused =
         std::stoi(std::regex_replace(status, std::regex(" *Cycle (\\d+) of.*"), "$1"));
-    EXPECT_EQ(std::stoi(cycle[1]), paused + 1);
-    tmux.Keys("Space");
+    EXPECT_EQ(std::stoi(stop.cycle), paused + 1);
+    station.Keys("Space");
 
     // The field under the cursor gets its count back; the later tests are 0.
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(11), "        [1500    ]      Multi-Axis");
-    EXPECT_EQ(tmux.Row(12), "        [       0]      Encoder slip - Grasp");
-    EXPECT_EQ(tmux.Row(16), "        [       0]      Parameter Check");
-    EXPECT_EQ(tmux.Row(10), "        [     500]      Vibration Grasp");
-    EXPECT_EQ(QueryStore((dir / "results.db").string(),
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+    EXPECT_EQ(station.Row(11), "        [1500    ]      Multi-Axis");
+    EXPECT_EQ(station.Row(12), "        [       0]      Encoder slip - Grasp");
+    EXPECT_EQ(station.Row(16), "        [       0]      Parameter Check");
+    EXPECT_EQ(station.Row(10), "        [     500]      Vibration Grasp");
+    EXPECT_EQ(QueryStore((station.Dir() / "results.db").string(),
                          "SELECT cycles_planned, cycles_done, outcome FROM runs"),
               (StoreRows{{"1500", std::to_string(paused + 1), "aborted"}}));
 }
@@ -188,28 +199,15 @@ const std::regex StoppedSection(const std::string& words) {
 }
 
 TEST(MultiAxisEndToEnd, ALostLinkStopsTheTestAndTheFormWorksOnceThePortIsBack) {
-    StationDir dir;
-    Simulator sim(dir.path(), {"--fault", "hangup,after=60,down=2000"});
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), StationCommand());
-    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
-    tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    tmux.Keys("Tab Tab Tab Tab Tab Tab C-r");
+    TmuxStation station;
+    ASSERT_TRUE(StartAtForm(station, {"--fault", "hangup,after=60,down=2000"})) << station.Screen();
+    station.Keys("Tab Tab Tab Tab Tab Tab C-r");
 
-    std::string row;
-    std::smatch cycle;
-    const std::regex lost(" *Link to hand lost in cycle (\\d+) of 1500\\.");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            row = tmux.Row(20);
-            return std::regex_match(row, cycle, lost);
-        },
-        30000ms))
-        << tmux.Dump();
-    ASSERT_EQ(tmux.Row(21), Centred("Reconnect the hand, or press Esc.", 33)) << tmux.Dump();
+    const Stop stop = WaitForStop(station, "Link to hand lost", 1500, 30000ms);
+    ASSERT_FALSE(stop.cycle.empty()) << station.Screen();
+    ASSERT_EQ(station.Row(21), Centred("Reconnect the hand, or press Esc.", 33)) << station.Screen();
     // The wait sleeps between its tries (a tick is 10 ms).
-    const int pid = tmux.StationPid();
+    const int pid = station.StationPid();
     ASSERT_GT(pid, 0);
     const long before = CpuTicks(pid);
     std::this_thread::sleep_for(1000ms);
@@ -217,81 +215,67 @@ TEST(MultiAxisEndToEnd, ALostLinkStopsTheTestAndTheFormWorksOnceThePortIsBack) {
 
     // The simulator offers its new line after two seconds: the hand is reset
     // and the countdown runs.
-    ASSERT_TRUE(tmux.WaitForText("Press any key to continue [", 10000ms)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(20), row);
-    tmux.Keys("Space");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(11), "        [1500    ]      Multi-Axis");
-    EXPECT_EQ(tmux.Row(12), "        [       0]      Encoder slip - Grasp");
+    ASSERT_TRUE(station.WaitForText("Press any key to continue [", 10000ms)) << station.Screen();
+    EXPECT_EQ(station.Row(20), stop.row);
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+    EXPECT_EQ(station.Row(11), "        [1500    ]      Multi-Axis");
+    EXPECT_EQ(station.Row(12), "        [       0]      Encoder slip - Grasp");
 
-    const std::string log = TheLog(dir.path());
+    const std::string log = TheLog(station);
     std::smatch section;
     ASSERT_TRUE(std::regex_match(log, section, StoppedSection("LINK TO HAND LOST"))) << log;
-    EXPECT_EQ(section[1], cycle[1]);
+    EXPECT_EQ(section[1], stop.cycle);
     EXPECT_EQ(Occurrences(log, "LINK TO HAND LOST"), 1u);
     EXPECT_EQ(Occurrences(log, "NO POSITION READING"), 0u);
-    const std::string store = (dir / "results.db").string();
+    const std::string store = (station.Dir() / "results.db").string();
     EXPECT_EQ(QueryStore(store, "SELECT outcome, cycles_done + 1 FROM runs"),
-              (StoreRows{{"error", cycle[1]}}));
+              (StoreRows{{"error", stop.cycle}}));
     EXPECT_EQ(QueryStore(store, "SELECT kind, cycle FROM events"),
-              (StoreRows{{"LINK TO HAND LOST", cycle[1]}}));
+              (StoreRows{{"LINK TO HAND LOST", stop.cycle}}));
 
     // The next test runs on the port that came back, without a new start.
-    tmux.Type("2");
-    ASSERT_TRUE(tmux.WaitForRow(11, "        [2       ]      Multi-Axis")) << tmux.Dump();
-    tmux.Keys("C-r");
-    ASSERT_TRUE(tmux.WaitForRow(20, Centred("Test completed with 0 errors.", 29), 30000ms))
-        << tmux.Dump();
-    tmux.Keys("Space");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    station.Type("2");
+    ASSERT_TRUE(station.WaitForRow(11, "        [2       ]      Multi-Axis")) << station.Screen();
+    station.Keys("C-r");
+    ASSERT_TRUE(station.WaitForRow(20, Centred("Test completed with 0 errors.", 29), 30000ms))
+        << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
     EXPECT_EQ(QueryStore(store, "SELECT outcome FROM runs ORDER BY id"),
               (StoreRows{{"error"}, {"pass"}}));
-    tmux.Keys("C-q");
-    ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-    EXPECT_EQ(tmux.ExitStatus(), 0);
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
 }
 
 // The station keeps the driver's 15 s per exchange: three exchanges in a row
 // unanswered take about 45 s, which is what this test waits through.
 TEST(MultiAxisEndToEnd, ASilentHandStopsTheTestAfterThreeTimedOutExchanges) {
-    StationDir dir;
-    Simulator sim(dir.path(), {"--fault", "silent,after=40"});
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), StationCommand());
-    ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
-    tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    tmux.Keys("Tab Tab Tab Tab Tab Tab C-r");
+    TmuxStation station;
+    ASSERT_TRUE(StartAtForm(station, {"--fault", "silent,after=40"})) << station.Screen();
+    station.Keys("Tab Tab Tab Tab Tab Tab C-r");
     const auto started = std::chrono::steady_clock::now();
 
-    std::string row;
-    std::smatch cycle;
-    const std::regex silent(" *Hand not responding in cycle (\\d+) of 1500\\.");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            row = tmux.Row(20);
-            return std::regex_match(row, cycle, silent);
-        },
-        60000ms))
-        << tmux.Dump();
+    const Stop stop = WaitForStop(station, "Hand not responding", 1500, 60000ms);
+    ASSERT_FALSE(stop.cycle.empty()) << station.Screen();
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_GE(waited, 44s);
     EXPECT_LE(waited, 50s);
     // No wait for a port that is still there: the countdown follows at once.
-    ASSERT_TRUE(tmux.WaitForText("Press any key to continue [", 3000ms)) << tmux.Dump();
-    tmux.Keys("Space");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    ASSERT_TRUE(station.WaitForText("Press any key to continue [", 3000ms)) << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
 
-    const std::string log = TheLog(dir.path());
+    const std::string log = TheLog(station);
     std::smatch section;
     ASSERT_TRUE(std::regex_match(log, section, StoppedSection("HAND NOT RESPONDING"))) << log;
-    EXPECT_EQ(section[1], cycle[1]);
+    EXPECT_EQ(section[1], stop.cycle);
     EXPECT_EQ(Occurrences(log, "HAND NOT RESPONDING"), 1u);
-    const std::string store = (dir / "results.db").string();
+    const std::string store = (station.Dir() / "results.db").string();
     EXPECT_EQ(QueryStore(store, "SELECT outcome FROM runs"), (StoreRows{{"error"}}));
     EXPECT_EQ(
         QueryStore(store, "SELECT kind, cycle FROM events WHERE kind = 'HAND NOT RESPONDING'"),
-        (StoreRows{{"HAND NOT RESPONDING", cycle[1]}}));
+        (StoreRows{{"HAND NOT RESPONDING", stop.cycle}}));
 }
 
 // The fault lines of a log, as the record keeps them: motor, kind, cycle,
@@ -315,78 +299,60 @@ std::string MaskTimes(const std::string& log) {
     return std::regex_replace(log, time, "<time>");
 }
 
+// Types `count` into the field under the cursor, runs its test with Ctrl-R
+// and, once it has ended with `errors` errors, ends the countdown.
+void RunToTheEnd(TmuxStation& station, int count, int errors) {
+    station.Type(std::to_string(count));
+    station.Keys("C-r");
+    const std::string done = "Test completed with " + std::to_string(errors) + " errors.";
+    ASSERT_TRUE(station.WaitForRow(20, Centred(done, static_cast<int>(done.size())), 30000ms))
+        << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+}
+
 TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
-    StationDir dir;
-    Simulator sim(dir.path(), {"--fault", "no-breakaway:2"});
-    ASSERT_TRUE(sim.ready());
-    const std::string store = (dir / "results.db").string();
+    TmuxStation station;
+    ASSERT_TRUE(StartAtForm(station, {"--fault", "no-breakaway:2"})) << station.Screen();
+    const std::string store = (station.Dir() / "results.db").string();
     std::string killedLog;
     std::string abortedIn;  // the cycle after which the abort was taken
-    {
-        Tmux tmux(dir.path(), StationCommand());
-        ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
-        tmux.Keys("Enter");
-        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
 
-        // Multi-Axis, three cycles: F2 never breaks away.
-        tmux.Keys("Tab Tab Tab Tab Tab Tab");
-        tmux.Type("3");
-        tmux.Keys("C-r");
-        ASSERT_TRUE(tmux.WaitForRow(20, Centred("Test completed with 3 errors.", 29), 30000ms))
-            << tmux.Dump();
-        tmux.Keys("Space");
-        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    // Multi-Axis, three cycles: F2 never breaks away.
+    station.Keys("Tab Tab Tab Tab Tab Tab");
+    ASSERT_NO_FATAL_FAILURE(RunToTheEnd(station, 3, 3));
 
-        // Encoder slip - Grasp, the next field, two cycles.
-        tmux.Keys("Tab");
-        tmux.Type("2");
-        tmux.Keys("C-r");
-        ASSERT_TRUE(tmux.WaitForRow(20, Centred("Test completed with 2 errors.", 29), 30000ms))
-            << tmux.Dump();
-        tmux.Keys("Space");
-        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    // Encoder slip - Grasp, the next field, two cycles.
+    station.Keys("Tab");
+    ASSERT_NO_FATAL_FAILURE(RunToTheEnd(station, 2, 2));
 
-        // Back to Multi-Axis for 500 cycles, aborted in its second.
-        tmux.Keys("BTab");
-        tmux.Type("500");
-        tmux.Keys("C-r");
-        ASSERT_TRUE(tmux.WaitForText("Cycle 2 of 500", 30000ms)) << tmux.Dump();
-        tmux.Type("a");
-        std::smatch cycle;
-        const std::regex aborted(" *Test aborted in cycle (\\d+) of 500\\.");
-        ASSERT_TRUE(WaitUntil([&] {
-            const std::string row = tmux.Row(20);
-            if (!std::regex_match(row, cycle, aborted)) return false;
-            abortedIn = cycle[1];
-            return true;
-        })) << tmux.Dump();
-        tmux.Keys("Space");
-        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+    // Back to Multi-Axis for 500 cycles, aborted in its second.
+    station.Keys("BTab");
+    station.Type("500");
+    station.Keys("C-r");
+    ASSERT_TRUE(station.WaitForText("Cycle 2 of 500", 30000ms)) << station.Screen();
+    station.Type("a");
+    abortedIn = WaitForStop(station, "Test aborted", 500).cycle;
+    ASSERT_FALSE(abortedIn.empty()) << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
 
-        // Once more, and the station dies in its third cycle.
-        tmux.Keys("C-r");
-        ASSERT_TRUE(tmux.WaitForText("Cycle 3 of 500", 30000ms)) << tmux.Dump();
-        const int pid = tmux.StationPid();
-        ASSERT_GT(pid, 0);
-        ASSERT_EQ(kill(pid, SIGKILL), 0);
-        ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-        EXPECT_EQ(tmux.ExitStatus(), 128 + SIGKILL);
-        killedLog = TheLog(dir.path());
-    }
+    // Once more, and the station dies in its third cycle.
+    station.Keys("C-r");
+    ASSERT_TRUE(station.WaitForText("Cycle 3 of 500", 30000ms)) << station.Screen();
+    const int pid = station.StationPid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    ASSERT_EQ(station.WaitForExit(), 128 + SIGKILL) << station.Screen();
+    killedLog = TheLog(station);
     EXPECT_EQ(QueryStore(store, "SELECT outcome, ended IS NULL FROM runs ORDER BY id DESC LIMIT 1"),
               (StoreRows{{"running", "1"}}));
 
     // The station again, on the same store: the dead run is found.
-    fs::remove(dir / "exit.status");
-    {
-        Tmux tmux(dir.path(), StationCommand());
-        ASSERT_TRUE(tmux.WaitForText("Please select a communications port [1]:")) << tmux.Dump();
-        tmux.Keys("Enter");
-        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-        tmux.Keys("C-q");
-        ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-        EXPECT_EQ(tmux.ExitStatus(), 0);
-    }
+    ASSERT_TRUE(station.StartStation(kNamed)) << station.Screen();
+    ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
 
     // Every run with its outcome, cycles and errors: a fault of F2 in every
     // cycle. The killed run has its progress as of its last finished cycle,
@@ -411,7 +377,7 @@ TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
     // Each fault line of the log is an event with its cycle and motor. The
     // killed run's log lines still in the station's buffer died with it; its
     // events were committed as they happened.
-    const std::string log = TheLog(dir.path());
+    const std::string log = TheLog(station);
     EXPECT_EQ(log, killedLog);  // the second station wrote nothing
     const StoreRows faults = FaultLines(log);
     const StoreRows events =
@@ -484,7 +450,7 @@ TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
 
     // zhand-report export shows the same runs with their facts.
     const std::string exported =
-        Shell("ZHAND_RESULTS=" + Quote(store) + " " + Quote(REPORT_BIN) + " export");
+        Shell("ZHAND_RESULTS=" + ShellQuoted(store) + " " + ShellQuoted(REPORT_BIN) + " export");
     std::istringstream lines(exported);
     std::vector<nlohmann::json> objects;
     for (std::string line; std::getline(lines, line);)
@@ -505,4 +471,3 @@ TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
 }
 
 }  // namespace
-}  // namespace e2e

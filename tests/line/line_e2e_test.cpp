@@ -33,16 +33,11 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
     ASSERT_TRUE(server.Stop());
     for (TmuxStation* s : stations) {
         ASSERT_TRUE(WaitForRow21(*s, Unreachable, 30s)) << s->Screen();
-        const std::string row = Row(*s, 21);
+        const std::string row = s->Row(21);
         EXPECT_NE(row.find(server.Address()), std::string::npos) << row;
         EXPECT_EQ(s->Screen().find(PgServer::kPassword), std::string::npos);
     }
-    for (TmuxStation* s : stations) {
-        ASSERT_TRUE(s->WaitFor("Test completed with", 90s)) << s->Screen();
-        ASSERT_TRUE(s->WaitFor("Press any key to continue", 10s));
-        s->Key("Space");
-        ASSERT_TRUE(s->WaitFor("ZorvathHand Test Application", 10s)) << s->Screen();
-    }
+    for (TmuxStation* s : stations) ASSERT_NO_FATAL_FAILURE(FinishRun(*s));
     // Back on the form, row 21 keeps the line while the server is away.
     for (TmuxStation* s : stations) {
         ASSERT_TRUE(WaitForRow21(*s, Unreachable, 10s)) << s->Screen();
@@ -52,12 +47,7 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
     for (TmuxStation* s : stations) RunMultiAxis(*s, 30, kMultiAxisField);
     for (TmuxStation* s : stations) ASSERT_TRUE(WaitForCycle(*s, 5, 60s)) << s->Screen();
     ASSERT_TRUE(server.Start()) << server.Log();
-    for (TmuxStation* s : stations) {
-        ASSERT_TRUE(s->WaitFor("Test completed with", 90s)) << s->Screen();
-        ASSERT_TRUE(s->WaitFor("Press any key to continue", 10s));
-        s->Key("Space");
-        ASSERT_TRUE(s->WaitFor("ZorvathHand Test Application", 10s)) << s->Screen();
-    }
+    for (TmuxStation* s : stations) ASSERT_NO_FATAL_FAILURE(FinishRun(*s));
     // Shipping catches up and the form clears row 21 by itself.
     for (TmuxStation* s : stations) {
         ASSERT_TRUE(WaitForRow21(
@@ -65,7 +55,7 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
             << s->Screen();
     }
     for (TmuxStation* s : stations) {
-        s->Key("C-q");
+        s->Keys("C-q");
         EXPECT_EQ(s->WaitForExit(30s), std::optional<int>(0)) << s->Screen();
     }
 

@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <regex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "results_reader.h"
@@ -29,25 +27,25 @@ inline bool StartStation(TmuxStation& station, const std::string& name, const st
     std::vector<std::string> simulator = {"--speed", "20"};
     for (const std::string& fault : faults) simulator.insert(simulator.end(), {"--fault", fault});
     return station.StartSimulator(simulator) &&
-           station.StartStation({"ZHAND_RESULTS=" + uri, "ZHAND_STATION=" + name}) &&
+           station.StartStation(
+               {.environment = {"ZHAND_RESULTS=" + uri, "ZHAND_STATION=" + name}, .rows = 25}) &&
            station.ConnectAndWaitForForm();
 }
 
 // Sets Multi-Axis to `cycles` and runs it, the form being at field `at`
 // (1 when it starts; a test leaves it at the test's field).
 inline void RunMultiAxis(TmuxStation& station, int cycles, int at = 1) {
-    for (int f = at; f < kMultiAxisField; ++f) station.Key("Tab");
+    for (int f = at; f < kMultiAxisField; ++f) station.Keys("Tab");
     station.Type(std::to_string(cycles));
-    station.Key("C-r");
+    station.Keys("C-r");
 }
 
-// Row `row` of the screen as tmux shows it (blanks that end it dropped).
-inline std::string Row(TmuxStation& station, int row) {
-    std::istringstream screen(station.Screen());
-    std::string line;
-    for (int r = 0; std::getline(screen, line); ++r)
-        if (r == row) return line;
-    return "";
+// Waits for the end of the run, ends its countdown and waits for the form.
+inline void FinishRun(TmuxStation& station) {
+    ASSERT_TRUE(station.WaitForText("Test completed with", 90s)) << station.Screen();
+    ASSERT_TRUE(station.WaitForText("Press any key to continue", 10s));
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForText(golden::kTitle, 10s)) << station.Screen();
 }
 
 // The cycle the status line shows, or 0.
@@ -59,23 +57,13 @@ inline int CycleShown(TmuxStation& station) {
 }
 
 inline bool WaitForCycle(TmuxStation& station, int least, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (CycleShown(station) < least) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
+    return WaitUntil([&] { return CycleShown(station) >= least; }, limit, 50ms);
 }
 
 // Waits until row 21 satisfies `holds`.
 template <typename Holds>
 bool WaitForRow21(TmuxStation& station, Holds holds, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!holds(Row(station, 21))) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
+    return WaitUntil([&] { return holds(station.Row(21)); }, limit, 100ms);
 }
 
 // Every run, measurement and event of `station` in a store, each a row of

@@ -88,7 +88,7 @@ TEST(StationsPage, TheCycleNumberAdvancesWhileTheStationTests) {
         << last.dump();
 
     station.Type("a");  // abort the run
-    ASSERT_TRUE(station.WaitFor("Test aborted in cycle", 30s)) << station.Screen();
+    ASSERT_TRUE(station.WaitForText("Test aborted in cycle", 30s)) << station.Screen();
     const auto aborted = std::chrono::steady_clock::now() + 10s;
     while (row().value("state", "") != "aborted" && std::chrono::steady_clock::now() < aborted)
         std::this_thread::sleep_for(100ms);

@@ -14,21 +14,12 @@
 #include "postgres_store.h"
 #include "results_fixture.h"
 #include "run_ids.h"
+#include "wait_until.h"
 
 namespace {
 
 using namespace results;
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 // The facts of a Multi-Axis-like run: eight positions and a progress every
 // cycle, a fault now and then, and the end.

@@ -2,55 +2,34 @@
 
 #include <regex>
 #include <set>
+#include <sstream>
 
-#include "harness.h"
+#include "tmux_station.h"
 
-namespace e2e {
 namespace {
 
-const char* const kPortPrompt = "Please select a communications port [1]:";
-const char* const kLegend =
-    "     <CTRL><R> Runs selected test  <CTRL><A> Runs all tests  <CTRL><Q> Quit";
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using golden::kFormLegend;
+using golden::kPortPrompt;
 
-// Rows 1..20 of the form as drawn at start-up (field 1 under edit).
-const std::vector<std::string> kForm = {
-    "",
-    "Hand Serial Number [HND000  ]",
-    "User Initials      [      --]",
-    "",
-    "        Cycles          Test",
-    "        ------          ----",
-    "        [       2]      Finger Movement",
-    "        [       1]      Cable Tension/BreakAway",
-    "        [       1]      Strain Gages",
-    "        [     500]      Vibration Grasp",
-    "        [    1500]      Multi-Axis",
-    "        [      20]      Encoder slip - Grasp",
-    "        [      20]      Encoder slip - Spread",
-    "        [       1]      Fingerprint",
-    "        [     500]      After-Freezer",
-    "        [       1]      Parameter Check",
-    "",
-    "",
-    "           <TAB>, <SHIFT><TAB> Selects field  <CTRL><T> Terminal mode",
-    kLegend,
-};
-
-const std::regex kTitleRow(
-    "ZorvathHand Test Application v3\\.0 {17}[A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d "
-    "\\d\\d:\\d\\d:\\d\\d \\d{4}");
-
-// Answers the port prompt with `line` and Enter.
-void AnswerPortPrompt(const Tmux& tmux, const std::string& line = "") {
-    ASSERT_TRUE(tmux.WaitForRow(0, kPortPrompt)) << tmux.Dump();
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(0, 41));
-    if (!line.empty()) tmux.Type(line);
-    tmux.Keys("Enter");
+// zhand-sim beside every station of these tests runs at 50 times a real hand.
+std::vector<std::string> Simulator(std::vector<std::string> options = {}) {
+    options.insert(options.begin(), {"--speed", "50"});
+    return options;
 }
 
-void StartAtForm(const Tmux& tmux) {
-    AnswerPortPrompt(tmux);
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+// Answers the port prompt with `line` and Enter.
+void AnswerPortPrompt(const TmuxStation& station, const std::string& line = "") {
+    ASSERT_TRUE(station.WaitForRow(0, kPortPrompt)) << station.Screen();
+    EXPECT_EQ(station.Cursor(), std::make_pair(0, 41));
+    if (!line.empty()) station.Type(line);
+    station.Keys("Enter");
+}
+
+void StartAtForm(const TmuxStation& station) {
+    AnswerPortPrompt(station);
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
 }
 
 // The words of `stty -a`.
@@ -74,103 +53,106 @@ void ExpectCookedTerminal(const std::string& stty) {
 
 class Station : public testing::Test {
   protected:
-    StationDir dir;
+    void SetUp() override { station.CopyDefaults(); }
+
+    TmuxStation station;
 };
 
 TEST_F(Station, PortPromptAndFormAsDrawn) {
-    Simulator sim(dir.path());
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), Quote(STATION_BIN));
-    StartAtForm(tmux);
-    std::vector<std::string> screen = tmux.Screen();
+    ASSERT_TRUE(station.StartSimulator(Simulator()));
+    ASSERT_TRUE(station.StartStation());
+    StartAtForm(station);
+    std::vector<std::string> screen = station.Rows();
     ASSERT_GE(screen.size(), 23u);
-    EXPECT_TRUE(std::regex_match(screen[0], kTitleRow)) << screen[0];
-    for (int r = 1; r <= 20; ++r) EXPECT_EQ(screen[r], kForm[r - 1]) << "row " << r;
-    EXPECT_EQ(screen[21], "");
-    EXPECT_EQ(screen[22], "");
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(2, 20));
-    std::string prefs = ReadFile(dir / "Prefs.dat");
+    EXPECT_EQ(screen[0].substr(0, golden::kClockColumn), golden::TitleRow("")) << screen[0];
+    EXPECT_TRUE(std::regex_match(screen[0].substr(golden::kClockColumn),
+                                 std::regex(golden::kClockPattern)))
+        << screen[0];
+    const std::vector<std::string> form = golden::MainFormAtStart("");
+    for (int r = 1; r <= 22; ++r) EXPECT_EQ(screen[r], form[r]) << "row " << r;
+    EXPECT_EQ(station.Cursor(), std::make_pair(2, 20));
+    std::string prefs = station.Read("Prefs.dat");
     EXPECT_TRUE(std::regex_match(prefs, std::regex("HND000\n--\n\\d{6}\n"))) << prefs;
 }
 
 TEST_F(Station, EditRunRedrawAndQuit) {
-    Simulator sim(dir.path());
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), Quote(STATION_BIN));
-    StartAtForm(tmux);
+    ASSERT_TRUE(station.StartSimulator(Simulator()));
+    ASSERT_TRUE(station.StartStation());
+    StartAtForm(station);
 
-    tmux.Type("ab1");
-    ASSERT_TRUE(tmux.WaitForRow(2, "Hand Serial Number [AB1     ]")) << tmux.Dump();
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(2, 23));
-    tmux.Keys("Tab");
-    tmux.Type("jq");
-    tmux.Keys("Tab");
-    ASSERT_TRUE(tmux.WaitForRow(7, "        [2       ]      Finger Movement")) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(2), "Hand Serial Number [     AB1]");
-    EXPECT_EQ(tmux.Row(3), "User Initials      [      JQ]");
-    std::string stamp = ReadFile(dir / "Prefs.dat").substr(7, 6);
-    EXPECT_EQ(ReadFile(dir / "Prefs.dat"), "AB1\nJQ\n" + stamp + "\n");
+    station.Type("ab1");
+    ASSERT_TRUE(station.WaitForRow(2, "Hand Serial Number [AB1     ]")) << station.Screen();
+    EXPECT_EQ(station.Cursor(), std::make_pair(2, 23));
+    station.Keys("Tab");
+    station.Type("jq");
+    station.Keys("Tab");
+    ASSERT_TRUE(station.WaitForRow(7, "        [2       ]      Finger Movement"))
+        << station.Screen();
+    EXPECT_EQ(station.Row(2), "Hand Serial Number [     AB1]");
+    EXPECT_EQ(station.Row(3), "User Initials      [      JQ]");
+    std::string stamp = station.Read("Prefs.dat").substr(7, 6);
+    EXPECT_EQ(station.Read("Prefs.dat"), "AB1\nJQ\n" + stamp + "\n");
 
     // Parameter Check, slot 10: its field is before field 3 going back.
-    tmux.Keys("BTab BTab BTab");
-    ASSERT_TRUE(WaitUntil([&] { return tmux.Cursor() == std::make_pair(16, 9); })) << tmux.Dump();
-    tmux.Keys("C-r");
-    ASSERT_TRUE(tmux.WaitForText("Press any key to continue", 30000ms)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(0).find("Parameter Check") != std::string::npos, true) << tmux.Dump();
-    tmux.Keys("Space");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    ASSERT_TRUE(tmux.WaitForRow(16, "        [1       ]      Parameter Check")) << tmux.Dump();
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(16, 9));
-    EXPECT_EQ(tmux.Row(2), "Hand Serial Number [     AB1]");
-    EXPECT_EQ(tmux.Row(7), "        [       2]      Finger Movement");
+    station.Keys("BTab BTab BTab");
+    ASSERT_TRUE(WaitUntil([&] { return station.Cursor() == std::make_pair(16, 9); }))
+        << station.Screen();
+    station.Keys("C-r");
+    ASSERT_TRUE(station.WaitForText("Press any key to continue", 30000ms)) << station.Screen();
+    EXPECT_EQ(station.Row(0).find("Parameter Check") != std::string::npos, true)
+        << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+    ASSERT_TRUE(station.WaitForRow(16, "        [1       ]      Parameter Check"))
+        << station.Screen();
+    EXPECT_EQ(station.Cursor(), std::make_pair(16, 9));
+    EXPECT_EQ(station.Row(2), "Hand Serial Number [     AB1]");
+    EXPECT_EQ(station.Row(7), "        [       2]      Finger Movement");
 
-    std::string log = ReadFile(dir / ("AB1JQ" + stamp + "_1.txt"));
+    std::string log = station.Read("AB1JQ" + stamp + "_1.txt");
     EXPECT_NE(log.find("* Parameter Check, 1 cycles"), std::string::npos) << log;
-    EXPECT_EQ(ReadFile(dir / "Prefs.dat"), "AB1\nJQ\n" + stamp + "\nAB1\t1\n");
+    EXPECT_EQ(station.Read("Prefs.dat"), "AB1\nJQ\n" + stamp + "\nAB1\t1\n");
 
-    tmux.Keys("C-q");
-    ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-    EXPECT_EQ(tmux.ExitStatus(), 0);
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(22, 0));
-    EXPECT_EQ(tmux.Row(16), "        [1       ]      Parameter Check");
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
+    EXPECT_EQ(station.Cursor(), std::make_pair(22, 0));
+    EXPECT_EQ(station.Row(16), "        [1       ]      Parameter Check");
 }
 
 TEST_F(Station, PortThatDoesNotExistAndNEndsWithStatusOne) {
-    Tmux tmux(dir.path(), Quote(STATION_BIN));
-    AnswerPortPrompt(tmux, "0");
-    ASSERT_TRUE(tmux.WaitForText("Continue (Y/N)?")) << tmux.Dump();
-    std::vector<std::string> screen = tmux.Screen();
-    const std::vector<std::string> dialogue = {std::string(kPortPrompt) + " 0",
+    ASSERT_TRUE(station.StartStation());
+    AnswerPortPrompt(station, "0");
+    ASSERT_TRUE(station.WaitForText("Continue (Y/N)?")) << station.Screen();
+    std::vector<std::string> screen = station.Rows();
+    const std::vector<std::string> dialogue = {kPortPrompt + " 0",
                                                "",
                                                "",
                                                "Initialization error: -2",
                                                "Communications port not available...",
                                                "",
                                                "Continue (Y/N)?"};
+    ASSERT_GE(screen.size(), dialogue.size());
     for (std::size_t r = 0; r < dialogue.size(); ++r) EXPECT_EQ(screen[r], dialogue[r]) << r;
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(6, 16));
-    tmux.Keys("n");
-    ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-    EXPECT_EQ(tmux.ExitStatus(), 1);
-    EXPECT_FALSE(fs::exists(dir / "Prefs.dat"));
-    EXPECT_EQ(tmux.Row(6), "Continue (Y/N)?");  // no echo of the answer
+    EXPECT_EQ(station.Cursor(), std::make_pair(6, 16));
+    station.Keys("n");
+    EXPECT_EQ(station.WaitForExit(), 1) << station.Screen();
+    EXPECT_FALSE(station.Exists("Prefs.dat"));
+    EXPECT_EQ(station.Row(6), "Continue (Y/N)?");  // no echo of the answer
 }
 
 TEST_F(Station, SilentHandIsNotFoundAndTheFormRunsWithoutIt) {
-    Simulator sim(dir.path(), {"--fault", "silent"});
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), Quote(STATION_BIN));
-    AnswerPortPrompt(tmux);
+    ASSERT_TRUE(station.StartSimulator(Simulator({"--fault", "silent"})));
+    ASSERT_TRUE(station.StartStation());
+    AnswerPortPrompt(station);
     // The driver gives up after its 15 s read time-out.
-    ASSERT_TRUE(tmux.WaitForText("Continue (Y/N)?", 60000ms)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(3), "Initialization error: -9");
-    EXPECT_EQ(tmux.Row(4), "ZorvathHand not found!");
-    tmux.Keys("y");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(2), "Hand Serial Number [HND000  ]");
-    tmux.Keys("C-q");
-    ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-    EXPECT_EQ(tmux.ExitStatus(), 0);
+    ASSERT_TRUE(station.WaitForText("Continue (Y/N)?", 60000ms)) << station.Screen();
+    EXPECT_EQ(station.Row(3), "Initialization error: -9");
+    EXPECT_EQ(station.Row(4), "ZorvathHand not found!");
+    station.Keys("y");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+    EXPECT_EQ(station.Row(2), "Hand Serial Number [HND000  ]");
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
 }
 
 // Every way out gives the terminal back as it was.
@@ -190,26 +172,25 @@ class WaysOut : public Station, public testing::WithParamInterface<WayOut> {};
 
 TEST_P(WaysOut, RestoreTheTerminal) {
     const WayOut& way = GetParam();
-    Simulator sim(dir.path());
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), Quote(STATION_BIN), "stty -a > stty.txt");
-    AnswerPortPrompt(tmux, way.portAnswer);
+    ASSERT_TRUE(station.StartSimulator(Simulator()));
+    ASSERT_TRUE(station.StartStation({.after = "stty -a > stty.txt"}));
+    AnswerPortPrompt(station, way.portAnswer);
     if (way.portAnswer.empty()) {
-        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
+        ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
     } else {
-        ASSERT_TRUE(tmux.WaitForText("Continue (Y/N)?")) << tmux.Dump();
+        ASSERT_TRUE(station.WaitForText("Continue (Y/N)?")) << station.Screen();
     }
     if (way.signal != 0) {
-        int station = tmux.StationPid();
-        ASSERT_GT(station, 0);
-        ASSERT_EQ(kill(station, way.signal), 0);
+        int pid = station.StationPid();
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(kill(pid, way.signal), 0);
     } else {
-        tmux.Keys(way.keys);
+        station.Keys(way.keys);
     }
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir / "stty.txt"); })) << tmux.Dump();
-    ASSERT_TRUE(WaitUntil([&] { return !ReadFile(dir / "stty.txt").empty(); }));
-    EXPECT_EQ(tmux.ExitStatus(), way.status);
-    ExpectCookedTerminal(ReadFile(dir / "stty.txt"));
+    ASSERT_TRUE(WaitUntil([&] { return station.Exists("stty.txt"); })) << station.Screen();
+    ASSERT_TRUE(WaitUntil([&] { return !station.Read("stty.txt").empty(); }));
+    EXPECT_EQ(station.ExitStatus(), way.status);
+    ExpectCookedTerminal(station.Read("stty.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WaysOut,
@@ -221,52 +202,50 @@ INSTANTIATE_TEST_SUITE_P(Table, WaysOut,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Station, CtrlZAndFgReturnToRawKeys) {
-    Simulator sim(dir.path());
-    ASSERT_TRUE(sim.ready());
-    Tmux tmux(dir.path(), "bash --norc --noprofile --noediting -i", Tmux::Plain{});
-    ASSERT_TRUE(WaitUntil([&] { return !tmux.Row(0).empty(); })) << tmux.Dump();
-    tmux.Type(std::string(STATION_BIN));
-    tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitForText(kPortPrompt)) << tmux.Dump();
-    tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-    std::string tty = tmux.Display("#{pane_tty}");
+    ASSERT_TRUE(station.StartSimulator(Simulator()));
+    ASSERT_TRUE(station.StartShell());
+    ASSERT_TRUE(WaitUntil([&] { return !station.Row(0).empty(); })) << station.Screen();
+    station.TypeLine(ZHAND_STATION_PATH);
+    ASSERT_TRUE(station.WaitForText(kPortPrompt)) << station.Screen();
+    station.Keys("Enter");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+    std::string tty = station.Display("#{pane_tty}");
 
-    tmux.Keys("C-z");
-    ASSERT_TRUE(tmux.WaitForText("Stopped")) << tmux.Dump();
+    station.Keys("C-z");
+    ASSERT_TRUE(station.WaitForText("Stopped")) << station.Screen();
     ExpectCookedTerminal(Shell("stty -a -F " + tty));
-    tmux.Type("fg");
-    tmux.Keys("Enter");
+    station.TypeLine("fg");
     ASSERT_TRUE(WaitUntil([&] {
         return TerminalFlags(Shell("stty -a -F " + tty)).count("-icanon") == 1;
     })) << Shell("stty -a -F " + tty);
     EXPECT_TRUE(TerminalFlags(Shell("stty -a -F " + tty)).count("-ixon"));
 
-    tmux.Keys("Tab");
-    ASSERT_TRUE(WaitUntil([&] { return tmux.Cursor() == std::make_pair(3, 20); })) << tmux.Dump();
-    tmux.Keys("C-q");
+    station.Keys("Tab");
+    ASSERT_TRUE(WaitUntil([&] { return station.Cursor() == std::make_pair(3, 20); }))
+        << station.Screen();
+    station.Keys("C-q");
     ASSERT_TRUE(
         WaitUntil([&] { return TerminalFlags(Shell("stty -a -F " + tty)).count("icanon") == 1; }));
-    tmux.Type("echo status=$?");
-    tmux.Keys("Enter");
-    ASSERT_TRUE(tmux.WaitForText("status=0")) << tmux.Dump();
+    station.TypeLine("echo status=$?");
+    ASSERT_TRUE(station.WaitForText("status=0")) << station.Screen();
 }
 
 TEST_F(Station, SmallTerminalGetsAWarningAndStillRuns) {
-    Tmux tmux(dir.path(), Quote(STATION_BIN), "", 60, 20);
-    ASSERT_TRUE(tmux.WaitForRow(1, kPortPrompt)) << tmux.Dump();
-    EXPECT_EQ(tmux.Row(0), "Warning: terminal 60x20, the form needs 80x23.");
-    EXPECT_EQ(tmux.Cursor(), std::make_pair(1, 41));
+    ASSERT_TRUE(station.StartStation({.columns = 60, .rows = 20}));
+    ASSERT_TRUE(station.WaitForRow(1, kPortPrompt)) << station.Screen();
+    EXPECT_EQ(station.Row(0), "Warning: terminal 60x20, the form needs 80x23.");
+    EXPECT_EQ(station.Cursor(), std::make_pair(1, 41));
 }
 
 TEST_F(Station, WithoutATerminalItSaysSoAndTouchesNothing) {
-    std::string out = Shell("cd " + Quote(dir.path().string()) + " && " + Quote(STATION_BIN) +
+    std::string out = Shell("cd " + ShellQuoted(station.Dir().string()) + " && " +
+                            ShellQuoted(ZHAND_STATION_PATH) +
                             " </dev/null >out.txt 2>err.txt; echo $?");
     EXPECT_EQ(out, "1\n");
-    EXPECT_EQ(ReadFile(dir / "err.txt"),
+    EXPECT_EQ(station.Read("err.txt"),
               "zhand-station: standard input and output must be a terminal.\n");
-    EXPECT_EQ(ReadFile(dir / "out.txt"), "");
-    EXPECT_FALSE(fs::exists(dir / "Prefs.dat"));
+    EXPECT_EQ(station.Read("out.txt"), "");
+    EXPECT_FALSE(station.Exists("Prefs.dat"));
 }
 
 // The library that fakes the calendar for one program.
@@ -282,46 +261,41 @@ std::string FaketimeLibrary() {
 TEST_F(Station, DayChangeAtStartUpAndPastMidnight) {
     std::string faketime = FaketimeLibrary();
     ASSERT_FALSE(faketime.empty()) << "libfaketime is missing: run scripts/deps.sh";
-    WriteFile(dir / "Prefs.dat", "HND000\n--\n240614\nHND000\t3\nXY7\t-2\n");
-    WriteFile(dir / "faketime.rc", "2024-06-15 23:59:30\n");
-    Simulator sim(dir.path());
-    ASSERT_TRUE(sim.ready());
+    station.Write("Prefs.dat", "HND000\n--\n240614\nHND000\t3\nXY7\t-2\n");
+    station.Write("faketime.rc", "2024-06-15 23:59:30\n");
+    ASSERT_TRUE(station.StartSimulator(Simulator()));
     const char* asan = std::getenv("ASAN_OPTIONS");
-    std::string command =
-        "env LD_PRELOAD=" + Quote(faketime) +
-        " FAKETIME_TIMESTAMP_FILE=" + Quote((dir / "faketime.rc").string()) +
-        " FAKETIME_NO_CACHE=1 FAKETIME_DONT_FAKE_MONOTONIC=1 TZ=UTC" +
-        " ASAN_OPTIONS=" + Quote(std::string(asan ? asan : "") + ":verify_asan_link_order=0") +
-        " " + Quote(STATION_BIN);
-    {
-        Tmux tmux(dir.path(), command);
-        StartAtForm(tmux);
-        EXPECT_EQ(tmux.Row(0).substr(50), "Sat Jun 15 23:59:30 2024");
-        // Another day's counters are dropped at start-up.
-        EXPECT_EQ(ReadFile(dir / "Prefs.dat"), "HND000\n--\n240615\n");
+    const TmuxStation::Session faked = {
+        .environment = {"LD_PRELOAD=" + faketime,
+                        "FAKETIME_TIMESTAMP_FILE=" + (station.Dir() / "faketime.rc").string(),
+                        "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=UTC",
+                        "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+                            ":verify_asan_link_order=0"}};
 
-        WriteFile(dir / "faketime.rc", "2024-06-16 00:00:30\n");
-        tmux.Keys("BTab C-r");
-        ASSERT_TRUE(tmux.WaitForText("Press any key to continue", 30000ms)) << tmux.Dump();
-        tmux.Keys("Space");
-        ASSERT_TRUE(tmux.WaitForRow(20, kLegend)) << tmux.Dump();
-        EXPECT_EQ(tmux.Row(0).substr(50), "Sun Jun 16 00:00:30 2024");
-        // Past midnight: the stamp of the start stays, the log has the new date.
-        EXPECT_TRUE(fs::exists(dir / "HND000--240616_1.txt"));
-        EXPECT_EQ(ReadFile(dir / "Prefs.dat"), "HND000\n--\n240615\nHND000\t1\n");
-        tmux.Keys("C-q");
-        ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-        EXPECT_EQ(tmux.ExitStatus(), 0);
-    }
-    {
-        // Started again on the new day: the counters start afresh.
-        Tmux tmux(dir.path(), command);
-        StartAtForm(tmux);
-        EXPECT_EQ(ReadFile(dir / "Prefs.dat"), "HND000\n--\n240616\n");
-        tmux.Keys("C-q");
-        ASSERT_TRUE(tmux.WaitForExit()) << tmux.Dump();
-    }
+    ASSERT_TRUE(station.StartStation(faked));
+    StartAtForm(station);
+    EXPECT_EQ(station.Row(0).substr(golden::kClockColumn), "Sat Jun 15 23:59:30 2024");
+    // Another day's counters are dropped at start-up.
+    EXPECT_EQ(station.Read("Prefs.dat"), "HND000\n--\n240615\n");
+
+    station.Write("faketime.rc", "2024-06-16 00:00:30\n");
+    station.Keys("BTab C-r");
+    ASSERT_TRUE(station.WaitForText("Press any key to continue", 30000ms)) << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForRow(20, kFormLegend)) << station.Screen();
+    EXPECT_EQ(station.Row(0).substr(golden::kClockColumn), "Sun Jun 16 00:00:30 2024");
+    // Past midnight: the stamp of the start stays, the log has the new date.
+    EXPECT_TRUE(station.Exists("HND000--240616_1.txt"));
+    EXPECT_EQ(station.Read("Prefs.dat"), "HND000\n--\n240615\nHND000\t1\n");
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
+
+    // Started again on the new day: the counters start afresh.
+    ASSERT_TRUE(station.StartStation(faked));
+    StartAtForm(station);
+    EXPECT_EQ(station.Read("Prefs.dat"), "HND000\n--\n240616\n");
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
 }
 
 }  // namespace
-}  // namespace e2e

@@ -24,8 +24,11 @@ using namespace std::chrono_literals;
 constexpr int kMultiAxisField = 7;
 constexpr int kParameterCheckField = 12;
 
+// The station on a screen of 80x25.
+const TmuxStation::Session kScreen = {.rows = 25};
+
 void GoToField(TmuxStation& station, int field) {
-    for (int f = 1; f < field; ++f) station.Key("Tab");
+    for (int f = 1; f < field; ++f) station.Keys("Tab");
 }
 
 // Fault lines of a log by cycle number, and every line that names one.
@@ -69,7 +72,7 @@ int SummaryErrors(const std::string& log) {
 // Prefs.dat reads whole with the default identity and this run's log counter.
 void ExpectPrefsWhole(const TmuxStation& station) {
     bool complete = false;
-    const std::string text = ReadFile(station.Dir() / "Prefs.dat");
+    const std::string text = station.Read("Prefs.dat");
     Prefs prefs = ParsePrefs(text, &complete);
     EXPECT_TRUE(complete) << text;
     EXPECT_EQ(text, FormatPrefs(prefs));
@@ -79,8 +82,8 @@ void ExpectPrefsWhole(const TmuxStation& station) {
 }
 
 void QuitWithStatusZero(TmuxStation& station) {
-    station.Key("C-q");
-    EXPECT_EQ(station.WaitForExit(10s), std::optional<int>(0)) << station.Screen();
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(10s), 0) << station.Screen();
 }
 
 struct KillCase {
@@ -124,17 +127,17 @@ TEST_P(SimulatorKilled, TheRunStopsAtTheLostLinkAndTheStationGoesOn) {
     TmuxStation station;
     // A cycle takes about a quarter of a second: time to see it before the kill.
     ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
-    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
 
     const int cycles = 99999999;
     GoToField(station, kMultiAxisField);
     station.Type(std::to_string(cycles));
-    station.Key("C-r");
+    station.Keys("C-r");
     ASSERT_TRUE(WaitForCycle(station, 3, cycles, 60s)) << station.Screen();
 
     station.KillSimulator(SIGKILL);
-    ASSERT_TRUE(station.WaitFor("Reconnect the hand, or press Esc.", 30s)) << station.Screen();
+    ASSERT_TRUE(station.WaitForText("Reconnect the hand, or press Esc.", 30s)) << station.Screen();
     std::smatch match;
     const std::string screen = station.Screen();
     ASSERT_TRUE(std::regex_search(screen, match,
@@ -144,17 +147,17 @@ TEST_P(SimulatorKilled, TheRunStopsAtTheLostLinkAndTheStationGoesOn) {
     EXPECT_EQ(match.str(2), std::to_string(cycles));
     if (restart) {
         ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
-        ASSERT_TRUE(station.WaitFor("Press any key to continue", 30s)) << station.Screen();
-        station.Key("Space");
+        ASSERT_TRUE(station.WaitForText("Press any key to continue", 30s)) << station.Screen();
+        station.Keys("Space");
     } else {
-        station.Key("Escape");
+        station.Keys("Escape");
     }
-    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 10s)) << station.Screen();
+    ASSERT_TRUE(station.WaitForText(golden::kTitle, 10s)) << station.Screen();
     QuitWithStatusZero(station);
 
-    const std::vector<std::string> logs = FilesEndingIn(station.Dir(), ".txt");
+    const std::vector<std::filesystem::path> logs = station.FilesEndingIn(".txt");
     ASSERT_EQ(logs.size(), 1u);
-    const std::string& log = logs[0];
+    const std::string log = ReadFile(logs[0]);
     EXPECT_NE(log.find("* Multi-Axis, " + std::to_string(cycles) + " cycles\n"), std::string::npos);
     EXPECT_NE(log.find("\nLINK TO HAND LOST in cycle " + std::to_string(lastCycle) + " at "),
               std::string::npos)
@@ -174,105 +177,91 @@ TEST(HandFaults, NoisyHandFailsEveryReadingFastAndTheRunEnds) {
     // Noise longer than a reply may be: every command fails at once (-10)
     // instead of waiting for a prompt that never comes.
     ASSERT_TRUE(station.StartSimulator({"--speed", "100", "--fault", "noise,after=35,bytes=6000"}));
-    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     GoToField(station, kMultiAxisField);
     station.Type("6");
-    station.Key("C-r");
-    ASSERT_TRUE(station.WaitFor("Test completed with", 60s)) << station.Screen();
-    station.Key("Space");
-    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 10s));
+    station.Keys("C-r");
+    ASSERT_TRUE(station.WaitForText("Test completed with", 60s)) << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForText(golden::kTitle, 10s));
 
     // Terminal mode still shows the failure, and returns.
-    station.Key("C-t");
-    ASSERT_TRUE(station.WaitFor(">>", 5s));
-    station.Type("PGET TEMP");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("Error", 10s)) << station.Screen();
-    station.Type("X");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 5s));
+    station.Keys("C-t");
+    ASSERT_TRUE(station.WaitForText(">>", 5s));
+    ASSERT_TRUE(station.Converse({{"PGET TEMP", "Error", 10s}, {"X", golden::kTitle, 5s}}))
+        << station.Screen();
     QuitWithStatusZero(station);
 
-    const std::vector<std::string> logs = FilesEndingIn(station.Dir(), ".txt");
+    const std::vector<std::filesystem::path> logs = station.FilesEndingIn(".txt");
     ASSERT_EQ(logs.size(), 1u);
-    const LogFaults faults = ReadFaults(logs[0]);
+    const std::string log = ReadFile(logs[0]);
+    const LogFaults faults = ReadFaults(log);
     ExpectEveryLaterCycleLogged(faults, 6);
     EXPECT_GE(faults.unreadByCycle.size(), 3u);
-    EXPECT_EQ(SummaryErrors(logs[0]), faults.faultLines);
+    EXPECT_EQ(SummaryErrors(log), faults.faultLines);
     ExpectPrefsWhole(station);
 }
 
 TEST(HandFaults, SilentHandFailsEachCommandAfterItsTimeOut) {
     TmuxStation station;
     ASSERT_TRUE(station.StartSimulator({"--fault", "silent,after=2"}));  // after the reset
-    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
-    station.Key("C-t");
-    ASSERT_TRUE(station.WaitFor(">>", 5s));
-    station.Type("PGET TEMP");
-    station.Key("Enter");
+    station.Keys("C-t");
+    ASSERT_TRUE(station.WaitForText(">>", 5s));
+    station.TypeLine("PGET TEMP");
     // The command and then the error query each fail after about 15 s.
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(station.WaitFor("Error", 60s)) << station.Screen();
+    ASSERT_TRUE(station.WaitForText("Error", 60s)) << station.Screen();
     EXPECT_GE(std::chrono::steady_clock::now() - start, 14s);
-    station.Type("X");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 5s)) << station.Screen();
+    station.TypeLine("X");
+    ASSERT_TRUE(station.WaitForText(golden::kTitle, 5s)) << station.Screen();
     QuitWithStatusZero(station);
 }
 
 TEST(BadFiles, StationSaysWhatItCannotUseAndKeepsRunning) {
     TmuxStation station;
-    const std::filesystem::path dir = station.Dir();
-    WriteFile(dir / "Prefs.dat", BadVariant("HND123\nQA\n240615\n", BadKind::Binary, 0));
-    WriteFile(dir / "batch.bat", BadVariant("PGET TEMP\n", BadKind::Binary, 0));
+    station.Write("Prefs.dat", BadVariant("HND123\nQA\n240615\n", BadKind::Binary, 0));
+    station.Write("batch.bat", BadVariant("PGET TEMP\n", BadKind::Binary, 0));
     const std::string firmware = "S107100001020304DE\r\nS9030000FC\r\n";
-    WriteFile(dir / "firmware.s19", BadVariant(firmware, BadKind::Truncated, 0));
+    station.Write("firmware.s19", BadVariant(firmware, BadKind::Truncated, 0));
     // The hand's own values, so that no record asks for a fix; the last one cut short.
     const std::string defaults = BadVariant(FactoryDefaults(), BadKind::Truncated, 0);
-    WriteFile(dir / "Defaults.dat", defaults);
+    station.Write("Defaults.dat", defaults);
     const int badLine = ParseDefaults(defaults).badLine;
     ASSERT_GT(badLine, 1);
     ASSERT_TRUE(station.StartSimulator({"--speed", "100"}));
-    ASSERT_TRUE(station.StartStation());
+    ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
-    EXPECT_TRUE(station.WaitFor("Hand Serial Number [HND000", 2s)) << station.Screen();
+    EXPECT_TRUE(station.WaitForText("Hand Serial Number [HND000", 2s)) << station.Screen();
 
-    station.Key("C-t");
-    ASSERT_TRUE(station.WaitFor(">>", 5s));
-    station.Type("BATCH");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("Run Batch File:", 5s));
-    station.Type("batch.bat");
-    station.Key("Enter");
-    station.Type("FIRMWARE");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("Load Firmware:", 30s)) << station.Screen();
-    station.Type("firmware.s19");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("Bad S-record in line 2", 5s)) << station.Screen();
-    station.Type("PGET TEMP");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("-> ", 5s)) << station.Screen();
-    station.Type("X");
-    station.Key("Enter");
-    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 5s));
+    station.Keys("C-t");
+    ASSERT_TRUE(station.WaitForText(">>", 5s));
+    ASSERT_TRUE(station.Converse({
+        {"BATCH", "Run Batch File:", 5s},
+        {"batch.bat"},
+        {"FIRMWARE", "Load Firmware:", 30s},
+        {"firmware.s19", "Bad S-record in line 2", 5s},
+        {"PGET TEMP", "-> ", 5s},
+        {"X", golden::kTitle, 5s},
+    })) << station.Screen();
 
     GoToField(station, kParameterCheckField);
-    station.Key("C-r");
-    ASSERT_TRUE(station.WaitFor("Test completed with", 30s)) << station.Screen();
-    station.Key("Space");
-    ASSERT_TRUE(station.WaitFor("ZorvathHand Test Application", 10s));
+    station.Keys("C-r");
+    ASSERT_TRUE(station.WaitForText("Test completed with", 30s)) << station.Screen();
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForText(golden::kTitle, 10s));
     QuitWithStatusZero(station);
 
-    const std::vector<std::string> logs = FilesEndingIn(dir, ".txt");
+    const std::vector<std::filesystem::path> logs = station.FilesEndingIn(".txt");
     ASSERT_EQ(logs.size(), 1u);
-    EXPECT_NE(logs[0].find("Defaults.dat: bad record at line " + std::to_string(badLine) + "\n"),
+    const std::string log = ReadFile(logs[0]);
+    EXPECT_NE(log.find("Defaults.dat: bad record at line " + std::to_string(badLine) + "\n"),
               std::string::npos)
-        << logs[0];
-    EXPECT_EQ(logs[0].find("Try to fix"), std::string::npos);
-    EXPECT_EQ(ReadFile(dir / "Defaults.dat"), defaults);
+        << log;
+    EXPECT_EQ(log.find("Try to fix"), std::string::npos);
+    EXPECT_EQ(station.Read("Defaults.dat"), defaults);
     ExpectPrefsWhole(station);
 }
 

@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "parameters.h"
 #include "test_station.h"
@@ -23,17 +21,6 @@ WorkDir::~WorkDir() {
     std::filesystem::current_path(previous_);
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 CapturedOutput::CapturedOutput() {

@@ -1,6 +1,6 @@
 // Shared pieces of the survival tests: a private working directory, captured
 // standard output, the bad variants of a file, and a station-side hand on an
-// in-process simulator.
+// in-process simulator (files are read and written with files.h).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "zhand_sim.h"
 
 // Makes a fresh temporary directory the working directory for the life of
@@ -25,9 +26,6 @@ class WorkDir {
     std::filesystem::path path_;
     std::filesystem::path previous_;
 };
-
-std::string ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
 // Everything written to standard output (file descriptor 1) while it lives.
 class CapturedOutput {

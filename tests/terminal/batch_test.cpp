@@ -38,9 +38,9 @@ TEST_F(BatchTest, ShowsEveryLineAndSendsAllButComments) {
     const std::string mov = "-> " + std::to_string(Sim().Parameter(1, "MOV")) + "\n";
     TakeCommands();
 
-    Screen screen;
+    StdoutCapture screen;
     RunBatchFile(hand, "Check Hand.TXT");
-    EXPECT_EQ(screen.Text(),
+    EXPECT_EQ(screen.Take(),
               "# motor 1 velocity\n"
               "\n"
               "1fget mov\n" +
@@ -59,9 +59,9 @@ TEST_F(BatchTest, LongLinesGoWhole) {
     for (int i = 0; i < 40; ++i) command += " MOV";
     WriteFile("long.txt", comment + "\n" + command + "\n");
 
-    Screen screen;
+    StdoutCapture screen;
     RunBatchFile(hand, "long.txt");
-    std::string text = screen.Text();
+    std::string text = screen.Take();
     EXPECT_EQ(text.rfind(comment + "\n" + command + "\n-> ", 0), 0u) << text;
     EXPECT_EQ(TakeCommands(), std::vector<std::string>{command});
 }
@@ -70,9 +70,9 @@ TEST_F(BatchTest, MissingOrEmptyFileDoesNothing) {
     WriteFile("empty.txt", "");
     for (const char* name : {"empty.txt", "no such file.txt", "."}) {
         SCOPED_TRACE(name);
-        Screen screen;
+        StdoutCapture screen;
         RunBatchFile(hand, name);
-        EXPECT_EQ(screen.Text(), "");
+        EXPECT_EQ(screen.Take(), "");
         EXPECT_TRUE(TakeCommands().empty());
     }
 }

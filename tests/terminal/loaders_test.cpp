@@ -66,9 +66,9 @@ TEST_F(EepromTest, HandHoldsTheImageByteForByte) {
     WriteFile("Image 1.BIN", image);
     UseKeyScript("k");
 
-    Screen screen;
+    StdoutCapture screen;
     int result = LoadEeprom(hand, "Image 1.BIN");
-    std::string text = screen.Text();
+    std::string text = screen.Take();
     ASSERT_EQ(result, 0) << text;
 
     // Back at 9600 the hand leaves boot mode; the image is what it received at 5908.
@@ -113,10 +113,10 @@ TEST_F(EepromTest, MissingFileStopsWithItsNameAndThePortAt9600) {
         UseKeyScript("ab");  // one key per wait; the loader-file case waits once
         const std::vector<std::uint8_t> before = Sim().EepromImage();
 
-        Screen screen;
+        StdoutCapture screen;
         int result = LoadEeprom(hand, "no such Image.bin");
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(screen.Text(), c.expected);
+        EXPECT_EQ(screen.Take(), c.expected);
         EXPECT_EQ(KeyWaiting(), !c.loaderPresent);
         ASSERT_TRUE(BackInCommandMode(Sim()));
         EXPECT_TRUE(HandAnswers());
@@ -131,10 +131,10 @@ TEST_F(EepromTest, SilentHandEndsTheLoadAfterOneTimeOut) {
     Sim().InjectFault(zhandsim::Fault{.kind = FaultKind::Silent});
     UseKeyScript("k");
 
-    Screen screen;
+    StdoutCapture screen;
     int result = LoadEeprom(hand, "image.bin");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(screen.Text(),
+    EXPECT_EQ(screen.Take(),
               "\nReset in BOOT mode, press a key to continue....\nNo echo from hand - download "
               "aborted\n");
     Sim().ClearFaults();
@@ -152,9 +152,9 @@ class FirmwareTest : public SimTest {
         std::copy(data.begin(), data.end(), expected.begin() + address);
         int packets = Sim().State().firmwarePackets;
 
-        Screen screen;
+        StdoutCapture screen;
         int result = LoadFirmware(hand, file);
-        std::string text = screen.Text();
+        std::string text = screen.Take();
         EXPECT_EQ(result, 0) << text;
         // Nothing marks the end of a download on the wire, and the last byte
         // may be an unechoed marker still on its way to the hand: the next
@@ -249,9 +249,9 @@ TEST_F(FirmwareTest, BadFileIsRefusedBeforeAnythingIsSent) {
         if (!c.text.empty()) WriteFile("fw.s19", c.text);
         int packets = Sim().State().firmwarePackets;
 
-        Screen screen;
+        StdoutCapture screen;
         EXPECT_EQ(LoadFirmware(hand, "fw.s19"), 1);
-        EXPECT_EQ(screen.Text(), c.screen);
+        EXPECT_EQ(screen.Take(), c.screen);
         // Had the letter X gone out, the hand would take the next command
         // line as "X..." or not listen at all.
         EXPECT_TRUE(HandAnswers());
@@ -265,9 +265,9 @@ TEST_F(FirmwareTest, LoaderThatNeverAnswersFailsAfterFiftyReads) {
     Sim().InjectFault(zhandsim::Fault{.kind = FaultKind::Silent});
     SimStation::UseShortTimeouts(5);  // 50 reads of 5 ms
 
-    Screen screen;
+    StdoutCapture screen;
     EXPECT_EQ(LoadFirmware(hand, "fw.s19"), 1);
-    EXPECT_EQ(screen.Text(),
+    EXPECT_EQ(screen.Take(),
               "\nPress the red RESET button to begin download...\nDownload Failed\n");
     SimStation::UseShortTimeouts();
     Sim().ClearFaults();

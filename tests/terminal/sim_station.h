@@ -1,20 +1,21 @@
 // One simulated hand per test process, behind the program's hand: a
 // temporary working directory (COM1 and the loader files live there), the
 // simulator served in-process, the driver initialised on port 1 with short
-// time-outs, the commands the hand received, and the station's screen output.
+// time-outs, the commands the hand received; the station's screen output is
+// read with StdoutCapture.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "files.h"
+#include "std_redirect.h"
 #include "test_station.h"
 #include "zhand_sim.h"
 
@@ -101,47 +102,6 @@ class SimTest : public ::testing::Test {
     static bool HandAnswers() { return ProgramHand().Command("") == 0; }
 
     ZHand& hand = ProgramHand();
-};
-
-inline void WriteFile(const std::string& name, const std::string& bytes) {
-    std::ofstream file(name, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Captures what the station writes to standard output.
-class Screen {
-  public:
-    Screen() {
-        std::fflush(stdout);
-        file_ = std::tmpfile();
-        saved_ = dup(STDOUT_FILENO);
-        dup2(fileno(file_), STDOUT_FILENO);
-    }
-    ~Screen() { Restore(); }
-
-    // Everything printed so far; the capture ends.
-    std::string Text() {
-        Restore();
-        return text_;
-    }
-
-  private:
-    void Restore() {
-        if (saved_ < 0) return;
-        std::fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-        saved_ = -1;
-        std::rewind(file_);
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) text_.append(buffer, n);
-        std::fclose(file_);
-    }
-
-    std::FILE* file_ = nullptr;
-    int saved_ = -1;
-    std::string text_;
 };
 
 // Registers the environment once per test program.

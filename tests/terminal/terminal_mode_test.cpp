@@ -2,9 +2,11 @@
 // typed lines reach the hand, in what case, and what the screen shows.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "golden_screens.h"
 #include "seams.h"
 #include "sim_station.h"
 #include "terminal_mode.h"
@@ -23,9 +25,9 @@ class TerminalModeTest : public SimTest {
     // Runs terminal mode on the typed keys; returns the screen.
     std::string Run(const std::string& keys) {
         UseKeyScript(keys);
-        Screen screen;
+        StdoutCapture screen;
         TerminalMode(context.station);
-        return screen.Text();
+        return screen.Take();
     }
 
     TestStation context;
@@ -40,7 +42,7 @@ TEST_F(TerminalModeTest, LinesAreSentUpperCasedAndXAloneLeaves) {
     TakeCommands();
 
     std::string screen = Run("1fget mov\rbogus\rX \rxx\r\rx\r");
-    EXPECT_NE(screen.find("TERMINAL MODE - Type 'X' to eXit.\t\t\tS/N: HND042\n\n>> "),
+    EXPECT_NE(screen.find(golden::kTerminalMode + "\t\t\tS/N: HND042\n\n>> "),
               std::string::npos);
     const std::string u = std::to_string(unknown);
     EXPECT_TRUE(screen.ends_with(">> 1fget mov\n-> " + mov + "\n>> bogus\n" + error + ">> X \n" +
@@ -55,6 +57,8 @@ TEST_F(TerminalModeTest, LinesAreSentUpperCasedAndXAloneLeaves) {
 TEST_F(TerminalModeTest, UtilitiesTakeTheFileNameAsTyped) {
     WriteFile("Cmds.TXT", "# from a batch\n1fget mov\n");
     WriteFile("bad.s19", "S1051000AA55EC\n");
+    // The loader tests of this program leave one in the shared directory.
+    std::filesystem::remove("eeploadr.boo");
     const std::string mov = std::to_string(Sim().Parameter(1, "MOV"));
 
     std::string screen = Run("Batch\rCmds.TXT\rfirmware\rbad.s19\reeprom\rnone.bin\rkX\r");
