@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "seams.h"
+#include "suite_setup.h"
 
 namespace fs = std::filesystem;
 
@@ -18,7 +19,7 @@ class PeerEnvironment : public ::testing::Environment {
         peer->AnswerCommands([](const std::string&) { return std::optional<std::string>(""); });
         home = EnterTempDir("zhand-framework-");
         fs::create_symlink(peer->SlavePath(), "COM1");
-        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
+        RequireForSuite(ProgramHand().Initialize(1, 15) == 0, "the hand does not open COM1");
         // A silent hand fails a read after a fifth of a second.
         ProgramHand().SetTimeouts(0, 1, 200, 1, 200);
     }

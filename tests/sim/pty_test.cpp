@@ -309,7 +309,9 @@ TEST_F(SimOnPty, HangupClosesTheLineAndOffersANewOne) {
     ASSERT_TRUE(sim->WaitFor([](const HandState& s) { return s.hangups == 1; }, 2s));
     // While the line is down its link leads nowhere: the old pty's number may
     // already belong to someone else's new one.
-    if (!sim->State().lineUp) EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(sim->LinkPath())));
+    if (!sim->State().lineUp) {
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(sim->LinkPath())));
+    }
     ASSERT_TRUE(sim->WaitFor([](const HandState& s) { return s.hangups == 1 && s.lineUp; }, 2s));
     EXPECT_NE(sim->DevicePath(), first);  // the old device is still held open here
     EXPECT_EQ(LinkTarget(sim->LinkPath()), sim->DevicePath());

@@ -16,6 +16,7 @@
 
 #include "files.h"
 #include "std_redirect.h"
+#include "suite_setup.h"
 #include "test_station.h"
 #include "zhand_sim.h"
 
@@ -48,8 +49,8 @@ class SimStation : public ::testing::Environment {
         };
         sim_ = std::make_unique<zhandsim::Simulator>(options);
         std::string error;
-        ASSERT_TRUE(sim_->Start(&error)) << error;
-        ASSERT_EQ(ProgramHand().Initialize(1, 15), 0);
+        RequireForSuite(sim_->Start(&error), "the simulator does not start: " + error);
+        RequireForSuite(ProgramHand().Initialize(1, 15) == 0, "the hand does not open COM1");
         UseShortTimeouts();
     }
 
