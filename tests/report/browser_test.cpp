@@ -2,7 +2,6 @@
 // that zhand-report wrote from imported logs and a hostile record, every
 // section is opened, and every chart must have drawn, with no error logged,
 // no request beyond the file, and no text of the store run as markup.
-// ZHAND_SCREENSHOT=FILE keeps a picture of the page.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -221,46 +220,6 @@ TEST_F(ReportInBrowser, EveryChartDrawsAndNothingRunsFromTheStore) {
             const std::string requested = event["params"]["request"]["url"];
             EXPECT_EQ(requested, url) << "the page fetched something beside itself";
         }
-    }
-
-    if (const char* keep = std::getenv("ZHAND_SCREENSHOT")) {
-        // The overview and one unit open, as an engineer first sees them.
-        const auto shot = browser.Call(
-            "Runtime.evaluate",
-            {{"expression",
-              "document.querySelectorAll('details').forEach(d => { d.open = false; });"
-              "document.querySelector('details.unit[data-serial=\"HND123\"]').open = true;"
-              "new Promise(r => setTimeout(r, 300)).then(() =>"
-              " document.querySelector('#measurements').getBoundingClientRect().top + scrollY)"},
-             {"awaitPromise", true},
-             {"returnByValue", true}},
-            &error);
-        ASSERT_TRUE(shot) << error;
-        const double height = (*shot)["result"]["value"];
-        const auto png = browser.Call(
-            "Page.captureScreenshot",
-            {{"format", "png"},
-             {"captureBeyondViewport", true},
-             {"clip", {{"x", 0}, {"y", 0}, {"width", 1280}, {"height", height}, {"scale", 1}}}},
-            &error);
-        ASSERT_TRUE(png) << error;
-        const std::string data = (*png)["data"];
-        // base64 to bytes.
-        std::string bytes;
-        int bits = 0, value = 0;
-        for (char c : data) {
-            const char* alphabet =
-                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-            const char* at = std::strchr(alphabet, c);
-            if (c == '=' || at == nullptr || c == '\0') continue;
-            value = value << 6 | static_cast<int>(at - alphabet);
-            bits += 6;
-            if (bits >= 8) {
-                bits -= 8;
-                bytes += static_cast<char>((value >> bits) & 0xFF);
-            }
-        }
-        std::ofstream(keep, std::ios::binary) << bytes;
     }
 }
 
