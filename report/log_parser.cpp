@@ -83,10 +83,11 @@ struct Refusal {
 struct TestKind {
     std::string_view title;
     std::string_view test;
+    bool oneSession = false;  // one cycle whatever count the banner shows
 };
 constexpr TestKind kTests[] = {
     {"Finger Movement", "Finger Movement"},
-    {"Cable Tension/BreakAway", "Cable Tension/BreakAway"},
+    {"Cable Tension/BreakAway", "Cable Tension/BreakAway", true},
     {"Strain Gages", "Strain Gages"},
     {"Vibration Grasp", "Vibration Grasp"},
     {"Multi-Axis", "Multi-Axis"},
@@ -567,7 +568,7 @@ class Parser {
             if (!banner.cycles)
                 Refuse(lines_[banner.index + 1].number,
                        "the " + banner.title + " banner names no cycle count");
-            const int planned = *banner.cycles;
+            const int planned = kind.oneSession ? 1 : *banner.cycles;
             RunBuilder run(source_, std::string(kind.test), planned, banner.time, LineOf(banner));
             Body body(lines_, banner, kind.test, LineOf(banner));
             Finished finished = ReadTest(kind.test, body, run, banner, planned);
