@@ -17,7 +17,7 @@ constexpr int kSilentExchanges = 3;
 
 // The words of the log line and the event of each way the hand stops a run.
 const char* TroubleWords(HandTrouble trouble) {
-    return trouble == HandTrouble::LinkLost ? "LINK TO HAND LOST" : "HAND NOT RESPONDING";
+    return trouble == HandTrouble::LinkLost ? results::kLinkLost : results::kHandNotResponding;
 }
 
 // Row 20's message when the hand stopped the run in `cycle` of `cycles`.

@@ -98,8 +98,7 @@ void GuidedTest::SetUp() {
 }
 
 void GuidedTest::TearDown() {
-    // Back to the time-outs the driver opens its port with.
-    if (std::exchange(shortTimeouts_, false)) hand.SetTimeouts(0, 100, 15000, 100, 5000);
+    RestoreTimeouts();
     context.reset();
     journal.reset();
     UseTerminalKeys();
@@ -110,6 +109,18 @@ void GuidedTest::TearDown() {
     fs::current_path(fs::temp_directory_path());
     std::error_code ignored;
     fs::remove_all(dir, ignored);
+}
+
+// Back to the time-outs the driver opens its port with.
+void GuidedTest::RestoreTimeouts() {
+    if (std::exchange(shortTimeouts_, false)) hand.SetTimeouts(0, 100, 15000, 100, 5000);
+}
+
+void GuidedTest::HealHand() {
+    Sim().ClearFaults();
+    RestoreTimeouts();
+    std::error_code ignored;
+    fs::remove("COM1", ignored);
 }
 
 int GuidedTest::Run(int slot) {

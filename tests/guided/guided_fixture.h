@@ -80,6 +80,10 @@ class GuidedTest : public ::testing::Test {
     // reset of a hand that came back. A hand given up is found again, for
     // the tests after.
     void ExpectStopped(const StoppedRun& run);
+    // Back to a healthy hand after a stop (a hang-up it came back from, or a
+    // silence) that is not checked: the simulator's faults cleared, the
+    // driver's own time-outs, and COM1 here free for the next hang-up.
+    void HealHand();
 
     std::unique_ptr<results::Journal> journal;
     std::unique_ptr<TestStation> context;
@@ -90,6 +94,8 @@ class GuidedTest : public ::testing::Test {
     ScreenCapture* capture = nullptr;  // set while Run runs
 
   private:
+    void RestoreTimeouts();
+
     bool shortTimeouts_ = false;
     int stopAhead_ = 0;
     zhandsim::HandState beforeStop_;
