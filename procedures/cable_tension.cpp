@@ -1,5 +1,6 @@
 // Cable Tension/BreakAway (slot 2): every key press alternately closes and
-// opens the three fingers until ESC; the log records that the test was done.
+// opens the three fingers until ESC; the log records that the test was done,
+// or that the hand stopped it.
 #include "framework.h"
 #include "procedures.h"
 #include "test_run.h"
@@ -33,20 +34,30 @@ int CableTensionTest(Station& station, int test) {
     // run whatever the count.
     if (!run.OpenLog(1)) return 1;
 
-    ZHand& hand = station.hand;
     run.PrepareHand();
-    hand.Close("S");
-    hand.Command("T");
+    run.Close("S");
+    run.Command("T");
+    // Every key moves the fingers, closing and opening in turn, until ESC or
+    // until the hand stops the run.
     const char* motors = "G";
-    bool running = true;
-    while (running) {
-        if (console.GetKey() == kEsc) running = false;
-        if (running) hand.Close(motors);
-        if (running && console.GetKey() == kEsc) running = false;
-        if (running) hand.Open(motors);
+    bool closing = true;
+    while (!run.HandStopped() && console.GetKey() != kEsc) {
+        if (closing) {
+            run.Close(motors);
+        } else {
+            run.Open(motors);
+        }
+        closing = !closing;
     }
 
+    // The section opens with its banner also when the hand stopped the run,
+    // so that the line of the stop is the session's. The session is one
+    // cycle: the stop is in cycle 1.
     run.WriteBanner(kName);
+    if (run.HandStopped()) {
+        run.EndForHand(1);
+        return 1;
+    }
     run.log().Write("\nTEST COMPLETED\n\n");
     run.Complete();
     return 0;

@@ -26,18 +26,30 @@ constexpr std::array<const char*, 8> kTrialNames = {"Clse20", "Open20", "Clse55"
 
 using SpeedTimes = std::array<std::array<std::uint32_t, kTrialVelocities.size()>, kFingers>;
 
+// One real-time update: the velocities out, the feedback in.
+int Update(ZHand& hand) {
+    return hand.RTUpdate(true, true);
+}
+
+// Ends the run the hand stopped: the measurements are made once, so the
+// stop is in cycle 1 of 1.
+int EndStoppedRun(TestRun& run) {
+    run.EndForHand(1);
+    return 1;
+}
+
 // The first spread closing velocity from 16 to 64 that brings the spread past
-// 3000, or 1 when none does. The spread is opened after every attempt.
+// 3000, or 1 when none does. The spread is opened after every attempt. The
+// search ends when the hand stops the run (its result is then no figure).
 int FindMinimumSpreadVelocity(TestRun& run) {
-    ZHand& hand = run.hand();
-    for (int v = 16; v <= 64; ++v) {
+    for (int v = 16; v <= 64 && !run.HandStopped(); ++v) {
         run.console().Printf("\r\t\t\tNow trying velocity: %d   ", v);
         run.console().Flush();
-        hand.SetParameter("S", "MCV", v);
-        hand.Command("SC");
+        run.SetParameter("S", "MCV", v);
+        run.Command("SC");
         int position[1] = {0};
         const bool closed = run.Read("S", "P", position) && position[0] > 3000;
-        hand.Command("SO");
+        run.Command("SO");
         if (closed) return v;
     }
     return 1;
@@ -46,16 +58,17 @@ int FindMinimumSpreadVelocity(TestRun& run) {
 // Sends `motors` to the closed and the open target 25 times and gathers the
 // positions reached, one pair of figures per motor. A reading the hand does
 // not give is left out of the figures rather than counted as a position.
+// Sampling ends when the hand stops the run.
 template <std::size_t N>
 void SampleEncoders(TestRun& run, const char* motors, int closedTarget, int openTarget,
                     std::span<EncoderFigures, N> closed, std::span<EncoderFigures, N> open) {
     std::array<int, N> positions{};
-    for (int sample = 0; sample < kSamples; ++sample) {
-        run.hand().MoveTo(motors, closedTarget);
+    for (int sample = 0; sample < kSamples && !run.HandStopped(); ++sample) {
+        run.MoveTo(motors, closedTarget);
         if (run.Read(motors, "P", positions)) {
             for (std::size_t i = 0; i < N; ++i) closed[i].Add(positions[i]);
         }
-        run.hand().MoveTo(motors, openTarget);
+        run.MoveTo(motors, openTarget);
         if (run.Read(motors, "P", positions)) {
             for (std::size_t i = 0; i < N; ++i) open[i].Add(positions[i]);
         }
@@ -66,17 +79,20 @@ void SampleEncoders(TestRun& run, const char* motors, int closedTarget, int open
     }
 }
 
+// The section is written also when the hand stopped the run, without its
+// table then: figures of part of the samples would pass for the hand's.
 void MeasureEncoderAccuracy(TestRun& run) {
     std::array<EncoderFigures, 4> closed{};
     std::array<EncoderFigures, 4> open{};
     SampleEncoders<3>(run, "G", 16000, 50, std::span(closed).first<3>(),
                       std::span(open).first<3>());
-    run.hand().Command("FDEF");
-    run.hand().Command("FSAVE");
+    run.Command("FDEF");
+    run.Command("FSAVE");
     SampleEncoders<1>(run, "S", 3000, 30, std::span(closed).last<1>(), std::span(open).last<1>());
 
     Recorder& log = run.log();
     run.WriteSection("Encoder Accuracy (Encoder counts)");
+    if (run.HandStopped()) return;
     log.Write("\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen\n");
     for (std::size_t m = 0; m < closed.size(); ++m) {
         const int motor = static_cast<int>(m + 1);
@@ -100,14 +116,17 @@ void MeasureEncoderAccuracy(TestRun& run) {
 
 // One speed trial at `velocity`: all three fingers run until each is judged
 // stopped (or the trial's time bound is reached); its time and any failure
-// line are recorded. Returns the number of failures.
+// line are recorded. The trial ends early when the hand stops the run.
 void RunSpeedTrial(TestRun& run, std::size_t trial, int velocity,
                    std::vector<std::vector<int>>& history, SpeedTimes& times) {
     ZHand& hand = run.hand();
     std::array<int, kFingers> commanded;
     commanded.fill(velocity);
     const std::uint32_t start = run.clock().TickCount();
-    for (std::uint32_t k = 0; commanded[0] != 0 || commanded[1] != 0 || commanded[2] != 0; ++k) {
+    const auto running = [&] {
+        return !run.HandStopped() && (commanded[0] != 0 || commanded[1] != 0 || commanded[2] != 0);
+    };
+    for (std::uint32_t k = 0; running(); ++k) {
         const std::uint32_t elapsed = run.clock().TicksSince(start);
         for (int f = 0; f < kFingers; ++f) {
             const char motor = static_cast<char>('1' + f);
@@ -124,24 +143,28 @@ void RunSpeedTrial(TestRun& run, std::size_t trial, int velocity,
             }
             hand.RTSetVelocity(motor, commanded[f]);
         }
-        hand.RTUpdate(true, true);
+        run.Exchange(Update);
     }
 }
 
+// When the hand stops the run the section ends without its table: the
+// trials not run would show as times of 0.
 void MeasureFingerSpeeds(TestRun& run) {
-    ZHand& hand = run.hand();
     Recorder& log = run.log();
     SpeedTimes times{};
     run.WriteSection("Finger Speeds (seconds)");
-    hand.RTSetFlags("123", true, 1, false, true, 1, false, true, true, 1);
-    hand.RTStart("123");
-    hand.RTUpdate(true, true);
+    run.Exchange([](ZHand& hand) {
+        return hand.RTSetFlags("123", true, 1, false, true, 1, false, true, true, 1);
+    });
+    run.Exchange([](ZHand& hand) { return hand.RTStart("123"); });
+    run.Exchange(Update);
     std::vector<std::vector<int>> history(kFingers, std::vector<int>(kHistoryLength));
-    for (std::size_t t = 0; t < kTrialVelocities.size(); ++t) {
+    for (std::size_t t = 0; t < kTrialVelocities.size() && !run.HandStopped(); ++t) {
         RunSpeedTrial(run, t, kTrialVelocities[t], history, times);
     }
-    hand.RTAbort();
-    hand.Close("1234");
+    run.Exchange([](ZHand& hand) { return hand.RTAbort(); });
+    run.Close("1234");
+    if (run.HandStopped()) return;
 
     log.Write("\n\n\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100");
     for (int f = 0; f < kFingers; ++f) {
@@ -174,8 +197,11 @@ int FingerprintTest(Station& station, int test) {
     console.GetKey();
     run.PrepareHand();
 
+    // Each section is written when its measurement ends; when the hand stopped
+    // it, the section holds the line of the stop instead of its figures.
     const int minimum = FindMinimumSpreadVelocity(run);
     run.WriteSection("Minimum Spread Velocity");
+    if (run.HandStopped()) return EndStoppedRun(run);
     run.log().Print("\nMinimum velocity for sucessful vertical close = %d\n", minimum);
     run.log().Measure(results::kMinimumVelocity, minimum);
     run.ShowStoreProblem();
@@ -185,8 +211,10 @@ int FingerprintTest(Station& station, int test) {
     console.GetKey();
 
     MeasureEncoderAccuracy(run);
+    if (run.HandStopped()) return EndStoppedRun(run);
     run.ShowStoreProblem();
     MeasureFingerSpeeds(run);
+    if (run.HandStopped()) return EndStoppedRun(run);
     run.CompleteWithCountdown();
     return 0;
 }

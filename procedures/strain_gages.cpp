@@ -59,23 +59,27 @@ void NextFinger(Cursor& cell) {
 }
 
 // One cycle in real-time mode: shows the live reading of the current cell and
-// stores it on TAB or ENTER, until ESC.
-void ReadStrains(Station& station, Cursor& cell, ReadingTable& table) {
-    ZHand& hand = station.hand;
-    Console& console = station.console;
-    hand.Command("T");
-    hand.RTSetFlags("123", false, 0, false, false, 0, true, false, false, 0);
-    hand.RTStart("123");
-    std::uint32_t refresh = station.clock.TickCount();
-    hand.RTUpdate(true, true);
-    for (;;) {
-        if (station.clock.TicksSince(refresh) > kRefreshMs) {
-            refresh = station.clock.TickCount();
-            cell.lastReading = hand.RTGetStrain(static_cast<char>('0' + cell.finger));
+// stores it on TAB or ENTER, until ESC or until the hand stops the run.
+void ReadStrains(TestRun& run, Cursor& cell, ReadingTable& table) {
+    Console& console = run.console();
+    const Clock& clock = run.clock();
+    const auto update = [](ZHand& hand) { return hand.RTUpdate(true, true); };
+    run.Command("T");
+    run.Exchange([](ZHand& hand) {
+        return hand.RTSetFlags("123", false, 0, false, false, 0, true, false, false, 0);
+    });
+    run.Exchange([](ZHand& hand) { return hand.RTStart("123"); });
+    std::uint32_t refresh = clock.TickCount();
+    run.Exchange(update);
+    while (!run.HandStopped()) {
+        if (clock.TicksSince(refresh) > kRefreshMs) {
+            refresh = clock.TickCount();
+            cell.lastReading = run.hand().RTGetStrain(static_cast<char>('0' + cell.finger));
             cell.MoveToCell(console);
             console.Printf("(%6d)", cell.lastReading);
         }
-        hand.RTUpdate(true, true);
+        run.Exchange(update);
+        if (run.HandStopped()) break;
         if (!console.KeyWaiting() && !console.WaitForKey(kExchangeGapMs)) continue;
         const int key = console.GetKey();
         if (key == kEsc) break;
@@ -87,7 +91,7 @@ void ReadStrains(Station& station, Cursor& cell, ReadingTable& table) {
             NextFinger(cell);
         }
     }
-    hand.RTAbort();
+    run.Exchange([](ZHand& hand) { return hand.RTAbort(); });
 }
 
 void WriteTable(Recorder& log, const ReadingTable& table) {
@@ -125,8 +129,21 @@ int StrainGagesTest(Station& station, int test) {
     if (!run.OpenLog()) return 1;
 
     run.PrepareHand();
+    // The banner comes with the table at the end; when the hand stops the
+    // run it comes at once, so that the line of the stop opens the test's
+    // section, followed by the readings accepted so far.
+    const auto bannerOnStop = [&] {
+        if (run.HandStopped()) run.WriteBanner(kName);
+    };
+    bannerOnStop();
     Cursor cell;
-    run.RunCycles([&](int) { ReadStrains(station, cell, table); }, {}, {.commands = false});
+    const auto ending = run.RunCycles(
+        [&](int) {
+            ReadStrains(run, cell, table);
+            bannerOnStop();
+        },
+        [&] { WriteTable(run.log(), table); }, {.commands = false});
+    if (ending != TestRun::Ending::Completed) return 1;
 
     run.WriteBanner(kName);
     WriteTable(run.log(), table);

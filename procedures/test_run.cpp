@@ -17,7 +17,7 @@ constexpr int kSilentExchanges = 3;
 
 // The words of the log line and the event of each way the hand stops a run.
 const char* TroubleWords(HandTrouble trouble) {
-    return trouble == HandTrouble::LinkLost ? "LINK TO HAND LOST" : "HAND NOT RESPONDING";
+    return trouble == HandTrouble::LinkLost ? results::kLinkLost : results::kHandNotResponding;
 }
 
 // Row 20's message when the hand stopped the run in `cycle` of `cycles`.
@@ -120,41 +120,29 @@ bool TestRun::Examine(int result) {
 }
 
 int TestRun::Close(const char* motors) {
-    if (HandStopped()) return troubleCode_;
-    const int result = hand().Close(motors);
-    Examine(result);
-    return result;
+    return Exchange([motors](ZHand& hand) { return hand.Close(motors); });
 }
 
 int TestRun::Open(const char* motors) {
-    if (HandStopped()) return troubleCode_;
-    const int result = hand().Open(motors);
-    Examine(result);
-    return result;
+    return Exchange([motors](ZHand& hand) { return hand.Open(motors); });
 }
 
 int TestRun::InitHand(const char* motors) {
-    if (HandStopped()) return troubleCode_;
-    const int result = hand().InitHand(motors);
-    Examine(result);
-    return result;
+    return Exchange([motors](ZHand& hand) { return hand.InitHand(motors); });
 }
 
 int TestRun::SetParameter(const char* motors, const char* name, int value) {
-    if (HandStopped()) return troubleCode_;
-    const int result = hand().SetParameter(motors, name, value);
-    Examine(result);
-    return result;
+    return Exchange(
+        [motors, name, value](ZHand& hand) { return hand.SetParameter(motors, name, value); });
 }
 
 int TestRun::Command(const char* text, std::string* reply) {
-    if (HandStopped()) {
-        if (reply != nullptr) reply->clear();
-        return troubleCode_;
-    }
-    const int result = hand().Command(text, reply);
-    Examine(result);
-    return result;
+    if (HandStopped() && reply != nullptr) reply->clear();
+    return Exchange([text, reply](ZHand& hand) { return hand.Command(text, reply); });
+}
+
+int TestRun::MoveTo(const char* motors, int value) {
+    return Exchange([motors, value](ZHand& hand) { return hand.MoveTo(motors, value); });
 }
 
 bool TestRun::Read(const char* motors, const char* names, std::span<int> values) {
@@ -218,10 +206,10 @@ TestRun::Ending TestRun::RunCycles(const CycleBody& body, const SummaryLines& su
     stop_ = false;
     for (int cycle = 1; cycle <= Cycles(); ++cycle) {
         // The set-up may already have found the hand gone.
-        if (HandStopped()) return EndForHand(cycle, summary);
+        if (HandStopped()) return FinishForHand(cycle, Cycles(), summary);
         if (plan.status) ShowCycleStatus(console(), cycle, Cycles(), errors_);
         body(cycle);
-        if (HandStopped()) return EndForHand(cycle, summary);
+        if (HandStopped()) return FinishForHand(cycle, Cycles(), summary);
         if (stop_) return Ending::Stopped;
         cyclesDone_ = cycle;
         log().Progress(cyclesDone_, errors_);
@@ -238,7 +226,11 @@ TestRun::Ending TestRun::RunCycles(const CycleBody& body, const SummaryLines& su
     return Ending::Completed;
 }
 
-TestRun::Ending TestRun::EndForHand(int cycle, const SummaryLines& summary) {
+void TestRun::EndForHand(int cycle, const SummaryLines& summary) {
+    if (HandStopped()) FinishForHand(cycle, cyclesPlanned_, summary);
+}
+
+TestRun::Ending TestRun::FinishForHand(int cycle, int cycles, const SummaryLines& summary) {
     const char* words = TroubleWords(trouble_);
     log().Fault(cycle, {}, words,
                 Format("\n%s in cycle %d at %s", words, cycle, clock().TimeText().c_str()));
@@ -247,7 +239,7 @@ TestRun::Ending TestRun::EndForHand(int cycle, const SummaryLines& summary) {
     End(results::kError);
 
     ClearStoreProblem();
-    const std::string message = TroubleMessage(trouble_, cycle, Cycles());
+    const std::string message = TroubleMessage(trouble_, cycle, cycles);
     console().MoveCursor(20, 0);
     console().PrintCentered(message);
     if (trouble_ == HandTrouble::LinkLost) {

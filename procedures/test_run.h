@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "position_limits.h"
 #include "station.h"
@@ -88,6 +89,21 @@ class TestRun {
     int InitHand(const char* motors);
     int SetParameter(const char* motors, const char* name, int value);
     int Command(const char* text, std::string* reply = nullptr);
+    int MoveTo(const char* motors, int value);
+    // Any other exchange with the hand, the real-time ones above all, made
+    // the same way: `exchange(hand())` is called unless the run has stopped
+    // for the hand, and its result is examined.
+    //   run.Exchange([](ZHand& hand) { return hand.RTUpdate(true, true); });
+    // The real-time calls that only set or read the tables of the last update
+    // (RTSetVelocity, RTGetPosition, ...) exchange nothing: they go to the
+    // hand directly.
+    template <class Operation>
+    int Exchange(Operation&& exchange) {
+        if (HandStopped()) return troubleCode_;
+        const int result = std::forward<Operation>(exchange)(hand());
+        Examine(result);
+        return result;
+    }
     // True once the hand stopped the run; a test's own loop ends then, and the
     // cycle loop ends the run after the cycle in progress.
     bool HandStopped() const { return trouble_ != HandTrouble::None; }
@@ -143,6 +159,10 @@ class TestRun {
     // resets the hand when it is back and counts down; Esc gives up the wait
     // and goes back at once. A hand not responding counts down at once.
     Ending RunCycles(const CycleBody& body, const SummaryLines& summary = {}, CyclePlan plan = {});
+    // The same end for a test without the cycle loop, once the hand has
+    // stopped its run: `cycle` is the one it was in, of the cycles the run
+    // planned (OpenLog). Nothing happens while the hand has not stopped it.
+    void EndForHand(int cycle, const SummaryLines& summary = {});
     void StopCycles() { stop_ = true; }
     // The command poll between cycles: with no key waiting false at once;
     // otherwise reads the key: "A"/"a" true (abort), "P"/"p" pauses, any other
@@ -169,8 +189,8 @@ class TestRun {
 
   private:
     void ClearStoreProblem();
-    // The end of a run the hand stopped in `cycle`.
-    Ending EndForHand(int cycle, const SummaryLines& summary);
+    // The end of a run the hand stopped in `cycle` of `cycles`.
+    Ending FinishForHand(int cycle, int cycles, const SummaryLines& summary);
 
     Station& station_;
     int test_;

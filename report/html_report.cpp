@@ -316,34 +316,62 @@ class Page {
         out_ << "</tbody>\n</table>\n";
     }
 
+    // Each finger's readings of its latest run and that run's line, with
+    // the readings of earlier runs dimmed behind them; the slope of every
+    // run in the table under the chart.
     void Strain(const UnitReport& unit) {
         if (unit.strain.empty()) return;
         Json datasets = Json::array();
         for (int finger = 1; finger <= 3; ++finger) {
-            Json points = Json::array();
-            for (const auto& p : unit.strain)
-                if (p.finger == finger) points.push_back({{"x", p.force}, {"y", p.reading}});
-            if (points.empty()) continue;
-            const char* color = Palette(static_cast<std::size_t>(finger - 1));
-            datasets.push_back(Dataset("F" + std::to_string(finger), std::move(points), color));
-            const auto& fit = unit.strainFit[static_cast<std::size_t>(finger - 1)];
+            const auto f = static_cast<std::size_t>(finger - 1);
+            const auto& latest = unit.strainFitRun[f];
+            if (!latest) continue;
+            const std::string name = "F" + std::to_string(finger);
+            Json points = Json::array(), earlier = Json::array();
+            for (const auto& p : unit.strain) {
+                if (p.finger != finger) continue;
+                (p.run == *latest ? points : earlier).push_back({{"x", p.force}, {"y", p.reading}});
+            }
+            const std::string color = Palette(f);
+            datasets.push_back(
+                Dataset(name + " " + RunLabel(*latest), std::move(points), color.c_str()));
+            if (!earlier.empty()) {
+                // The same colour, faint: #rrggbb with an alpha of 0x55.
+                Json d =
+                    Dataset(name + " earlier runs", std::move(earlier), (color + "55").c_str());
+                d["pointRadius"] = 2;
+                datasets.push_back(std::move(d));
+            }
+            const auto& fit = unit.strainFit[f];
             if (!fit) continue;
             const double x0 = kStrainForces.front(), x1 = kStrainForces.back();
-            Json line = Dataset("F" + std::to_string(finger) + " least squares, slope " +
-                                    Number(fit->slope, "%.4g") + " per g",
-                                Json::array({{{"x", x0}, {"y", fit->intercept + fit->slope * x0}},
-                                             {{"x", x1}, {"y", fit->intercept + fit->slope * x1}}}),
-                                color);
+            Json line =
+                Dataset(name + " least squares, slope " + Number(fit->slope, "%.4g") + " per g",
+                        Json::array({{{"x", x0}, {"y", fit->intercept + fit->slope * x0}},
+                                     {{"x", x1}, {"y", fit->intercept + fit->slope * x1}}}),
+                        color.c_str());
             line["showLine"] = true;
             line["pointRadius"] = 0;
             line["dashed"] = true;
             datasets.push_back(std::move(line));
         }
-        out_ << charts_.Add({{"type", "scatter"},
+        out_ << "<div class=\"strain\">\n"
+             << charts_.Add({{"type", "scatter"},
                              {"title", "Strain Gages calibration: reading against force"},
                              {"xTitle", "force (g)"},
                              {"yTitle", "reading"},
                              {"datasets", std::move(datasets)}});
+        out_ << "<table class=\"strain\">\n<caption>Slope of each run's least-squares line, "
+                "reading per g</caption>\n<thead><tr><th>Strain Gages run</th><th>F1 "
+                "slope</th><th>F2 slope</th><th>F3 slope</th></tr></thead>\n<tbody>\n";
+        for (const auto& run : unit.strainRuns) {
+            out_ << "<tr><td>" << EscapeHtml(RunLabel(run.run)) << "</td>";
+            for (const auto& fit : run.fit)
+                out_ << "<td class=\"n\">"
+                     << Optional(fit ? std::optional(fit->slope) : std::nullopt) << "</td>";
+            out_ << "</tr>\n";
+        }
+        out_ << "</tbody>\n</table>\n</div>\n";
     }
 
     void Faults(const UnitReport& unit) {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -82,10 +83,11 @@ struct Refusal {
 struct TestKind {
     std::string_view title;
     std::string_view test;
+    bool oneSession = false;  // one cycle whatever count the banner shows
 };
 constexpr TestKind kTests[] = {
     {"Finger Movement", "Finger Movement"},
-    {"Cable Tension/BreakAway", "Cable Tension/BreakAway"},
+    {"Cable Tension/BreakAway", "Cable Tension/BreakAway", true},
     {"Strain Gages", "Strain Gages"},
     {"Vibration Grasp", "Vibration Grasp"},
     {"Multi-Axis", "Multi-Axis"},
@@ -113,13 +115,28 @@ std::string MotorOf(int motorNumber) {
     return results::MotorName(motorNumber);
 }
 
-// A fault line: "<F1|F2|F3|Spread> <FAULT WORDS> in cycle <n> at <time text>".
+// A fault line: "<F1|F2|F3|Spread> <FAULT WORDS> in cycle <n> at <time text>",
+// or the line of a run the hand stopped, which names no motor.
 struct FaultLine {
-    std::string motor;
+    std::optional<std::string> motor;
     std::string kind;
     int cycle = 0;
     std::time_t time = 0;
 };
+
+// The end of a fault line after its words: " in cycle <n> at <time text>".
+bool ReadCycleAndTime(std::string_view text, FaultLine* fault) {
+    constexpr std::string_view kInCycle = " in cycle ";
+    if (!text.starts_with(kInCycle)) return false;
+    text.remove_prefix(kInCycle.size());
+    const std::size_t at = text.find(" at ");
+    if (at == std::string_view::npos || !ParseNumber(text.substr(0, at), &fault->cycle))
+        return false;
+    const std::optional<std::time_t> time = ParseTimeText(text.substr(at + 4));
+    if (!time) return false;
+    fault->time = *time;
+    return true;
+}
 
 std::optional<FaultLine> ParseFaultLine(std::string_view text) {
     FaultLine fault;
@@ -131,7 +148,7 @@ std::optional<FaultLine> ParseFaultLine(std::string_view text) {
     } else {
         return std::nullopt;
     }
-    text.remove_prefix(fault.motor.size() + 1);
+    text.remove_prefix(fault.motor->size() + 1);
     const std::size_t inCycle = text.find(" in cycle ");
     if (inCycle == std::string_view::npos || inCycle == 0) return std::nullopt;
     const std::string_view kind = text.substr(0, inCycle);
@@ -139,14 +156,21 @@ std::optional<FaultLine> ParseFaultLine(std::string_view text) {
         if (!((c >= 'A' && c <= 'Z') || c == ' ')) return std::nullopt;
     if (kind.front() == ' ' || kind.back() == ' ') return std::nullopt;
     fault.kind = std::string(kind);
-    text.remove_prefix(inCycle + 10);
-    const std::size_t at = text.find(" at ");
-    if (at == std::string_view::npos || !ParseNumber(text.substr(0, at), &fault.cycle))
-        return std::nullopt;
-    const std::optional<std::time_t> time = ParseTimeText(text.substr(at + 4));
-    if (!time) return std::nullopt;
-    fault.time = *time;
+    if (!ReadCycleAndTime(text.substr(inCycle), &fault)) return std::nullopt;
     return fault;
+}
+
+// "LINK TO HAND LOST in cycle <n> at <time text>" or "HAND NOT RESPONDING in
+// cycle <n> at <time text>": the hand stopped the run.
+std::optional<FaultLine> ParseStopLine(std::string_view text) {
+    for (const std::string_view words : {results::kLinkLost, results::kHandNotResponding}) {
+        if (!text.starts_with(words)) continue;
+        FaultLine stop;
+        stop.kind = std::string(words);
+        if (!ReadCycleAndTime(text.substr(words.size()), &stop)) return std::nullopt;
+        return stop;
+    }
+    return std::nullopt;
 }
 
 // One run being read: its facts in log order, numbered as the station does.
@@ -180,18 +204,16 @@ class RunBuilder {
         run_.facts.push_back(std::move(m));
     }
 
+    // An event of the log; it counts as one of the run's errors.
     void Note(std::time_t at, std::optional<int> cycle, std::optional<std::string> motor,
               std::string kind, std::string_view text) {
-        Event e;
-        e.seq = ++seq_;
-        e.at = IsoUtc(at);
-        e.cycle = cycle;
-        e.motor = std::move(motor);
-        e.kind = std::move(kind);
-        e.text = std::string(text);
-        run_.facts.push_back(std::move(e));
-        ++events_;
-        Saw(at);
+        Add(at, cycle, std::move(motor), std::move(kind), text);
+        ++errors_;
+    }
+
+    // The hand stopped the run: an event, but no error of the hand's.
+    void Stop(const FaultLine& stop, std::string_view text) {
+        Add(stop.time, stop.cycle, std::nullopt, stop.kind, text);
     }
 
     // A time the log shows for this run; the latest is taken as its end.
@@ -199,7 +221,9 @@ class RunBuilder {
         if (at > last_) last_ = at;
     }
 
-    int Events() const { return events_; }
+    // The events noted so far that count as errors: the errors of a test
+    // whose log gives no count of them.
+    int Errors() const { return errors_; }
 
     ImportedRun Finish(const char* outcome, int cyclesDone, int errors, std::string_view bytes,
                        std::size_t offset) {
@@ -229,9 +253,22 @@ class RunBuilder {
     }
 
   private:
+    void Add(std::time_t at, std::optional<int> cycle, std::optional<std::string> motor,
+             std::string kind, std::string_view text) {
+        Event e;
+        e.seq = ++seq_;
+        e.at = IsoUtc(at);
+        e.cycle = cycle;
+        e.motor = std::move(motor);
+        e.kind = std::move(kind);
+        e.text = std::string(text);
+        run_.facts.push_back(std::move(e));
+        Saw(at);
+    }
+
     ImportedRun run_;
     int seq_ = 0;
-    int events_ = 0;
+    int errors_ = 0;
     std::time_t last_ = 0;
 };
 
@@ -264,6 +301,10 @@ class Body {
     void Expect(std::string_view text) {
         const Line& line = Take(Shown(text));
         if (line.text != text) Unexpected(line, Shown(text));
+    }
+    // Nothing more may come in the section.
+    void ExpectEnd() {
+        if (const Line* line = Peek()) Unexpected(*line, "the end of the section");
     }
 
     [[noreturn]] void BrokenOff(std::string_view expected) {
@@ -303,11 +344,12 @@ std::vector<std::string_view> SplitTabs(std::string_view text) {
 }
 
 // A table: a header line of column labels after a tab, then one line per
-// row label with a number under each column. Each cell becomes the
-// measurement "<row> <column>". A cell may be followed by a tab.
+// row label with a number under each column. Each cell of the first
+// `measured` columns (all by default) becomes the measurement "<row>
+// <column>". A cell may be followed by a tab.
 void ReadTable(Body& body, RunBuilder& run, std::string_view header,
                std::initializer_list<std::string_view> rows, const std::optional<std::string>& unit,
-               bool integers) {
+               bool integers, std::size_t measured = SIZE_MAX) {
     body.Expect(header);
     std::vector<std::string_view> columns = SplitTabs(header);
     columns.erase(columns.begin());
@@ -325,7 +367,8 @@ void ReadTable(Body& body, RunBuilder& run, std::string_view header,
             if (!ok || !std::isfinite(value))
                 body.Unexpected(line, what + " with a number under " + std::string(columns[c]));
             if (integers) value = whole;
-            run.Measure(std::string(row) + " " + std::string(columns[c]), value, unit);
+            if (c < measured)
+                run.Measure(std::string(row) + " " + std::string(columns[c]), value, unit);
         }
     }
 }
@@ -364,17 +407,66 @@ std::optional<int> ReadAbort(Body& body) {
     return cycle;
 }
 
+// The line of a run the hand stopped, when it comes next: its event (of no
+// motor, no error) is noted, and the cycle it names, from 1 to the `planned`
+// cycles, is given.
+std::optional<int> ReadStop(Body& body, RunBuilder& run, int planned) {
+    const Line* line = body.Peek();
+    if (line == nullptr) return std::nullopt;
+    const std::optional<FaultLine> stop = ParseStopLine(line->text);
+    if (!stop) return std::nullopt;
+    body.Take("");
+    if (stop->cycle < 1 || stop->cycle > planned)
+        body.Unexpected(*line, planned == 1 ? std::string("a stop in cycle 1")
+                                            : "a stop in cycle 1 to " + std::to_string(planned));
+    run.Stop(*stop, line->text);
+    return stop->cycle;
+}
+
+const char* OutcomeOf(bool aborted, int errors) {
+    if (aborted) return results::kAborted;
+    return errors > 0 ? results::kFail : results::kPass;
+}
+
+// How a run ended: with its cycles, or early.
+struct Finished {
+    const char* outcome;
+    int cyclesDone;
+    int errors;
+};
+
+// A run the hand stopped in a cycle did the cycles before it, and ends as an
+// error whatever its errors.
+Finished StoppedIn(int cycle, int errors) {
+    return {results::kError, cycle - 1, errors};
+}
+
+// What may end the cycles of an endurance test before their count: the
+// technician's abort or the hand's stop.
+struct EarlyEnd {
+    std::optional<int> aborted;  // the cycle of each
+    std::optional<int> stopped;
+    bool Early() const { return aborted || stopped; }
+};
+
+EarlyEnd ReadEarlyEnd(Body& body, RunBuilder& run, int planned) {
+    EarlyEnd end;
+    end.aborted = ReadAbort(body);
+    if (!end.aborted) end.stopped = ReadStop(body, run, planned);
+    return end;
+}
+
+Finished FinishedAfter(const EarlyEnd& end, int planned, int errors) {
+    if (end.stopped) return StoppedIn(*end.stopped, errors);
+    return {OutcomeOf(end.aborted.has_value(), errors), end.aborted.value_or(planned), errors};
+}
+
 int ReadSummary(Body& body) {
     body.Expect("SUMMARY:");
     const Line& line = body.Take("\"Errors: N\"");
     int errors = 0;
     if (!ReadFigure(line.text, "Errors: ", &errors)) body.Unexpected(line, "\"Errors: N\"");
     return errors;
-}
-
-const char* OutcomeOf(bool aborted, int errors) {
-    if (aborted) return results::kAborted;
-    return errors > 0 ? results::kFail : results::kPass;
 }
 
 class Parser {
@@ -465,16 +557,22 @@ class Parser {
     std::size_t ReadRun(std::size_t b) {
         const Banner& banner = banners_[b];
         if (banner.title == kSpreadVelocityTitle && !banner.cycles) return ReadFingerprint(b);
+        if ((banner.title == kEncoderTitle || banner.title == kSpeedsTitle) && !banner.cycles) {
+            // Also what follows a Fingerprint the hand stopped before it.
+            Refuse(lines_[banner.index + 1].number,
+                   "a Fingerprint section " + Shown(banner.title) + " without the " +
+                       std::string(kSpreadVelocityTitle) + " section that begins its run");
+        }
         for (const TestKind& kind : kTests) {
             if (banner.title != kind.title) continue;
             if (!banner.cycles)
                 Refuse(lines_[banner.index + 1].number,
                        "the " + banner.title + " banner names no cycle count");
-            RunBuilder run(source_, std::string(kind.test), *banner.cycles, banner.time,
-                           LineOf(banner));
+            const int planned = kind.oneSession ? 1 : *banner.cycles;
+            RunBuilder run(source_, std::string(kind.test), planned, banner.time, LineOf(banner));
             Body body(lines_, banner, kind.test, LineOf(banner));
-            Finished finished = ReadTest(kind.test, body, run, banner);
-            if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
+            Finished finished = ReadTest(kind.test, body, run, banner, planned);
+            body.ExpectEnd();
             runs_.push_back(run.Finish(finished.outcome, finished.cyclesDone, finished.errors,
                                        Bytes(b, b), lines_[banner.index].begin));
             return b + 1;
@@ -483,15 +581,11 @@ class Parser {
                "a section of an unknown test: " + Shown(banner.title));
     }
 
-    struct Finished {
-        const char* outcome;
-        int cyclesDone;
-        int errors;
-    };
-
-    Finished ReadTest(std::string_view test, Body& body, RunBuilder& run, const Banner& banner) {
-        const int planned = *banner.cycles;
+    Finished ReadTest(std::string_view test, Body& body, RunBuilder& run, const Banner& banner,
+                      int planned) {
         if (test == "Finger Movement") {
+            if (const std::optional<int> stopped = ReadStop(body, run, planned))
+                return StoppedIn(*stopped, run.Errors());
             const Line& line = body.Take("the test's result");
             if (line.text == "TEST COMPLETED SUCCESSFULLY") return {results::kPass, planned, 0};
             int motor = 0;
@@ -502,20 +596,30 @@ class Parser {
                 // The log does not say in which cycle the motor failed.
                 return {results::kFail, 0, 1};
             }
-            body.Unexpected(line, "\"TEST COMPLETED SUCCESSFULLY\" or \"TEST FAILED: ...\"");
+            body.Unexpected(
+                line, "\"TEST COMPLETED SUCCESSFULLY\", \"TEST FAILED: ...\" or the hand's stop");
         }
         if (test == "Cable Tension/BreakAway") {
-            body.Expect("TEST COMPLETED");
+            // A session the hand stopped holds only the line of the stop.
+            if (const std::optional<int> stopped = ReadStop(body, run, planned))
+                return StoppedIn(*stopped, run.Errors());
+            const Line& line = body.Take("\"TEST COMPLETED\"");
+            if (line.text != "TEST COMPLETED")
+                body.Unexpected(line, "\"TEST COMPLETED\" or the hand's stop");
             return {results::kPass, planned, 0};
         }
         if (test == "Strain Gages") {
+            // When the hand stopped the run, the line of the stop comes
+            // before the table of the readings accepted so far.
+            const std::optional<int> stopped = ReadStop(body, run, planned);
             ReadTable(body, run, "\t0g\t250g\t500g\t1000g\t1500g\t2000g", {"F1", "F2", "F3"},
                       std::nullopt, true);
+            if (stopped) return StoppedIn(*stopped, run.Errors());
             return {results::kPass, planned, 0};
         }
         if (test == "Vibration Grasp") {
             ReadFaults(body, run);
-            const std::optional<int> aborted = ReadAbort(body);
+            const EarlyEnd end = ReadEarlyEnd(body, run, planned);
             const int errors = ReadSummary(body);
             body.Expect("Max gage drift");
             for (int finger = 1; finger <= 3; ++finger) {
@@ -526,38 +630,42 @@ class Parser {
                     body.Unexpected(line, Shown(prefix + "N"));
                 run.Measure("F" + std::to_string(finger) + " gage drift", drift);
             }
-            return {OutcomeOf(aborted.has_value(), errors), aborted.value_or(planned), errors};
+            return FinishedAfter(end, planned, errors);
         }
         if (test == "Multi-Axis" || test == "After-Freezer") {
             ReadFaults(body, run);
-            const std::optional<int> aborted = ReadAbort(body);
+            const EarlyEnd end = ReadEarlyEnd(body, run, planned);
             const int errors = ReadSummary(body);
             const Line& line = body.Take("\"Maximum temperature: N\"");
             int temperature = 0;
             if (!ReadFigure(line.text, "Maximum temperature: ", &temperature))
                 body.Unexpected(line, "\"Maximum temperature: N\"");
             run.Measure(results::kMaximumTemperature, temperature, results::kCelsius);
-            return {OutcomeOf(aborted.has_value(), errors), aborted.value_or(planned), errors};
+            return FinishedAfter(end, planned, errors);
         }
         if (test == "Encoder slip - Grasp") {
             ReadFaults(body, run);
-            const std::optional<int> aborted = ReadAbort(body);
-            int errors = run.Events();
-            if (aborted) errors = ReadSummary(body);
-            ReadPositions(body, run, {"M1", "M2", "M3"});
-            return {OutcomeOf(aborted.has_value(), errors), aborted.value_or(planned), errors};
+            const EarlyEnd end = ReadEarlyEnd(body, run, planned);
+            int errors = run.Errors();
+            if (end.Early()) errors = ReadSummary(body);
+            ReadPositions(body, run, {"M1", "M2", "M3"}, !end.stopped);
+            return FinishedAfter(end, planned, errors);
         }
         if (test == "Encoder slip - Spread") {
             // An aborted run logs only its positions, so it reads as complete.
             ReadFaults(body, run);
-            ReadPositions(body, run, {"M4"});
+            const std::optional<int> stopped = ReadStop(body, run, planned);
+            ReadPositions(body, run, {"M4"}, !stopped);
+            if (stopped) return StoppedIn(*stopped, run.Errors());
             ReadFaults(body, run);  // the breakaway check after the last cycle
-            return {OutcomeOf(false, run.Events()), planned, run.Events()};
+            return {OutcomeOf(false, run.Errors()), planned, run.Errors()};
         }
         // Parameter Check. Its passes follow one another without a mark
         // between them: the pass of a line is known only when there is one.
         const std::optional<int> pass = planned == 1 ? std::optional<int>(1) : std::nullopt;
         while (const Line* line = body.Peek()) {
+            if (const std::optional<int> stopped = ReadStop(body, run, planned))
+                return StoppedIn(*stopped, ReadSummary(body));
             if (line->text == "SUMMARY:") {
                 const int errors = ReadSummary(body);
                 return {OutcomeOf(false, errors), planned, errors};
@@ -568,14 +676,17 @@ class Parser {
                 return {results::kError, 0, 0};
             }
             if (!ReadParameterLine(*line, run, banner.time, pass))
-                body.Unexpected(*line, "a parameter difference or \"SUMMARY:\"");
+                body.Unexpected(*line, "a parameter difference, the hand's stop or \"SUMMARY:\"");
         }
         body.BrokenOff("\"SUMMARY:\"");
     }
 
-    void ReadPositions(Body& body, RunBuilder& run,
-                       std::initializer_list<std::string_view> motors) {
-        ReadTable(body, run, "\tInit\tFinal", motors, results::kCounts, true);
+    // The positions before the first cycle and after the last. A run the hand
+    // stopped could not read the final ones: its log shows them as 0, which
+    // are no readings.
+    void ReadPositions(Body& body, RunBuilder& run, std::initializer_list<std::string_view> motors,
+                       bool finalRead) {
+        ReadTable(body, run, "\tInit\tFinal", motors, results::kCounts, true, finalRead ? 2 : 1);
     }
 
     // "Parameter '<name>' not found in hand!", "Parameter '<name>' has no
@@ -630,29 +741,45 @@ class Parser {
     }
 
     // The three sections of one Fingerprint run: minimum spread velocity,
-    // encoder accuracy, finger speeds.
+    // encoder accuracy, finger speeds. When the hand stopped the run, the
+    // section of the measurement under way holds the line of the stop instead
+    // of its figures, and ends the run.
     std::size_t ReadFingerprint(std::size_t b) {
         const Banner& first = banners_[b];
         RunBuilder run(source_, std::string(kFingerprint), 1, first.time, LineOf(first));
+        // The run ends with the section b + k, which held the stop in `cycle`.
+        const auto stoppedIn = [&](Body& body, std::size_t k, int cycle) {
+            body.ExpectEnd();
+            const Finished finished = StoppedIn(cycle, run.Errors());
+            runs_.push_back(run.Finish(finished.outcome, finished.cyclesDone, finished.errors,
+                                       Bytes(b, b + k), lines_[first.index].begin));
+            return b + k + 1;
+        };
         {
             Body body(lines_, first, kSpreadVelocityTitle, LineOf(first));
+            if (const std::optional<int> stopped = ReadStop(body, run, 1))
+                return stoppedIn(body, 0, *stopped);
             const Line& line = body.Take("the minimum velocity");
             int velocity = 0;
             if (!ReadFigure(line.text,
                             "Minimum velocity for sucessful vertical close = ", &velocity) &&
                 !ReadFigure(line.text,
                             "Minimum velocity for successful vertical close = ", &velocity))
-                body.Unexpected(line, "\"Minimum velocity for sucessful vertical close = N\"");
+                body.Unexpected(line,
+                                "\"Minimum velocity for sucessful vertical close = N\" or the "
+                                "hand's stop");
             run.Measure(results::kMinimumVelocity, velocity);
-            if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
+            body.ExpectEnd();
         }
         const Banner& encoder = NextFingerprintSection(b, 1, kEncoderTitle);
         run.Saw(encoder.time);
         {
             Body body(lines_, encoder, kEncoderTitle, LineOf(encoder));
+            if (const std::optional<int> stopped = ReadStop(body, run, 1))
+                return stoppedIn(body, 1, *stopped);
             ReadTable(body, run, "\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen",
                       {"M1", "M2", "M3", "M4"}, results::kCounts, true);
-            if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
+            body.ExpectEnd();
         }
         const Banner& speeds = NextFingerprintSection(b, 2, kSpeedsTitle);
         run.Saw(speeds.time);
@@ -673,10 +800,13 @@ class Parser {
             body.Take("");
             run.Note(speeds.time, std::nullopt, MotorOf(finger), kind, line->text);
         }
+        // The trials run before the stop keep their failure lines.
+        if (const std::optional<int> stopped = ReadStop(body, run, 1))
+            return stoppedIn(body, 2, *stopped);
         ReadTable(body, run, "\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100",
                   {"F1", "F2", "F3"}, results::kSeconds, false);
-        if (!body.AtEnd()) body.Unexpected(*body.Peek(), "the end of the section");
-        const int errors = run.Events();
+        body.ExpectEnd();
+        const int errors = run.Errors();
         runs_.push_back(run.Finish(OutcomeOf(false, errors), 1, errors, Bytes(b, b + 2),
                                    lines_[first.index].begin));
         return b + 3;

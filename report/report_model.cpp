@@ -219,7 +219,7 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
                 if (fresh) u.encoder.push_back({run, {}});
                 u.encoder[at->second].counts[number - 1][column] = m.value;
             } else if (owner.test == "Strain Gages" && StrainName(m.name, &number, &force)) {
-                u.strain.push_back({number, force, m.value});
+                u.strain.push_back({run, number, force, m.value});
             } else if ((owner.test == "Multi-Axis" || owner.test == "After-Freezer") &&
                        m.name == "Maximum temperature") {
                 u.temperatures.push_back({run, m.value});
@@ -246,11 +246,26 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
         std::sort(u.speeds.begin(), u.speeds.end(), byRun);
         std::sort(u.encoder.begin(), u.encoder.end(), byRun);
         std::sort(u.temperatures.begin(), u.temperatures.end(), byRun);
-        for (int finger = 1; finger <= 3; ++finger) {
-            std::vector<Point> points;
-            for (const auto& p : u.strain)
-                if (p.finger == finger) points.push_back({p.force, p.reading});
-            u.strainFit[static_cast<std::size_t>(finger - 1)] = LeastSquares(points);
+        std::stable_sort(u.strain.begin(), u.strain.end(), byRun);
+        for (std::size_t from = 0; from < u.strain.size();) {
+            const std::size_t run = u.strain[from].run;
+            std::size_t to = from;
+            while (to < u.strain.size() && u.strain[to].run == run) ++to;
+            UnitReport::StrainRun fitted{run, {}};
+            for (int finger = 1; finger <= 3; ++finger) {
+                std::vector<Point> points;
+                for (std::size_t i = from; i < to; ++i)
+                    if (u.strain[i].finger == finger)
+                        points.push_back({u.strain[i].force, u.strain[i].reading});
+                if (points.empty()) continue;
+                const auto f = static_cast<std::size_t>(finger - 1);
+                fitted.fit[f] = LeastSquares(points);
+                // Runs come oldest first: the last one seen is the latest.
+                u.strainFitRun[f] = run;
+                u.strainFit[f] = fitted.fit[f];
+            }
+            u.strainRuns.push_back(fitted);
+            from = to;
         }
         std::sort(u.faults.begin(), u.faults.end(),
                   [](const UnitReport::Fault& a, const UnitReport::Fault& b) {

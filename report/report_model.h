@@ -65,12 +65,23 @@ struct UnitReport {
     std::vector<EncoderRun> encoder;
 
     struct StrainPoint {
+        std::size_t run = 0;
         int finger = 0;  // 1..3
         double force = 0;
         double reading = 0;
     };
-    std::vector<StrainPoint> strain;
-    std::array<std::optional<Line>, 3> strainFit{};  // per finger
+    std::vector<StrainPoint> strain;  // in run order
+    // Each Strain Gages run with readings, oldest first, with its line per
+    // finger (none for fewer than two readings at different forces).
+    struct StrainRun {
+        std::size_t run = 0;
+        std::array<std::optional<Line>, 3> fit{};
+    };
+    std::vector<StrainRun> strainRuns;
+    // Per finger, the calibration as it stands: the latest run with readings
+    // of that finger, and its line. Earlier runs are history, not pooled in.
+    std::array<std::optional<std::size_t>, 3> strainFitRun{};  // into Report::runs
+    std::array<std::optional<Line>, 3> strainFit{};
 
     struct Fault {
         std::string motor;

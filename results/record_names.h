@@ -30,6 +30,12 @@ inline constexpr const char* kMinimumVelocity = "Minimum velocity";
 // faults are named by their limits, "JAMMED OPEN", "NO BREAKAWAY", ...).
 inline constexpr const char* kNoPositionReading = "NO POSITION READING";
 
+// The hand stopped the run: its line was lost, or it no longer answered
+// ("LINK TO HAND LOST in cycle 3 at ..."). The event names no motor, and it
+// is no error of the hand's: the run ends as an error.
+inline constexpr const char* kLinkLost = "LINK TO HAND LOST";
+inline constexpr const char* kHandNotResponding = "HAND NOT RESPONDING";
+
 // Fingerprint: a finger that did not reach its end in a speed trial,
 // "F1 failed to fully close at V=20".
 inline constexpr const char* kFailedToClose = "failed to fully close";

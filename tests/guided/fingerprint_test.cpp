@@ -208,4 +208,80 @@ TEST_F(Fingerprint, MeasuresTheSimulatedHand) {
     EXPECT_GT(state.motors[3].position, 3050);
 }
 
+// The hand stops the run in each of its three measurements; the measurement
+// it stops in opens its section, which then holds the line of the stop
+// instead of its figures. The measurements are made once: cycle 1 of 1.
+struct FingerprintStopCase {
+    const char* title;
+    HandStop stop;
+    int ahead;  // the command line of the run the fault meets first
+    const char* keys;
+    int sections;  // written, the last one holding the stop
+    int ignored;   // lines the silent hand ignored
+};
+
+// The lines before the search (3), before the encoder samples (3 + 16 * 4)
+// and before real-time mode (the samples, FDEF and FSAVE, the flags, the four
+// flag reads).
+constexpr int kSearch = 3;
+constexpr int kSamples = kSearch + (kSimMinSpreadVelocity - 15) * 4;
+constexpr int kLoop = kSamples + 25 * 4 + 2 + 25 * 4 + 1 + 4;
+
+const FingerprintStopCase kFingerprintStops[] = {
+    {"the line hangs up on the second spread close", HandStop::Hangup, kSearch + 4 + 1, " ", 1, 0},
+    {"the line hangs up on the third opening move, Esc gives up the wait", HandStop::HangupGivenUp,
+     kSamples + 2 * 4 + 2, "  \x1b", 2, 0},
+    {"the line hangs up as real-time mode starts", HandStop::Hangup, kLoop, "  ", 3, 0},
+    // The first closing move, its reading and the opening move.
+    {"the hand falls silent on the first encoder sample", HandStop::Silent, kSamples, "  ", 2, 3},
+};
+
+TEST_F(Fingerprint, AHandThatStopsEndsTheRunInTheMeasurementUnderWay) {
+    for (const auto& c : kFingerprintStops) {
+        SCOPED_TRACE(c.title);
+        if (&c != kFingerprintStops) {
+            TearDown();
+            SetUp();
+        }
+        station->tests.cycles.fill(3);
+        station->tests.cycles[kSlot] = 5;
+        UseKeyScript(c.keys);
+        StopHand(c.stop, c.ahead);
+
+        EXPECT_EQ(Run(kSlot), 1);
+
+        const std::string words =
+            c.stop == HandStop::Silent ? "HAND NOT RESPONDING" : "LINK TO HAND LOST";
+        const std::string log = MaskTimes(Log());
+        const std::string search = "\n\n*****\n* Minimum Spread Velocity\n* <time>\n*****\n";
+        const std::string encoders =
+            "\n\n*****\n* Encoder Accuracy (Encoder counts)\n* <time>\n*****\n";
+        const std::string speeds = "\n\n*****\n* Finger Speeds (seconds)\n* <time>\n*****\n";
+        const std::string stop = "\n" + words + " in cycle 1 at <time>\n";
+        const std::string velocity = "\nMinimum velocity for sucessful vertical close = " +
+                                     std::to_string(kSimMinSpreadVelocity) + "\n";
+        if (c.sections == 1) {
+            EXPECT_EQ(log, search + stop);
+        } else if (c.sections == 2) {
+            EXPECT_EQ(log, search + velocity + encoders + stop);
+        } else {
+            // The encoder table in between is the hand's scatter.
+            EXPECT_TRUE(log.starts_with(search + velocity + encoders)) << log;
+            EXPECT_EQ(EncoderTable(log).size(), 4u) << log;
+            EXPECT_TRUE(log.ends_with(speeds + stop)) << log;
+        }
+        EXPECT_TRUE(SpeedTable(log).empty());
+        // The hand is to be brought back upright only once the search is over.
+        EXPECT_EQ(screen.find("Thank-you.") != std::string::npos, c.sections > 1);
+        ExpectStopped({.stop = c.stop,
+                       .slot = kSlot,
+                       .cycle = 1,
+                       .cycles = 1,
+                       .cyclesDone = 0,
+                       .healthy = ExpectedCommands(),
+                       .ignored = c.ignored});
+        EXPECT_EQ(Sim().State().mode, zhandsim::Mode::Command);
+    }
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // The station's own record against its text logs read back: a program of
 // tests run against the simulator (faults, an abort, a failure, operator
-// answers, the Fingerprint on the real clock), its logs imported into an
+// answers, runs the hand stopped by hanging up or falling silent, the
+// Fingerprint on the real clock), its logs imported into an
 // empty store, and the two stores compared run by run. The import must give
 // every fact the log holds as the station recorded it; what the log cannot
 // hold (a position reading that passed, each motor the technician saw) is
@@ -21,8 +22,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kFingerMovement = 1, kStrainGages = 3, kVibrationGrasp = 4, kMultiAxis = 5,
-              kEncoderGrasp = 6, kEncoderSpread = 7, kFingerprint = 8, kParameterCheck = 10;
+constexpr int kFingerMovement = 1, kCableTension = 2, kStrainGages = 3, kVibrationGrasp = 4,
+              kMultiAxis = 5, kEncoderGrasp = 6, kEncoderSpread = 7, kFingerprint = 8,
+              kParameterCheck = 10;
 
 zhandsim::Fault MotionFault(zhandsim::FaultKind kind, int motor, int at) {
     zhandsim::Fault fault;
@@ -32,13 +34,16 @@ zhandsim::Fault MotionFault(zhandsim::FaultKind kind, int motor, int at) {
     return fault;
 }
 
-// One test of the program: its slot, cycles, keys and the hand's fault.
+// One test of the program: its slot, cycles, keys and the hand's fault;
+// and how the hand stops the run, from which of its command lines on.
 struct Step {
     const char* title;
     int slot;
     int cycles;
     std::string keys;
     std::optional<zhandsim::Fault> fault;
+    std::optional<HandStop> stop = {};
+    int stopAhead = 0;
 };
 
 const Step kProgram[] = {
@@ -54,6 +59,23 @@ const Step kProgram[] = {
     {"Finger Movement: a motor not seen", kFingerMovement, 2, "319n", std::nullopt},
     {"Vibration Grasp with a finger that stays closed", kVibrationGrasp, 2, " ",
      MotionFault(zhandsim::FaultKind::JamClosed, 1, 2000)},
+    // 7 lines of set-up, 13 a cycle, the ninth the spread's close: a fault in
+    // each cycle, then the stop.
+    {"Multi-Axis without breakaway, its line hung up on cycle 2's spread close", kMultiAxis, 3, "",
+     MotionFault(zhandsim::FaultKind::NoBreakaway, 2, 12000), HandStop::Hangup, 7 + 13 + 8},
+    // 6 lines of set-up, 8 a cycle: the close of cycle 2 goes unanswered,
+    // F1's reading fails, F2's stops the run; the final positions are not read.
+    {"Encoder slip - Grasp, the hand silent from cycle 2", kEncoderGrasp, 2, "", std::nullopt,
+     HandStop::Silent, 6 + 8},
+    // 3 lines of set-up, 7 a cycle: two readings accepted in cycle 1.
+    {"Strain Gages, its line hung up as its second cycle starts", kStrainGages, 2, "\t\t\x1b",
+     std::nullopt, HandStop::Hangup, 3 + 7},
+    // 5 lines of set-up; three keys go unanswered. One session whatever the count.
+    {"Cable Tension of a count of 4, the hand silent from its first close", kCableTension, 4, "abc",
+     std::nullopt, HandStop::Silent, 5},
+    // 3 lines of set-up, 4 for each velocity the search tries.
+    {"Fingerprint, the hand silent from its first encoder sample", kFingerprint, 1, "  ",
+     std::nullopt, HandStop::Silent, 3 + (kSimMinSpreadVelocity - 15) * 4},
 };
 
 // Tests whose first banner is written only once the test has measured: the
@@ -82,7 +104,9 @@ class ImportRoundTrip : public GuidedTest {
             if (step.fault) Sim().InjectFault(*step.fault);
             station->tests.cycles[step.slot] = step.cycles;
             UseKeyScript(step.keys);
+            if (step.stop) StopHand(*step.stop, step.stopAhead);
             Run(step.slot);
+            if (step.stop) HealHand();
         }
         UseFixedMotorDraws({});
         Sim().ClearFaults();
@@ -146,13 +170,21 @@ TEST_F(ImportRoundTrip, TheLogsGiveTheRunsTheStationRecorded) {
                          {"Parameter Check", "fail"},
                          {"Finger Movement", "fail"},
                          {"Vibration Grasp", "fail"},
+                         {"Multi-Axis", "error"},
+                         {"Encoder slip - Grasp", "error"},
+                         {"Strain Gages", "error"},
+                         {"Cable Tension/BreakAway", "error"},
+                         {"Fingerprint", "error"},
                          {"Fingerprint", "fail"}}));
     EXPECT_EQ(Rows(recorded, "SELECT DISTINCT kind FROM events ORDER BY kind"),
               (StoreRows{{"Fixed"},
+                         {"HAND NOT RESPONDING"},
                          {"JAMMED CLOSE"},
                          {"JAMMED OPEN"},
+                         {"LINK TO HAND LOST"},
                          {"MOTOR SEEN"},
                          {"NO BREAKAWAY"},
+                         {"NO POSITION READING"},
                          {"NOT FUNCTIONING PROPERLY"},
                          {"User chose not to fix"},
                          {"bad record"},

@@ -171,4 +171,53 @@ TEST_F(CableTension, KeysAlternateCloseAndOpenUntilEsc) {
     }
 }
 
+// The hand stops the session: on the close or the open of a key, or in the
+// set-up before any key is read. The session is one cycle.
+struct CableStopCase {
+    const char* title;
+    HandStop stop;
+    int ahead;  // the command line of the session the fault meets first
+    const char* keys;
+    int ignored;  // lines the silent hand ignored
+};
+
+// The session's lines for the keys "abc": the set-up, then close, open, close.
+const Commands kCableSession = Concat(Concat(kPrepare, {"SC", "T"}), {"GC", "GO", "GC"});
+
+const CableStopCase kCableStops[] = {
+    {"the line hangs up on the second key's open", HandStop::Hangup, 6, "ab", 0},
+    {"the line hangs up in the set-up, Esc gives up the wait", HandStop::HangupGivenUp, 1, "\x1b",
+     0},
+    {"the hand falls silent from the first close", HandStop::Silent, 5, "abc", 3},
+};
+
+TEST_F(CableTension, AHandThatStopsEndsTheSessionAtOnce) {
+    for (const auto& c : kCableStops) {
+        SCOPED_TRACE(c.title);
+        if (&c != kCableStops) {
+            TearDown();
+            SetUp();
+        }
+        station->tests.cycles.fill(3);
+        station->tests.cycles[2] = 4;  // one session whatever the count
+        UseKeyScript(c.keys);
+        StopHand(c.stop, c.ahead);
+
+        EXPECT_EQ(Run(2), 1);
+
+        const std::string words =
+            c.stop == HandStop::Silent ? "HAND NOT RESPONDING" : "LINK TO HAND LOST";
+        EXPECT_EQ(MaskTimes(Log()),
+                  "\n\n*****\n* Cable Tension/BreakAway, 4 cycles\n* <time>\n*****\n\n" + words +
+                      " in cycle 1 at <time>\n");
+        ExpectStopped({.stop = c.stop,
+                       .slot = 2,
+                       .cycle = 1,
+                       .cycles = 1,
+                       .cyclesDone = 0,
+                       .healthy = kCableSession,
+                       .ignored = c.ignored});
+    }
+}
+
 }  // namespace

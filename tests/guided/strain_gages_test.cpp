@@ -84,6 +84,24 @@ void Technician(const ScreenCapture& capture, KeyPipe& keys, const std::string& 
 
 using StrainGages = GuidedTest;
 
+// The lines of one cycle: the hand told to stand still, then real-time mode
+// with the strain gauges as feedback.
+const std::vector<std::string> kCycle = {
+    "T",
+    "123FSET LCV 0 LCVC 0 LCPG 0 LFV 0 LFVC 0 LFS 1 LFAP 0 LFDP 0 LFDPC 0",
+    "1FGET LCV LCPG LFV LFS LFAP LFDP",
+    "2FGET LCV LCPG LFV LFS LFAP LFDP",
+    "3FGET LCV LCPG LFV LFS LFAP LFDP",
+    "4FGET LCV LCPG LFV LFS LFAP LFDP",
+    "123LOOP"};
+
+// The set-up and `cycles` cycles.
+std::vector<std::string> Session(int cycles) {
+    std::vector<std::string> lines = {"FDEF", "FSAVE", "1234HI"};
+    for (int c = 0; c < cycles; ++c) lines.insert(lines.end(), kCycle.begin(), kCycle.end());
+    return lines;
+}
+
 TEST_F(StrainGages, KeysBeforeAnyReadingStoreZeroAndWalkAcrossCycles) {
     station->tests.cycles[kSlot] = 2;
     // Cycle 1: ENTER walks down the 0 g column and on to F1 250 g; cycle 2
@@ -104,17 +122,7 @@ TEST_F(StrainGages, KeysBeforeAnyReadingStoreZeroAndWalkAcrossCycles) {
               "\t0g\t250g\t500g\t1000g\t1500g\t2000g\n"
               "F1\t0\t0\t0\t0\t0\t0\nF2\t0\t0\t0\t0\t0\t0\nF3\t0\t0\t0\t0\t0\t0\n\n");
 
-    const std::vector<std::string> cycle = {
-        "T",
-        "123FSET LCV 0 LCVC 0 LCPG 0 LFV 0 LFVC 0 LFS 1 LFAP 0 LFDP 0 LFDPC 0",
-        "1FGET LCV LCPG LFV LFS LFAP LFDP",
-        "2FGET LCV LCPG LFV LFS LFAP LFDP",
-        "3FGET LCV LCPG LFV LFS LFAP LFDP",
-        "4FGET LCV LCPG LFV LFS LFAP LFDP",
-        "123LOOP"};
-    std::vector<std::string> expected = {"FDEF", "FSAVE", "1234HI"};
-    for (int c = 0; c < 2; ++c) expected.insert(expected.end(), cycle.begin(), cycle.end());
-    EXPECT_EQ(HandCommands(), expected);
+    EXPECT_EQ(HandCommands(), Session(2));
     EXPECT_EQ(Sim().State().mode, zhandsim::Mode::Command);  // the loop was left
     EXPECT_NE(screen.find("Cycle 2 of 2, Errors = 0\n\n"), std::string::npos);
 }
@@ -173,6 +181,67 @@ TEST_F(StrainGages, TabWalksEveryRowAndStoresTheReadingShown) {
     EXPECT_EQ(Query("SELECT name, CAST(value AS INTEGER) FROM measurements ORDER BY seq"), cells);
     EXPECT_EQ(Query("SELECT test, cycles_done, outcome, errors FROM runs"),
               (StoreRows{{"Strain Gages", "1", "pass", "0"}}));
+}
+
+// The hand stops the run in the set-up, as a cycle starts or as real-time
+// mode starts. The section then opens with its banner and the line of the
+// stop, and ends with the table of the readings accepted so far.
+struct StrainStopCase {
+    const char* title;
+    HandStop stop;
+    int ahead;  // the command line of the run the fault meets first
+    std::string keys;
+    int cycle;    // the cycle it stops in
+    int ignored;  // lines the silent hand ignored
+};
+
+const StrainStopCase kStrainStops[] = {
+    {"the line hangs up as the second cycle starts", HandStop::Hangup, 3 + 7, {kEnter, kEsc}, 2, 0},
+    {"the line hangs up in the set-up, Esc gives up the wait",
+     HandStop::HangupGivenUp,
+     1,
+     {kEsc},
+     1,
+     0},
+    {"the line hangs up as real-time mode starts", HandStop::Hangup, 3 + 6, "", 1, 0},
+    // "T", the flags, then the four flag reads and the start of the loop,
+    // which are one exchange of the run.
+    {"the hand falls silent as the first cycle starts", HandStop::Silent, 3, "", 1, 7},
+};
+
+TEST_F(StrainGages, AHandThatStopsEndsTheRunWithTheReadingsSoFar) {
+    for (const auto& c : kStrainStops) {
+        SCOPED_TRACE(c.title);
+        if (&c != kStrainStops) {
+            TearDown();
+            SetUp();
+        }
+        station->tests.cycles.fill(3);
+        station->tests.cycles[kSlot] = 2;
+        UseKeyScript(c.keys);
+        StopHand(c.stop, c.ahead);
+
+        EXPECT_EQ(Run(kSlot), 1);
+
+        const std::string words =
+            c.stop == HandStop::Silent ? "HAND NOT RESPONDING" : "LINK TO HAND LOST";
+        EXPECT_EQ(MaskTimes(Log()), "\n\n*****\n* Strain Gages, 2 cycles\n* <time>\n*****\n\n" +
+                                        words + " in cycle " + std::to_string(c.cycle) +
+                                        " at <time>\n"
+                                        "\t0g\t250g\t500g\t1000g\t1500g\t2000g\n"
+                                        "F1\t0\t0\t0\t0\t0\t0\nF2\t0\t0\t0\t0\t0\t0\n"
+                                        "F3\t0\t0\t0\t0\t0\t0\n\n");
+        EXPECT_EQ(Query("SELECT count(*) FROM measurements"), (StoreRows{{"18"}}));
+        ExpectStopped({.stop = c.stop,
+                       .slot = kSlot,
+                       .cycle = c.cycle,
+                       .cycles = 2,
+                       .cyclesDone = c.cycle - 1,
+                       .healthy = Session(2),
+                       .ignored = c.ignored});
+        // Real-time mode was left, or never entered.
+        EXPECT_EQ(Sim().State().mode, zhandsim::Mode::Command);
+    }
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 // the server cannot be reached (in the run and on the form) and clears once
 // shipping has caught up, and afterwards the server holds every run, event
 // and measurement of each station exactly once, as its local file has them.
+// No file a station writes beside its store holds the server's password.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "line_support.h"
 #include "pg_server.h"
@@ -15,6 +18,26 @@ using namespace line;
 
 bool Unreachable(const std::string& row) {
     return row.find("unreachable") != std::string::npos;
+}
+
+constexpr const char* kUnsaved = "results-unsaved.jsonl";
+
+// The files of a station's folder that it writes as text for people and
+// for its next start: the day's logs, Prefs.dat and, when the local file
+// could not be written, the unsaved facts. None may hold the password that
+// the server's URI gave the station.
+void ExpectNoPasswordInFiles(const TmuxStation& station, bool unsaved) {
+    std::vector<std::filesystem::path> files = station.FilesEndingIn(".txt");
+    EXPECT_FALSE(files.empty()) << "no text log in " << station.Dir();
+    ASSERT_TRUE(station.Exists("Prefs.dat"));
+    files.push_back("Prefs.dat");
+    EXPECT_EQ(station.Exists(kUnsaved), unsaved);
+    if (station.Exists(kUnsaved)) files.push_back(kUnsaved);
+    for (const std::filesystem::path& file : files) {
+        const std::string text = station.Read(file.filename());
+        EXPECT_FALSE(text.empty()) << file;
+        EXPECT_EQ(text.find(PgServer::kPassword), std::string::npos) << file << ":\n" << text;
+    }
 }
 
 TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
@@ -57,6 +80,7 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
     for (TmuxStation* s : stations) {
         s->Keys("C-q");
         EXPECT_EQ(s->WaitForExit(30s), std::optional<int>(0)) << s->Screen();
+        ExpectNoPasswordInFiles(*s, false);
     }
 
     std::string error;
@@ -87,6 +111,29 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
         << error;
     EXPECT_EQ(counts[0][0], std::to_string(runs));
     EXPECT_EQ(counts[0][1], std::to_string(runs));
+}
+
+// A station whose local file cannot be written keeps its facts in the
+// unsaved file beside it; that file, like the logs, never holds the password.
+TEST(Line, AStationThatCannotStoreKeepsThePasswordOutOfItsFiles) {
+    PgServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TmuxStation station;
+    std::filesystem::create_directory(station.Dir() / "results.db");
+    ASSERT_TRUE(StartStation(station, "line-3", server.Uri(), {})) << station.Screen();
+    RunMultiAxis(station, 3);
+    ASSERT_TRUE(WaitForRow21(
+        station,
+        [](const std::string& row) { return row.find("Record not stored") != std::string::npos; },
+        30s))
+        << station.Screen();
+    EXPECT_EQ(station.Screen().find(PgServer::kPassword), std::string::npos);
+    ASSERT_NO_FATAL_FAILURE(FinishRun(station));
+    station.Keys("C-q");
+    EXPECT_EQ(station.WaitForExit(30s), std::optional<int>(0)) << station.Screen();
+    // The run's facts are there to be loaded at the next start.
+    EXPECT_NE(station.Read(kUnsaved).find("Multi-Axis"), std::string::npos);
+    ExpectNoPasswordInFiles(station, true);
 }
 
 }  // namespace

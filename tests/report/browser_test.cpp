@@ -2,7 +2,6 @@
 // that zhand-report wrote from imported logs and a hostile record, every
 // section is opened, and every chart must have drawn, with no error logged,
 // no request beyond the file, and no text of the store run as markup.
-// ZHAND_SCREENSHOT=FILE keeps a picture of the page.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -44,7 +43,13 @@ constexpr const char* kInspect = R"js(
              size: c.width * c.height };
   });
   const hostile = [...document.querySelectorAll("details.unit .serial")].map(s => s.textContent);
-  return { specs, charts, hostile, pwned: window.__pwned === undefined ? null : window.__pwned };
+  const strain = [...document.querySelectorAll("div.strain")].map(div => ({
+    legend: Chart.getChart(div.querySelector("canvas")).data.datasets.map(d => d.label),
+    slopes: [...div.querySelectorAll("tbody tr")].map(
+        tr => [...tr.cells].map(td => td.textContent))
+  }));
+  return { specs, charts, hostile, strain,
+           pwned: window.__pwned === undefined ? null : window.__pwned };
 })()
 )js";
 
@@ -64,7 +69,7 @@ class ReportInBrowser : public LocalZone {
         return RunProgram(ZHAND_REPORT_PATH, args, {"TZ=CET-1CEST,M3.5.0,M10.5.0/3"}, dir_);
     }
 
-    // Two units from logs (Fingerprint twice, Strain Gages, Multi-Axis with
+    // Two units from logs (Fingerprint and Strain Gages twice, Multi-Axis with
     // faults, an abort) and one whose every text is markup, straight into
     // the store as a station of someone else's might write it.
     void MakeStore() {
@@ -91,7 +96,12 @@ class ReportInBrowser : public LocalZone {
                                            {"F2", "NO BREAKAWAY", 1207, kT0 + 1100},
                                            {"Spread", "DID NOT FULLY OPEN", 733, kT0 + 1050}},
                                           {}, 41));
-        Write("HND123AB261211_1.txt", station_logs::Fingerprint(kT0 + 86400, later));
+        Write("HND123AB261211_1.txt",
+              station_logs::Fingerprint(kT0 + 86400, later) +
+                  station_logs::StrainGages(1, kT0 + 86400 + 600,
+                                            {{{1, 33, 64, 126, 188, 249},
+                                              {0, 29, 61, 120, 182, 239},
+                                              {2, 30, 59, 121, 180, 247}}}));
         Write("HND7QA261210_1.txt",
               station_logs::MultiAxis("Multi-Axis", 1500, kT0 + 300,
                                       {{"F1", "JAMMED OPEN", 12, kT0 + 320}}, 40, 39));
@@ -153,9 +163,9 @@ TEST_F(ReportInBrowser, EveryChartDrawsAndNothingRunsFromTheStore) {
 
     // Overview 3; HND123: finger speeds 3, encoder 2, strain 1, faults 1,
     // temperature 1; HND7 and the hostile unit: faults 1, temperature 1;
-    // measurements: the 49 Fingerprint figures with two values each give a
-    // histogram and an X and an mR chart, the 18 strain readings a
-    // histogram each, the maximum temperature (three values) three charts.
+    // measurements: the 49 Fingerprint figures and the 18 strain readings
+    // with two values each give a histogram and an X and an mR chart, the
+    // maximum temperature (three values) three charts.
     std::map<std::string, int> perSection;
     for (const json& chart : page["charts"]) {
         SCOPED_TRACE(chart.dump());
@@ -169,8 +179,31 @@ TEST_F(ReportInBrowser, EveryChartDrawsAndNothingRunsFromTheStore) {
     }
     EXPECT_EQ(perSection["overview"], 3);
     EXPECT_EQ(perSection["units"], 8 + 2 + 2);
-    EXPECT_EQ(perSection["measurements"], 49 * 3 + 18 + 3);
+    EXPECT_EQ(perSection["measurements"], 49 * 3 + 18 * 3 + 3);
     EXPECT_EQ(page["specs"], page["charts"].size());
+
+    // HND123's two calibrations: a slope per run and finger in the table,
+    // each finger's line that of the later run, the first run's readings
+    // drawn as earlier ones.
+    ASSERT_EQ(page["strain"].size(), 1u);
+    const json& strain = page["strain"][0];
+    ASSERT_EQ(strain["slopes"].size(), 2u) << strain.dump();
+    EXPECT_EQ(strain["slopes"][0][0], "2026-12-10 09:03");
+    EXPECT_EQ(strain["slopes"][1][0], "2026-12-11 09:03");
+    for (int finger = 1; finger <= 3; ++finger) {
+        SCOPED_TRACE(strain.dump());
+        const std::string first = strain["slopes"][0][finger], latest = strain["slopes"][1][finger];
+        EXPECT_NE(first, latest);
+        const std::string f = "F" + std::to_string(finger);
+        const auto has = [&](const std::string& label) {
+            return std::find(strain["legend"].begin(), strain["legend"].end(), label) !=
+                   strain["legend"].end();
+        };
+        EXPECT_TRUE(has(f + " least squares, slope " + latest + " per g"));
+        EXPECT_FALSE(has(f + " least squares, slope " + first + " per g"));
+        EXPECT_TRUE(has(f + " 2026-12-11 09:03"));
+        EXPECT_TRUE(has(f + " earlier runs"));
+    }
 
     EXPECT_TRUE(page["pwned"].is_null()) << "text from the store ran as script";
     EXPECT_EQ(page["hostile"][0], kHostile);
@@ -187,46 +220,6 @@ TEST_F(ReportInBrowser, EveryChartDrawsAndNothingRunsFromTheStore) {
             const std::string requested = event["params"]["request"]["url"];
             EXPECT_EQ(requested, url) << "the page fetched something beside itself";
         }
-    }
-
-    if (const char* keep = std::getenv("ZHAND_SCREENSHOT")) {
-        // The overview and one unit open, as an engineer first sees them.
-        const auto shot = browser.Call(
-            "Runtime.evaluate",
-            {{"expression",
-              "document.querySelectorAll('details').forEach(d => { d.open = false; });"
-              "document.querySelector('details.unit[data-serial=\"HND123\"]').open = true;"
-              "new Promise(r => setTimeout(r, 300)).then(() =>"
-              " document.querySelector('#measurements').getBoundingClientRect().top + scrollY)"},
-             {"awaitPromise", true},
-             {"returnByValue", true}},
-            &error);
-        ASSERT_TRUE(shot) << error;
-        const double height = (*shot)["result"]["value"];
-        const auto png = browser.Call(
-            "Page.captureScreenshot",
-            {{"format", "png"},
-             {"captureBeyondViewport", true},
-             {"clip", {{"x", 0}, {"y", 0}, {"width", 1280}, {"height", height}, {"scale", 1}}}},
-            &error);
-        ASSERT_TRUE(png) << error;
-        const std::string data = (*png)["data"];
-        // base64 to bytes.
-        std::string bytes;
-        int bits = 0, value = 0;
-        for (char c : data) {
-            const char* alphabet =
-                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-            const char* at = std::strchr(alphabet, c);
-            if (c == '=' || at == nullptr || c == '\0') continue;
-            value = value << 6 | static_cast<int>(at - alphabet);
-            bits += 6;
-            if (bits >= 8) {
-                bits -= 8;
-                bytes += static_cast<char>((value >> bits) & 0xFF);
-            }
-        }
-        std::ofstream(keep, std::ios::binary) << bytes;
     }
 }
 

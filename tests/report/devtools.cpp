@@ -17,6 +17,25 @@ const char* Browser() {
 
 }  // namespace
 
+std::string DecodeBase64(std::string_view text) {
+    static constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    int bits = 0;
+    unsigned value = 0;
+    for (char c : text) {
+        const std::size_t at = kAlphabet.find(c);
+        if (at == std::string_view::npos) continue;  // padding, line ends
+        value = value << 6 | static_cast<unsigned>(at);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes += static_cast<char>((value >> bits) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
 Chromium::~Chromium() {
     if (toBrowser_ >= 0) close(toBrowser_);
     if (fromBrowser_ >= 0) close(fromBrowser_);

@@ -9,7 +9,11 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// The bytes of base64 text (as Page.captureScreenshot answers a picture).
+std::string DecodeBase64(std::string_view text);
 
 class Chromium {
   public:

@@ -15,6 +15,7 @@
 namespace {
 
 using namespace report;
+using station_logs::HandStop;
 using station_logs::LoggedFault;
 
 const std::time_t kT0 = Utc(2026, 12, 10, 8, 53, 12);  // 09:53:12 in the test's zone
@@ -47,7 +48,7 @@ struct Case {
 
 std::vector<Case> Cases() {
     const std::vector<LoggedFault> two = {{"F2", "NO BREAKAWAY", 3, kT0 + 30},
-                                    {"Spread", "DID NOT FULLY OPEN", 4, kT0 + 40}};
+                                          {"Spread", "DID NOT FULLY OPEN", 4, kT0 + 40}};
     station_logs::FingerprintFigures fp;
     for (int m = 0; m < 4; ++m) fp.encoder[m] = {15990L + m, 16000, 16012, 40, 50, 61};
     for (int f = 0; f < 3; ++f)
@@ -55,6 +56,16 @@ std::vector<Case> Cases() {
             fp.milliseconds[f][t] = 101u + 100u * static_cast<unsigned>(t) + f;
     station_logs::FingerprintFigures fpFailing = fp;
     fpFailing.failures = {"F2 failed to fully close at V=20", "F3 failed to fully open at V=100"};
+    // The hand stops the Fingerprint in each of its three measurements.
+    station_logs::FingerprintFigures fpStopped[3] = {fp, fp, fpFailing};
+    for (int section = 1; section <= 3; ++section) {
+        fpStopped[section - 1].stoppedIn = section;
+        fpStopped[section - 1].stop = HandStop{
+            section == 2 ? "HAND NOT RESPONDING" : "LINK TO HAND LOST", 1, kT0 + 60 * section - 30};
+    }
+    fpStopped[2].failures.pop_back();
+    const std::array<std::array<int, 6>, 3> someReadings = {
+        {{10, 250, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}}};
     return {
         {"Finger Movement passed",
          station_logs::FingerMovement(2, kT0),
@@ -78,6 +89,17 @@ std::vector<Case> Cases() {
          {{"NOT FUNCTIONING PROPERLY", "Spread", std::nullopt}}},
         {"Cable Tension",
          station_logs::CableTension(1, kT0),
+         "Cable Tension/BreakAway",
+         1,
+         1,
+         "pass",
+         0,
+         {},
+         0,
+         {}},
+        // Whatever its count, the session is one run of one cycle.
+        {"Cable Tension with a count of 3",
+         station_logs::CableTension(3, kT0),
          "Cable Tension/BreakAway",
          1,
          1,
@@ -250,6 +272,148 @@ std::vector<Case> Cases() {
          {},
          0,
          {{"Could not open preferences file", std::nullopt, 1}}},
+        // The hand stopped the run: the line of the stop, then the test's
+        // summary as far as it goes; done are the cycles before the stop's.
+        {"Multi-Axis stopped by a lost link",
+         station_logs::MultiAxis("Multi-Axis", 1500, kT0, two, {}, 41,
+                                 HandStop{"LINK TO HAND LOST", 5, kT0 + 50}),
+         "Multi-Axis",
+         1500,
+         4,
+         "error",
+         2,
+         {{"Maximum temperature", 41, "C"}},
+         1,
+         {{"NO BREAKAWAY", "F2", 3},
+          {"DID NOT FULLY OPEN", "Spread", 4},
+          {"LINK TO HAND LOST", std::nullopt, 5}}},
+        {"After-Freezer stopped before its first cycle",
+         station_logs::MultiAxis("After Freezer", 500, kT0, {}, {}, 0,
+                                 HandStop{"HAND NOT RESPONDING", 1, kT0}),
+         "After-Freezer",
+         500,
+         0,
+         "error",
+         0,
+         {{"Maximum temperature", 0, "C"}},
+         1,
+         {{"HAND NOT RESPONDING", std::nullopt, 1}}},
+        {"Vibration Grasp stopped by a silent hand",
+         station_logs::VibrationGrasp(500, kT0, {{"F1", "NO POSITION READING", 2, kT0 + 5}}, {},
+                                      {3, 0, -2}, HandStop{"HAND NOT RESPONDING", 2, kT0 + 7}),
+         "Vibration Grasp",
+         500,
+         1,
+         "error",
+         1,
+         {{"F1 gage drift", 3, {}}, {"F3 gage drift", -2, {}}},
+         3,
+         {{"NO POSITION READING", "F1", 2}, {"HAND NOT RESPONDING", std::nullopt, 2}}},
+        // The final positions were not read: the zeros are no measurements.
+        {"Encoder slip - Grasp stopped",
+         station_logs::EncoderSlipGrasp(20, kT0, {}, {}, {16000, 16001, 16002}, {0, 0, 0},
+                                        HandStop{"LINK TO HAND LOST", 3, kT0 + 4}),
+         "Encoder slip - Grasp",
+         20,
+         2,
+         "error",
+         0,
+         {{"M1 Init", 16000, "counts"}, {"M3 Init", 16002, "counts"}},
+         3,
+         {{"LINK TO HAND LOST", std::nullopt, 3}}},
+        {"Encoder slip - Spread stopped",
+         station_logs::EncoderSlipSpread(20, kT0, {{"Spread", "DID NOT FULLY CLOSE", 2, kT0 + 3}},
+                                         3050, 0, {}, HandStop{"HAND NOT RESPONDING", 3, kT0 + 6}),
+         "Encoder slip - Spread",
+         20,
+         2,
+         "error",
+         1,
+         {{"M4 Init", 3050, "counts"}},
+         1,
+         {{"DID NOT FULLY CLOSE", "Spread", 2}, {"HAND NOT RESPONDING", std::nullopt, 3}}},
+        {"Finger Movement stopped",
+         station_logs::FingerMovement(2, kT0, {}, HandStop{"LINK TO HAND LOST", 2, kT0 + 20}),
+         "Finger Movement",
+         2,
+         1,
+         "error",
+         0,
+         {},
+         0,
+         {{"LINK TO HAND LOST", std::nullopt, 2}}},
+        {"Parameter Check stopped in its second pass",
+         station_logs::ParameterCheck(2, kT0, {{"MCV", 2, 40, 65, " -User chose not to fix\n"}}, 0,
+                                      {}, HandStop{"HAND NOT RESPONDING", 2, kT0 + 9}),
+         "Parameter Check",
+         2,
+         1,
+         "error",
+         0,
+         {{"M2 MCV", 40, {}, std::nullopt}},
+         1,
+         {{"User chose not to fix", "F2", std::nullopt}, {"HAND NOT RESPONDING", std::nullopt, 2}}},
+        {"Strain Gages stopped: the readings accepted so far",
+         station_logs::StrainGages(1, kT0, someReadings, HandStop{"LINK TO HAND LOST", 1, kT0}),
+         "Strain Gages",
+         1,
+         0,
+         "error",
+         0,
+         {{"F1 250g", 250, {}}, {"F3 2000g", 0, {}}},
+         18,
+         {{"LINK TO HAND LOST", std::nullopt, 1}}},
+        {"Strain Gages stopped in its second cycle",
+         station_logs::StrainGages(3, kT0, someReadings,
+                                   HandStop{"HAND NOT RESPONDING", 2, kT0 + 40}),
+         "Strain Gages",
+         3,
+         1,
+         "error",
+         0,
+         {{"F1 0g", 10, {}}},
+         18,
+         {{"HAND NOT RESPONDING", std::nullopt, 2}}},
+        {"Cable Tension stopped",
+         station_logs::CableTension(4, kT0, HandStop{"HAND NOT RESPONDING", 1, kT0 + 12}),
+         "Cable Tension/BreakAway",
+         1,
+         0,
+         "error",
+         0,
+         {},
+         0,
+         {{"HAND NOT RESPONDING", std::nullopt, 1}}},
+        {"Fingerprint stopped in its spread velocity search",
+         station_logs::Fingerprint(kT0, fpStopped[0]),
+         "Fingerprint",
+         1,
+         0,
+         "error",
+         0,
+         {},
+         0,
+         {{"LINK TO HAND LOST", std::nullopt, 1}}},
+        {"Fingerprint stopped in its encoder samples",
+         station_logs::Fingerprint(kT0, fpStopped[1]),
+         "Fingerprint",
+         1,
+         0,
+         "error",
+         0,
+         {{"Minimum velocity", 23, {}}},
+         1,
+         {{"HAND NOT RESPONDING", std::nullopt, 1}}},
+        {"Fingerprint stopped in its speed trials, after a failed one",
+         station_logs::Fingerprint(kT0, fpStopped[2]),
+         "Fingerprint",
+         1,
+         0,
+         "error",
+         1,
+         {{"Minimum velocity", 23, {}}, {"M4 MaxOpen", 61, "counts"}},
+         1 + 24,
+         {{"failed to fully close", "F2", std::nullopt}, {"LINK TO HAND LOST", std::nullopt, 1}}},
     };
 }
 
@@ -305,15 +469,42 @@ TEST_F(LogParserTest, EachTestsSectionBecomesOneRun) {
     }
 }
 
-TEST_F(LogParserTest, FaultLinesKeepTheirTimeAndTextAndEndTheRun) {
-    const std::string log = station_logs::MultiAxis("Multi-Axis", 10, kT0,
-                                                    {{"F1", "JAMMED OPEN", 9, kT0 + 125}}, {}, 40);
-    const ParsedLog parsed = ParseLog(log, kSource);
-    ASSERT_FALSE(parsed.error);
-    const auto& event = std::get<results::Event>(parsed.runs[0].facts[0]);
-    EXPECT_EQ(event.at, "2026-12-10T08:55:17.000Z");
-    EXPECT_EQ(event.text, "F1 JAMMED OPEN in cycle 9 at Thu Dec 10 09:55:17 2026");
-    EXPECT_EQ(parsed.runs[0].end.ended, "2026-12-10T08:55:17.000Z");
+// The last event of a log, its time the run's end.
+struct TimedLine {
+    const char* label;
+    std::string log;
+    std::string text;
+    std::optional<std::string> motor;
+};
+
+TEST_F(LogParserTest, FaultAndStopLinesKeepTheirTimeAndTextAndEndTheRun) {
+    const LoggedFault jam{"F1", "JAMMED OPEN", 9, kT0 + 125};
+    const HandStop lost{"LINK TO HAND LOST", 9, kT0 + 125};
+    const HandStop silent{"HAND NOT RESPONDING", 1, kT0 + 125};
+    const std::vector<TimedLine> cases = {
+        {"a fault line", station_logs::MultiAxis("Multi-Axis", 10, kT0, {jam}, {}, 40),
+         "F1 JAMMED OPEN in cycle 9 at Thu Dec 10 09:55:17 2026", "F1"},
+        // The station keeps the stop's line without the line ends around it.
+        {"a lost link",
+         station_logs::MultiAxis("Multi-Axis", 10, kT0, {{"F1", "JAMMED OPEN", 2, kT0}}, {}, 40,
+                                 lost),
+         "LINK TO HAND LOST in cycle 9 at Thu Dec 10 09:55:17 2026", std::nullopt},
+        {"a silent hand", station_logs::CableTension(1, kT0, silent),
+         "HAND NOT RESPONDING in cycle 1 at Thu Dec 10 09:55:17 2026", std::nullopt},
+    };
+    for (const TimedLine& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ParsedLog parsed = ParseLog(c.log, kSource);
+        ASSERT_FALSE(parsed.error) << parsed.error->line << ": " << parsed.error->message;
+        const results::Event* event = nullptr;
+        for (const results::Entry& fact : parsed.runs[0].facts)
+            if (const auto* e = std::get_if<results::Event>(&fact)) event = e;
+        ASSERT_NE(event, nullptr);
+        EXPECT_EQ(event->at, "2026-12-10T08:55:17.000Z");
+        EXPECT_EQ(event->text, c.text);
+        EXPECT_EQ(event->motor, c.motor);
+        EXPECT_EQ(parsed.runs[0].end.ended, "2026-12-10T08:55:17.000Z");
+    }
 }
 
 TEST_F(LogParserTest, ParameterDifferencesAreMeasurementsAgainstTheExpectedValue) {
@@ -406,6 +597,16 @@ TEST_F(LogParserTest, FilesThatAreNotWholeLogsAreRefusedWithTheirLine) {
     const std::string fingerprint = station_logs::Fingerprint(kT0, fp);
     const std::string firstFingerprintSection =
         fingerprint.substr(0, fingerprint.find("\n\n\n*****") + 1);
+    const HandStop stop{"LINK TO HAND LOST", 3, kT0};
+    const std::string stopped = station_logs::MultiAxis("Multi-Axis", 10, kT0, {}, {}, 40, stop);
+    const HandStop stopInCycle1{"LINK TO HAND LOST", 1, kT0};
+    const std::string velocityLine = "\nMinimum velocity for sucessful vertical close = 23\n";
+    std::string fingerprintGoingOn = fingerprint;
+    fingerprintGoingOn.replace(fingerprint.find(velocityLine), velocityLine.size(),
+                               station_logs::StopLine(stopInCycle1));
+    const std::string cableStopped =
+        station_logs::CableTension(1, kT0, HandStop{"HAND NOT RESPONDING", 1, kT0});
+    const std::string strainStopped = station_logs::StrainGages(1, kT0, {}, stopInCycle1);
     const std::vector<Refused> cases = {
         {"empty", "", 1, "no section banner"},
         {"prose", "Dear diary,\ntoday the hand\n", 1, "no section banner"},
@@ -445,6 +646,25 @@ TEST_F(LogParserTest, FilesThatAreNotWholeLogsAreRefusedWithTheirLine) {
          "expected its Encoder Accuracy (Encoder counts) section"},
         {"a Fingerprint interrupted by another test", firstFingerprintSection + cable, 12,
          "goes on with \"Cable Tension/BreakAway\""},
+        {"a fault line after the stop",
+         std::string(stopped).insert(stopped.find("\n\nSUMMARY"),
+                                     station_logs::FaultLine({"F1", "JAMMED OPEN", 3, kT0})),
+         9, "\"SUMMARY:\""},
+        {"a stop after the last cycle",
+         station_logs::MultiAxis("Multi-Axis", 2, kT0, {}, {}, 40, stop), 8,
+         "a stop in cycle 1 to 2"},
+        {"a stop in cycle 0",
+         station_logs::CableTension(1, kT0, HandStop{"HAND NOT RESPONDING", 0, kT0}), 8,
+         "a stop in cycle 1"},
+        {"a stop line with a broken time",
+         std::string(stopped).replace(stopped.find(" at Thu"), 7, " at Thx"), 8, "\"SUMMARY:\""},
+        {"a stopped session that also completed", cableStopped + "\nTEST COMPLETED\n\n", 10,
+         "the end of the section"},
+        {"a stopped Strain Gages without its table",
+         strainStopped.substr(0, strainStopped.find("\t0g")), 8,
+         "breaks off in the Strain Gages section begun on line 3"},
+        {"a Fingerprint that goes on after its stop", fingerprintGoingOn, 12,
+         "without the Minimum Spread Velocity section"},
     };
     for (const Refused& c : cases) {
         SCOPED_TRACE(c.label);

@@ -170,6 +170,53 @@ TEST_F(ReportModel, UnitPlotsTakeTheirTestsFigures) {
     EXPECT_EQ(u.faults[0].kind, "JAMMED OPEN");
 }
 
+TEST_F(ReportModel, StrainLinesComeFromEachFingersLatestRun) {
+    // Calibrated twice, the later run added first: F1's line moved; F2 was
+    // read at one force only the second time; F3 only the first time.
+    AddRun("A", "Strain Gages", "2026-12-05T09:00:00.000Z", "pass",
+           {{"F1 0g", 3}, {"F1 1000g", 153}, {"F1 2000g", 303}, {"F2 500g", 60}});
+    AddRun("A", "Strain Gages", "2026-12-01T09:00:00.000Z", "pass",
+           {{"F1 0g", 1},
+            {"F1 1000g", 121},
+            {"F1 2000g", 241},
+            {"F2 0g", 5},
+            {"F2 2000g", 205},
+            {"F3 250g", 30},
+            {"F3 1500g", 155}});
+    const Report r = Build();
+    ASSERT_EQ(r.units.size(), 1u);
+    const UnitReport& u = r.units[0];
+    ASSERT_EQ(r.runs.size(), 2u);
+    ASSERT_EQ(u.strainRuns.size(), 2u);
+    EXPECT_EQ(u.strainRuns[0].run, 0u) << "oldest first";
+    EXPECT_EQ(u.strainRuns[1].run, 1u);
+
+    ASSERT_TRUE(u.strainFit[0]);
+    EXPECT_EQ(u.strainFitRun[0], 1u);
+    EXPECT_NEAR(u.strainFit[0]->slope, 0.15, 1e-12) << "the latest run's line, not both pooled";
+    EXPECT_NEAR(u.strainFit[0]->intercept, 3, 1e-9);
+    EXPECT_EQ(u.strainFitRun[1], 1u);
+    EXPECT_FALSE(u.strainFit[1]) << "one point makes no line, and an older line is no stand-in";
+    ASSERT_TRUE(u.strainFit[2]);
+    EXPECT_EQ(u.strainFitRun[2], 0u) << "F3 was read in the first run only";
+    EXPECT_NEAR(u.strainFit[2]->slope, 0.1, 1e-12);
+
+    // Each run's own lines, for the table of slopes.
+    ASSERT_TRUE(u.strainRuns[0].fit[0]);
+    EXPECT_NEAR(u.strainRuns[0].fit[0]->slope, 0.12, 1e-12);
+    ASSERT_TRUE(u.strainRuns[0].fit[1]);
+    EXPECT_NEAR(u.strainRuns[0].fit[1]->slope, 0.1, 1e-12);
+    EXPECT_TRUE(u.strainRuns[0].fit[2]);
+    EXPECT_TRUE(u.strainRuns[1].fit[0]);
+    EXPECT_FALSE(u.strainRuns[1].fit[1]);
+    EXPECT_FALSE(u.strainRuns[1].fit[2]);
+
+    // Every reading stays, tagged with its run, oldest run first.
+    ASSERT_EQ(u.strain.size(), 11u);
+    EXPECT_EQ(u.strain.front().run, 0u);
+    EXPECT_EQ(u.strain.back().run, 1u);
+}
+
 }  // namespace
 
 namespace {

@@ -58,25 +58,33 @@ std::string Banner(const std::string& title, int cycles, std::time_t at) {
                   TimeText(at).c_str());
 }
 
-std::string FingerMovement(int cycles, std::time_t at, std::optional<int> failedMotor) {
+std::string StopLine(const HandStop& stop) {
+    return Format("\n%s in cycle %d at %s", stop.words.c_str(), stop.cycle,
+                  TimeText(stop.at).c_str());
+}
+
+std::string FingerMovement(int cycles, std::time_t at, std::optional<int> failedMotor,
+                           const std::optional<HandStop>& stop) {
     std::string text = Format("\n\n*****\n* Finger Movement, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
+    if (stop) return text + StopLine(*stop);
     const std::string message =
         failedMotor ? Format("TEST FAILED: M%d IS NOT FUNCTIONING PROPERLY!", *failedMotor)
                     : std::string("TEST COMPLETED SUCCESSFULLY");
     return text + Format("\n%s\n\n", message.c_str());
 }
 
-std::string CableTension(int cycles, std::time_t at) {
+std::string CableTension(int cycles, std::time_t at, const std::optional<HandStop>& stop) {
     return Format("\n\n*****\n* Cable Tension/BreakAway, %d cycles\n* %s*****\n", cycles,
                   TimeText(at).c_str()) +
-           "\nTEST COMPLETED\n\n";
+           (stop ? StopLine(*stop) : "\nTEST COMPLETED\n\n");
 }
 
-std::string StrainGages(int cycles, std::time_t at,
-                        const std::array<std::array<int, 6>, 3>& table) {
+std::string StrainGages(int cycles, std::time_t at, const std::array<std::array<int, 6>, 3>& table,
+                        const std::optional<HandStop>& stop) {
     std::string text =
         Format("\n\n*****\n* Strain Gages, %d cycles\n* %s*****\n", cycles, TimeText(at).c_str());
+    if (stop) text += StopLine(*stop);
     text += "\t0g\t250g\t500g\t1000g\t1500g\t2000g";
     for (int i = 1; i <= 3; ++i) {
         text += Format("\nF%d", i);
@@ -86,11 +94,13 @@ std::string StrainGages(int cycles, std::time_t at,
 }
 
 std::string VibrationGrasp(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
-                           std::optional<int> abortedIn, const std::array<int, 3>& drift) {
+                           std::optional<int> abortedIn, const std::array<int, 3>& drift,
+                           const std::optional<HandStop>& stop) {
     std::string text = Format("\n\n*****\n* Vibration Grasp, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
     text += Faults(faults);
     if (abortedIn) text += Aborted(*abortedIn, cycles);
+    if (stop) text += StopLine(*stop);
     text += Summary(CountOf(faults));
     text += "\nMax gage drift\n";
     for (int i = 1; i <= 3; ++i) text += Format("F%d: %d\n", i, drift[i - 1]);
@@ -99,40 +109,46 @@ std::string VibrationGrasp(int cycles, std::time_t at, const std::vector<LoggedF
 
 std::string MultiAxis(const std::string& title, int cycles, std::time_t at,
                       const std::vector<LoggedFault>& faults, std::optional<int> abortedIn,
-                      int maxTemperature) {
+                      int maxTemperature, const std::optional<HandStop>& stop) {
     std::string text = Banner(title, cycles, at) + Faults(faults);
     if (abortedIn) text += Aborted(*abortedIn, cycles);
+    if (stop) text += StopLine(*stop);
     text += Summary(CountOf(faults));
     return text + Format("Maximum temperature: %d\n", maxTemperature);
 }
 
 std::string EncoderSlipGrasp(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
                              std::optional<int> abortedIn, const std::array<int, 3>& init,
-                             const std::array<int, 3>& final) {
+                             const std::array<int, 3>& final, const std::optional<HandStop>& stop) {
     std::string text = Format("\n\n*****\n* Encoder slip - Grasp, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
     text += Faults(faults);
     if (abortedIn) text += Aborted(*abortedIn, cycles) + Summary(CountOf(faults));
+    if (stop) text += StopLine(*stop) + Summary(CountOf(faults));
     text += "\n\tInit\tFinal\n";
     for (int m = 1; m <= 3; ++m) text += Format("M%d\t%d\t%d\n", m, init[m - 1], final[m - 1]);
     return text;
 }
 
 std::string EncoderSlipSpread(int cycles, std::time_t at, const std::vector<LoggedFault>& faults,
-                              int init, int final, const std::vector<LoggedFault>& breakaway) {
+                              int init, int final, const std::vector<LoggedFault>& breakaway,
+                              const std::optional<HandStop>& stop) {
     std::string text = Format("\n\n*****\n* Encoder slip - Spread, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
     text += Faults(faults);
+    if (stop) text += StopLine(*stop);
     text += "\n\tInit\tFinal\n" + Format("M4\t%d\t%d\n", init, final);
-    return text + Faults(breakaway);
+    return stop ? text : text + Faults(breakaway);
 }
 
 std::string Fingerprint(std::time_t at, const FingerprintFigures& f) {
     std::string text =
         Format("\n\n*****\n* Minimum Spread Velocity\n* %s*****\n", TimeText(at).c_str());
+    if (f.stop && f.stoppedIn == 1) return text + StopLine(*f.stop);
     text += Format("\nMinimum velocity for sucessful vertical close = %d\n", f.minimumVelocity);
     text += Format("\n\n*****\n* Encoder Accuracy (Encoder counts)\n* %s*****\n",
                    TimeText(at + 60).c_str());
+    if (f.stop && f.stoppedIn == 2) return text + StopLine(*f.stop);
     text += "\tMinClse\tAvgClse\tMaxClse\tMinOpen\tAvgOpen\tMaxOpen\n";
     for (int m = 1; m <= 4; ++m) {
         const auto& e = f.encoder[m - 1];
@@ -141,6 +157,7 @@ std::string Fingerprint(std::time_t at, const FingerprintFigures& f) {
     }
     text += Format("\n\n*****\n* Finger Speeds (seconds)\n* %s*****\n", TimeText(at + 120).c_str());
     for (const std::string& failure : f.failures) text += failure + "\n";
+    if (f.stop) return text + StopLine(*f.stop);
     text += "\n\n\tClse20\tOpen20\tClse55\tOpen55\tClse75\tOpen75\tClse100\tOpen100";
     for (int i = 1; i <= 3; ++i) {
         text += Format("\nF%d\t", i);
@@ -150,7 +167,8 @@ std::string Fingerprint(std::time_t at, const FingerprintFigures& f) {
 }
 
 std::string ParameterCheck(int cycles, std::time_t at, const std::vector<ParameterLine>& lines,
-                           int errors, std::optional<int> badRecord) {
+                           int errors, std::optional<int> badRecord,
+                           const std::optional<HandStop>& stop) {
     std::string text = Format("\n\n*****\n* Parameter Check, %d cycles\n* %s*****\n", cycles,
                               TimeText(at).c_str());
     for (const ParameterLine& p : lines) {
@@ -165,6 +183,7 @@ std::string ParameterCheck(int cycles, std::time_t at, const std::vector<Paramet
         }
     }
     if (badRecord) text += Format("Defaults.dat: bad record at line %d\n", *badRecord);
+    if (stop) text += StopLine(*stop);
     return text + Summary(errors);
 }
 

@@ -4,12 +4,14 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "golden_screens.h"
 #include "seams.h"
 #include "sim_station.h"
 #include "terminal_mode.h"
+#include "wait_until.h"
 #include "zhand_sim.h"
 
 namespace {
@@ -42,8 +44,7 @@ TEST_F(TerminalModeTest, LinesAreSentUpperCasedAndXAloneLeaves) {
     TakeCommands();
 
     std::string screen = Run("1fget mov\rbogus\rX \rxx\r\rx\r");
-    EXPECT_NE(screen.find(golden::kTerminalMode + "\t\t\tS/N: HND042\n\n>> "),
-              std::string::npos);
+    EXPECT_NE(screen.find(golden::kTerminalMode + "\t\t\tS/N: HND042\n\n>> "), std::string::npos);
     const std::string u = std::to_string(unknown);
     EXPECT_TRUE(screen.ends_with(">> 1fget mov\n-> " + mov + "\n>> bogus\n" + error + ">> X \n" +
                                  error + ">> xx\n" + error + ">> \n>> x\n"))
@@ -80,6 +81,52 @@ TEST_F(TerminalModeTest, KeyboardThatGoesAwayEndsTheVisit) {
         Run(keys);
         EXPECT_TRUE(TakeCommands().empty());
     }
+}
+
+TEST_F(TerminalModeTest, ALostLinkIsAwaitedAndTheNextLineReachesTheHandAgain) {
+    // The second line typed meets the hang-up; the line is offered again soon.
+    const zhandsim::HandState before = Sim().State();
+    const std::string mov = std::to_string(Sim().Parameter(1, "MOV"));
+    zhandsim::Fault hangup;
+    hangup.kind = zhandsim::FaultKind::Hangup;
+    hangup.after = static_cast<int>(before.commands) + 1;
+    hangup.downMs = 300;
+    Sim().InjectFault(hangup);
+
+    UseTerminalKeys();
+    std::string screen;
+    bool reconnected = false;
+    {
+        StdinPipe keys;
+        StdoutCapture capture;
+        std::thread typist([&] {
+            keys.Type("1fget mov\r2fget mov\r");
+            // Nothing more is typed while the station waits for the hand.
+            reconnected = WaitUntil(
+                [&] { return capture.Text().find("Hand reconnected\n") != std::string::npos; });
+            keys.Type("3fget mov\rx\r");
+        });
+        TerminalMode(context.station);
+        typist.join();
+        screen = capture.Take();
+    }
+    ASSERT_TRUE(reconnected) << screen;
+
+    EXPECT_EQ(Sim().State().hangups, before.hangups + 1);
+    EXPECT_FALSE(hand.LinkLost());
+    // The hung-up line, the reset of the hand that is back, the next line.
+    EXPECT_EQ(TakeCommands(),
+              (std::vector<std::string>{"1FGET MOV", "2FGET MOV", "", "RESET", "3FGET MOV"}));
+    const std::size_t lost = screen.find(">> 2fget mov\n");
+    const std::size_t wait = screen.find("Link to hand lost\nReconnect the hand, or press Esc.\n");
+    EXPECT_LT(screen.find(">> 1fget mov\n-> " + mov + "\n"), lost) << screen;
+    EXPECT_NE(lost, std::string::npos) << screen;
+    EXPECT_LT(lost, wait) << screen;
+    EXPECT_NE(wait, std::string::npos) << screen;
+    EXPECT_TRUE(screen.ends_with("Hand reconnected\n>> 3fget mov\n-> " +
+                                 std::to_string(Sim().Parameter(3, "MOV")) + "\n>> x\n"))
+        << screen;
+    EXPECT_EQ(context.station.lastResult, 0);  // the reset, then the line after it
 }
 
 }  // namespace
