@@ -1,6 +1,7 @@
 #include "recorder.h"
 
 #include <cstdarg>
+#include <utility>
 
 #include "clock.h"
 #include "journal.h"
@@ -126,5 +127,5 @@ bool Recorder::Shipping() const {
 }
 
 void Recorder::Put(results::Entry entry) {
-    if (journal_ != nullptr) journal_->Put(entry);
+    if (journal_ != nullptr) journal_->Put(std::move(entry));
 }

@@ -7,10 +7,10 @@
 // each against a simulator of its own of the same kind, both in one run.
 // Every iteration runs the driver for kRoundSeconds and then the loop for as
 // long, so that both meet the machine in the same state. The station runs as
-// it starts the driver: its I/O thread in SCHED_FIFO where the process may,
-// the caller in normal scheduling. The loop runs as a plain process
-// (TextExchangeRates/0) and, so that the I/O thread's class is no advantage,
-// in the I/O thread's SCHED_FIFO priority (TextExchangeRates/1). Counters:
+// it starts the driver: its I/O thread at nice -20 where the process may,
+// the caller at nice 0. The loop runs as a plain process
+// (TextExchangeRates/0) and, so that the I/O thread's priority is no
+// advantage, at the I/O thread's nice value (TextExchangeRates/1). Counters:
 //   driver_per_s    the driver's exchanges per second
 //   pyserial_per_s  the loop's
 //   driver_ratio    driver_per_s / pyserial_per_s (goal: >= 1.2)
@@ -18,13 +18,14 @@
 // by ZHAND_PYTHON, default /usr/bin/python3.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -40,7 +41,7 @@ namespace {
 
 constexpr double kRoundSeconds = 1.0;
 constexpr int kStationPriority = 15;  // what the station gives Initialize
-constexpr int kIoThreadFifo = 15;     // the SCHED_FIFO priority the driver makes of it
+constexpr int kIoThreadNice = -20;    // the nice value the driver makes of it
 
 // An unpaced simulator at real speed, linked as COM1 in a directory of its own.
 struct Wire {
@@ -90,45 +91,38 @@ std::string Python() {
     return chosen && *chosen ? chosen : "/usr/bin/python3";
 }
 
-// Starts the loop, in the I/O thread's SCHED_FIFO priority when `realtime`
-// (where the process may, else as a plain process); its standard output goes
-// to `out`.
-pid_t SpawnLoop(const std::string& device, double seconds, bool realtime, int out) {
+// Starts the loop, at the I/O thread's nice value when `elevated` (where the
+// process may, else as a plain process); its standard output goes to `out`.
+pid_t SpawnLoop(const std::string& device, double seconds, bool elevated, int out) {
     const std::string python = Python();
     const std::string duration = std::to_string(seconds);
     char* argv[] = {const_cast<char*>(python.c_str()), const_cast<char*>(ZHAND_PYSERIAL_LOOP),
                     const_cast<char*>(device.c_str()), const_cast<char*>(duration.c_str()),
                     nullptr};
+    // A child takes the nice value of the thread that starts it.
+    const id_t self = static_cast<id_t>(gettid());
+    errno = 0;
+    const int plain = getpriority(PRIO_PROCESS, self);
+    if (elevated) setpriority(PRIO_PROCESS, self, kIoThreadNice);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_adddup2(&files, out, STDOUT_FILENO);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    if (realtime) {
-        sched_param param{};
-        param.sched_priority = kIoThreadFifo;
-        posix_spawnattr_setschedpolicy(&attr, SCHED_FIFO);
-        posix_spawnattr_setschedparam(&attr, &param);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSCHEDULER);
-    }
     pid_t pid = -1;
-    if (posix_spawn(&pid, python.c_str(), &files, &attr, argv, environ) != 0 &&
-        posix_spawn(&pid, python.c_str(), &files, nullptr, argv, environ) != 0)
-        pid = -1;
-    posix_spawnattr_destroy(&attr);
+    if (posix_spawn(&pid, python.c_str(), &files, nullptr, argv, environ) != 0) pid = -1;
+    if (elevated) setpriority(PRIO_PROCESS, self, plain);
     posix_spawn_file_actions_destroy(&files);
     return pid;
 }
 
 // The pySerial loop for `seconds`. False, with `why`, when it did not run.
-bool LoopRound(const std::string& device, double seconds, bool realtime, Rate& rate,
+bool LoopRound(const std::string& device, double seconds, bool elevated, Rate& rate,
                std::string& why) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         why = "no pipe";
         return false;
     }
-    const pid_t pid = SpawnLoop(device, seconds, realtime, pipeFds[1]);
+    const pid_t pid = SpawnLoop(device, seconds, elevated, pipeFds[1]);
     close(pipeFds[1]);
     std::string output;
     char buffer[256];

@@ -8,8 +8,8 @@
 //   BareLineUpdates the least a host can do: write 4 bytes, read 13
 // so that what the simulated wire costs can be told from what the station
 // costs. Each host runs as it would on its own: the station as it starts the
-// driver (its I/O thread in SCHED_FIFO where the process may, the caller in
-// normal scheduling), the bare host as a plain program. Counters:
+// driver (its I/O thread at nice -20 where the process may, the caller at
+// nice 0), the bare host as a plain program. Counters:
 //   updates_per_s  measured rate
 //   wire_limit     updates per second the bytes alone allow
 //   of_wire_pct    measured rate as a share of the wire limit

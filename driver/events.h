@@ -13,10 +13,14 @@ namespace zhand::detail {
 class ManualResetEvent {
   public:
     void Set() {
-        // Notified under the lock: a waiter that sees the flag may destroy the
-        // event (the hand's destructor does) as soon as the lock is free.
-        std::lock_guard lock(mutex_);
-        set_ = true;
+        // Woken after the unlock, so that the waiter does not run only to
+        // wait for the lock. The waiter may be done with the event before
+        // notify returns: whoever sets an event that may be destroyed
+        // meanwhile holds it (the hand's I/O thread holds its hand-off).
+        {
+            std::lock_guard lock(mutex_);
+            set_ = true;
+        }
         changed_.notify_all();
     }
     void Reset() {
@@ -43,10 +47,11 @@ class ManualResetEvent {
 class AutoResetEvent {
   public:
     void Set() {
-        // Notified under the lock: a waiter that sees the flag may destroy the
-        // event (the hand's destructor does) as soon as the lock is free.
-        std::lock_guard lock(mutex_);
-        set_ = true;
+        // Woken after the unlock, as ManualResetEvent::Set.
+        {
+            std::lock_guard lock(mutex_);
+            set_ = true;
+        }
         changed_.notify_one();
     }
     void Reset() {
@@ -70,6 +75,14 @@ class AutoResetEvent {
     std::mutex mutex_;
     std::condition_variable changed_;
     bool set_ = false;
+};
+
+// The pair of signals between a hand's caller and its I/O thread. Shared:
+// the I/O thread holds it too, so that a Set of the thread's may finish
+// after the hand is gone (a thread left behind in a user callback).
+struct HandOff {
+    ManualResetEvent request;  // set while a request is handed over
+    AutoResetEvent done;       // a request has completed
 };
 
 }  // namespace zhand::detail

@@ -1,5 +1,7 @@
 // The I/O thread: waits for a request, performs the exchange on the wire and
 // completes it with a result code.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -149,13 +151,18 @@ int ZHand::Impl::RealtimeExchange() {
     return ReadRefusal(first);
 }
 
-void ZHand::Impl::IoThreadMain(std::shared_ptr<zhand::detail::ThreadState> state) {
+// `signals` is the object's own hand-off, held here so that it outlives a
+// Set that is still returning when the object is gone.
+void ZHand::Impl::IoThreadMain(std::shared_ptr<zhand::detail::ThreadState> state,
+                               std::shared_ptr<zhand::detail::HandOff> signals) {
     {
         std::lock_guard lock(state->mutex);
         state->ioThread = std::this_thread::get_id();
+        state->tid = gettid();
+        state->changed.notify_all();
     }
     for (;;) {
-        requestSignal.Wait();
+        signals->request.Wait();
         hand.result = 0;
         if (requestKind == RequestExit) {
             {

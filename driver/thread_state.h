@@ -2,6 +2,8 @@
 // a thread left behind in a user callback finds here that the object is gone.
 #pragma once
 
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -14,6 +16,7 @@ struct ThreadState {
     bool ended = false;        // the thread touches the object no more
     bool inCallback = false;   // the thread runs `callback` (marked before the completion)
     std::thread::id ioThread;  // set by the thread when it starts
+    pid_t tid = 0;             // the kernel's id of the thread, set with ioThread
     bool abandoned = false;    // the object was destroyed meanwhile
 };
 

@@ -3,8 +3,7 @@
 
 #include "zhand_impl.h"
 
-#include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -28,18 +27,27 @@ std::string DevicePath(int port) {
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-// Thread priorities run from -15 (idle) to 15 (time critical). Above normal
-// asks for SCHED_FIFO; a process that may not use it keeps normal scheduling.
-int SetThreadPriority(std::thread& thread, int priority) {
+// Thread priorities run from -15 (idle) to 15 (time critical); above normal
+// gives the I/O thread a nice value of -(priority + 5), -20 for 15. Normal
+// scheduling rather than a real-time class: a real-time thread wakes on
+// the core it last ran on, often one that has gone idle, and every hand-off
+// of an exchange then waits for that core to wake up (a text exchange took
+// twice as long), while a thread of the normal class at a low nice value
+// wakes beside its caller and still comes first on a busy machine. A
+// process that may not raise a thread's priority keeps it normal.
+int SetThreadPriority(zhand::detail::ThreadState& state, int priority) {
+    using namespace std::chrono_literals;
     if (priority < -15 || priority > 15) return -7;
     if (priority <= 0) return 0;
-    int low = sched_get_priority_min(SCHED_FIFO);
-    int high = sched_get_priority_max(SCHED_FIFO);
-    sched_param param{};
-    param.sched_priority = std::clamp(low + priority - 1, low, high);
-    int rc = pthread_setschedparam(thread.native_handle(), SCHED_FIFO, &param);
-    if (rc == 0 || rc == EPERM) return 0;
-    return -7;
+    pid_t tid = 0;
+    {
+        std::unique_lock lock(state.mutex);
+        state.changed.wait_for(lock, 1s, [&] { return state.tid != 0; });
+        tid = state.tid;
+    }
+    if (tid == 0) return -7;
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -(priority + 5)) == 0) return 0;
+    return errno == EPERM || errno == EACCES ? 0 : -7;
 }
 
 }  // namespace
@@ -81,13 +89,13 @@ int ZHand::Impl::OpenPort(int portNumber, int priority) {
     doneSignal.Reset();
     threadState = std::make_shared<ThreadState>();
     try {
-        thread = std::thread(&Impl::IoThreadMain, this, threadState);
+        thread = std::thread(&Impl::IoThreadMain, this, threadState, handOff);
     } catch (const std::system_error&) {
         threadState.reset();
         port.Close();
         return -6;
     }
-    return SetThreadPriority(thread, priority);
+    return SetThreadPriority(*threadState, priority);
 }
 
 int ZHand::OpenPort(int portNumber, int priority) {

@@ -54,7 +54,8 @@ struct __attribute__((visibility("hidden"))) ZHand::Impl {
     void StopThread();
     bool IoThreadRunning();
     // I/O thread
-    void IoThreadMain(std::shared_ptr<zhand::detail::ThreadState> state);
+    void IoThreadMain(std::shared_ptr<zhand::detail::ThreadState> state,
+                      std::shared_ptr<zhand::detail::HandOff> signals);
     void Complete(int code);
     int Exchange(int kind);
     int TextExchange(int baud);
@@ -75,8 +76,9 @@ struct __attribute__((visibility("hidden"))) ZHand::Impl {
     std::thread thread;
     std::shared_ptr<zhand::detail::ThreadState> threadState;
     int requestKind = 0;
-    zhand::detail::ManualResetEvent requestSignal;
-    zhand::detail::AutoResetEvent doneSignal;
+    std::shared_ptr<zhand::detail::HandOff> handOff = std::make_shared<zhand::detail::HandOff>();
+    zhand::detail::ManualResetEvent& requestSignal = handOff->request;
+    zhand::detail::AutoResetEvent& doneSignal = handOff->done;
     int pendingBaud = 0;  // rate to switch to after the echo of the command handed over
     std::array<char, BufferSize> reply{};
     int replyLength = 0;

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -45,6 +46,33 @@ std::string Beside(const std::string& target, const char* name) {
 
 bool IsOff(const std::string& target) {
     return target.empty() || target == "off";
+}
+
+// Progress says how far a run has got, so of a run's progress facts in one
+// batch only the last needs storing (and shipping).
+void DropSupersededProgress(std::vector<Entry>& batch) {
+    std::vector<const std::string*> later;  // runs with progress further on
+    std::vector<bool> superseded(batch.size());
+    for (std::size_t i = batch.size(); i-- > 0;) {
+        const auto* progress = std::get_if<RunProgress>(&batch[i]);
+        if (progress == nullptr) continue;
+        const bool seen = std::any_of(later.begin(), later.end(), [&](const std::string* run) {
+            return *run == progress->run;
+        });
+        if (seen) {
+            superseded[i] = true;
+        } else {
+            later.push_back(&progress->run);
+        }
+    }
+    if (std::find(superseded.begin(), superseded.end(), true) == superseded.end()) return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (superseded[i]) continue;
+        if (kept != i) batch[kept] = std::move(batch[i]);
+        ++kept;
+    }
+    batch.resize(kept);
 }
 
 }  // namespace
@@ -155,6 +183,7 @@ struct Journal::Impl {
             hurry = false;
             storing = true;
             lock.unlock();
+            DropSupersededProgress(batch);
             StoreAll(batch);
             batch.clear();
             lock.lock();
@@ -304,31 +333,26 @@ bool Journal::Open() {
     return marked;
 }
 
-void Journal::Put(const Entry& entry) {
+void Journal::Put(Entry entry) {
     Impl& d = *impl_;
     if (!d.Enabled()) return;
-    const Entry* fact = &entry;
-    Entry filled;
-    if (const auto* start = std::get_if<RunStart>(&entry)) {
-        RunStart copy = *start;
-        if (copy.station.empty()) copy.station = d.options.station;
-        if (copy.software.empty()) copy.software = d.options.software;
-        filled = std::move(copy);
-        fact = &filled;
+    if (auto* start = std::get_if<RunStart>(&entry)) {
+        if (start->station.empty()) start->station = d.options.station;
+        if (start->software.empty()) start->software = d.options.software;
     }
     if (!d.writer.joinable()) {
-        d.Store(*fact);
+        d.Store(entry);
         return;
     }
     // A run's start and end and its events (faults, the technician's
     // decisions) are committed at once; measurements and progress, many a
     // cycle, gather first.
     const bool urgent =
-        !std::holds_alternative<Measurement>(*fact) && !std::holds_alternative<RunProgress>(*fact);
+        !std::holds_alternative<Measurement>(entry) && !std::holds_alternative<RunProgress>(entry);
     bool wake = false;
     {
         std::lock_guard lock(d.mutex);
-        d.waiting.push_back(fact == &filled ? std::move(filled) : *fact);
+        d.waiting.push_back(std::move(entry));
         wake = (d.asleep && d.waiting.size() == 1) || (urgent && !d.hurry);
         d.hurry = d.hurry || urgent;
     }

@@ -76,7 +76,7 @@ class Journal {
 
     // Records one fact: committed before Put returns, or with `background`
     // handed to the writer, which commits it at once or within `gatherMs`.
-    void Put(const Entry& entry);
+    void Put(Entry entry);
     // Returns once every fact put so far is committed or set aside (at once
     // without `background`).
     void Flush();

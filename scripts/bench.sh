@@ -14,9 +14,13 @@
 #     the nine seconds of the countdown that ends a test (zhand-station in
 #     tmux against zhand-sim);
 #   - zhand-report html over 10 000 runs and 1 000 000 measurements, and
-#     import of 5 000 text logs, as programs (bench/report_bench).
+#     import of 5 000 text logs, as programs (bench/report_bench);
+#   - what recording costs a Multi-Axis cycle against the instant simulator,
+#     the store off and on (bench/recording_bench);
+#   - shipping to a PostgreSQL server of its own beside twenty writing
+#     stations (bench/shipping_bench; PostgreSQL's server binaries).
 # The machine's load average is printed before and after: the rates depend
-# on how soon threads wake up. Takes about five minutes. The figures also go
+# on how soon threads wake up. Takes about ten minutes. The figures also go
 # to build/bench/figures.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +28,7 @@ root=$PWD
 out=$root/build/bench
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)" --target driver_bench wire_rate_bench text_rate_bench \
-    zhand-station zhand-sim report_bench zhand-report
+    zhand-station zhand-sim report_bench zhand-report recording_bench shipping_bench
 
 exec > >(tee "$out/figures.txt")
 echo "== Load average at the start: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
@@ -46,6 +50,14 @@ echo "== Load average after the rates: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "== zhand-report: html over 10 000 runs (goal: under 5 s), import of 5 000 logs (goal: under 10 s)"
 "$out/bin/report_bench" --benchmark_counters_tabular=true
+
+echo
+echo "== What recording costs a Multi-Axis cycle (goal: the store on under 2 % above it off, paired)"
+"$out/bin/recording_bench" --cycles 200 --rounds 30
+
+echo
+echo "== Shipping beside twenty stations (goal: it keeps up with their demand)"
+"$out/bin/shipping_bench" --seconds 10
 
 echo
 echo "== Station CPU while it waits (goal: below 0.5 % of one core in each state)"

@@ -127,8 +127,7 @@ struct Stop {
 
 Stop WaitForStop(const TmuxStation& station, const std::string& words, int total,
                  std::chrono::milliseconds limit = 10s) {
-    const std::regex stopped(" *" + words + " in cycle (\\d+) of " + std::to_string(total) +
-                             "\\.");
+    const std::regex stopped(" *" + words + " in cycle (\\d+) of " + std::to_string(total) + "\\.");
     Stop stop;
     WaitUntil(
         [&] {
@@ -205,7 +204,8 @@ TEST(MultiAxisEndToEnd, ALostLinkStopsTheTestAndTheFormWorksOnceThePortIsBack) {
 
     const Stop stop = WaitForStop(station, "Link to hand lost", 1500, 30000ms);
     ASSERT_FALSE(stop.cycle.empty()) << station.Screen();
-    ASSERT_EQ(station.Row(21), Centred("Reconnect the hand, or press Esc.", 33)) << station.Screen();
+    ASSERT_EQ(station.Row(21), Centred("Reconnect the hand, or press Esc.", 33))
+        << station.Screen();
     // The wait sleeps between its tries (a tick is 10 ms).
     const int pid = station.StationPid();
     ASSERT_GT(pid, 0);
@@ -355,8 +355,10 @@ TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
     EXPECT_EQ(station.WaitForExit(), 0) << station.Screen();
 
     // Every run with its outcome, cycles and errors: a fault of F2 in every
-    // cycle. The killed run has its progress as of its last finished cycle,
-    // and the facts of the cycle it was in when it died.
+    // cycle. The killed run has its progress as of a finished cycle: the
+    // progress of the last 20 ms may have died with it, but each fault line
+    // took the progress put before it into the store, so the killed run
+    // holds at least the first cycle's and at most one fault beyond it.
     const std::string k = abortedIn;
     const StoreRows runs = QueryStore(store,
                                       "SELECT test, cycles_planned, cycles_done, outcome, errors,"
@@ -371,7 +373,7 @@ TEST(MultiAxisEndToEnd, ADayOnAFaultyHandKilledOnceIsAllOnRecord) {
     EXPECT_EQ(runs[3][3], "interrupted");
     EXPECT_EQ(runs[3][5], "0");
     const int killedDone = std::stoi(runs[3][2]);
-    EXPECT_GE(killedDone, 2);
+    EXPECT_GE(killedDone, 1);
     EXPECT_EQ(runs[3][4], runs[3][2]);
 
     // Each fault line of the log is an event with its cycle and motor. The

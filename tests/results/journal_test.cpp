@@ -115,6 +115,30 @@ TEST_F(JournalTest, EventsFlushAndTheEndCutTheWritersGatheringShort) {
     EXPECT_EQ(Query(counts), (QueryRows{{"running", "3", "1"}}));
 }
 
+// Of the progress gathered for one commit only each run's last counts; the
+// measurements between stay, and one run's progress never stands for
+// another's.
+TEST_F(JournalTest, GatheredProgressKeepsEachRunsLatest) {
+    JournalOptions options = Options();
+    options.background = true;
+    options.gatherMs = 600000;
+    Journal journal(options);
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    journal.Put(Bare("a"));
+    journal.Put(Bare("b"));
+    journal.Flush();
+    int seq = 0;
+    for (int cycle = 1; cycle <= 3; ++cycle) {
+        journal.Put(Position("a", ++seq, 15000 + cycle));
+        journal.Put(RunProgress{"a", cycle, cycle - 1});
+        if (cycle < 3) journal.Put(RunProgress{"b", cycle * 10, 1});
+    }
+    journal.Flush();
+    EXPECT_EQ(Query("SELECT uuid, cycles_done, errors, outcome FROM runs ORDER BY uuid"),
+              (QueryRows{{"a", "3", "2", "running"}, {"b", "20", "1", "running"}}));
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "3");
+}
+
 TEST_F(JournalTest, OffRecordsNothing) {
     JournalOptions options = Options();
     options.target = "off";
