@@ -239,19 +239,9 @@ const FingerprintStopCase kFingerprintStops[] = {
 TEST_F(Fingerprint, AHandThatStopsEndsTheRunInTheMeasurementUnderWay) {
     for (const auto& c : kFingerprintStops) {
         SCOPED_TRACE(c.title);
-        if (&c != kFingerprintStops) {
-            TearDown();
-            SetUp();
-        }
-        station->tests.cycles.fill(3);
-        station->tests.cycles[kSlot] = 5;
-        UseKeyScript(c.keys);
-        StopHand(c.stop, c.ahead);
+        EXPECT_EQ(RunStopped(&c == kFingerprintStops, kSlot, 5, c.keys, c.stop, c.ahead), 1);
 
-        EXPECT_EQ(Run(kSlot), 1);
-
-        const std::string words =
-            c.stop == HandStop::Silent ? "HAND NOT RESPONDING" : "LINK TO HAND LOST";
+        const std::string words = StopWords(c.stop);
         const std::string log = MaskTimes(Log());
         const std::string search = "\n\n*****\n* Minimum Spread Velocity\n* <time>\n*****\n";
         const std::string encoders =

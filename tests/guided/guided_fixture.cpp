@@ -171,9 +171,26 @@ void GuidedTest::StopHand(HandStop stop, int ahead) {
     Sim().InjectFault(fault);
 }
 
+int GuidedTest::RunStopped(bool first, int slot, int count, const std::string& keys, HandStop stop,
+                           int ahead) {
+    if (!first) {
+        TearDown();
+        SetUp();
+    }
+    station->tests.cycles.fill(3);
+    station->tests.cycles[slot] = count;
+    UseKeyScript(keys);
+    StopHand(stop, ahead);
+    return Run(slot);
+}
+
+std::string GuidedTest::StopWords(HandStop stop) {
+    return stop == HandStop::Silent ? "HAND NOT RESPONDING" : "LINK TO HAND LOST";
+}
+
 void GuidedTest::ExpectStopped(const StoppedRun& run) {
     const bool lost = run.stop != HandStop::Silent;
-    const std::string words = lost ? "LINK TO HAND LOST" : "HAND NOT RESPONDING";
+    const std::string words = StopWords(run.stop);
     const std::string cycle = std::to_string(run.cycle);
     const std::string log = MaskTimes(Log());
     EXPECT_EQ(Occurrences(log, "LINK TO HAND LOST") + Occurrences(log, "HAND NOT RESPONDING"), 1u)

@@ -74,6 +74,14 @@ class GuidedTest : public ::testing::Test {
     // link, where the driver finds the hand again; a silent hand is given a
     // short read time-out, so that its three exchanges end soon.
     void StopHand(HandStop stop, int ahead);
+    // One case of a table of runs the hand stops: the fixture afresh but for
+    // the `first` case, every slot's count 3 and `slot`'s `count`, `keys`
+    // typed, the hand stopped `ahead` lines on; then the run of `slot`, and
+    // its result.
+    int RunStopped(bool first, int slot, int count, const std::string& keys, HandStop stop,
+                   int ahead);
+    // The words of the log line that ends a run the hand stopped so.
+    static std::string StopWords(HandStop stop);
     // The checks every stopped run must pass, after Run: the one stop line in
     // the log and on record, the record ended as an error, the later tests
     // cancelled, the screen's lines, and nothing sent after the fault but the

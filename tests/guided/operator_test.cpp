@@ -194,19 +194,10 @@ const CableStopCase kCableStops[] = {
 TEST_F(CableTension, AHandThatStopsEndsTheSessionAtOnce) {
     for (const auto& c : kCableStops) {
         SCOPED_TRACE(c.title);
-        if (&c != kCableStops) {
-            TearDown();
-            SetUp();
-        }
-        station->tests.cycles.fill(3);
-        station->tests.cycles[2] = 4;  // one session whatever the count
-        UseKeyScript(c.keys);
-        StopHand(c.stop, c.ahead);
+        // One session whatever the count.
+        EXPECT_EQ(RunStopped(&c == kCableStops, 2, 4, c.keys, c.stop, c.ahead), 1);
 
-        EXPECT_EQ(Run(2), 1);
-
-        const std::string words =
-            c.stop == HandStop::Silent ? "HAND NOT RESPONDING" : "LINK TO HAND LOST";
+        const std::string words = StopWords(c.stop);
         EXPECT_EQ(MaskTimes(Log()),
                   "\n\n*****\n* Cable Tension/BreakAway, 4 cycles\n* <time>\n*****\n\n" + words +
                       " in cycle 1 at <time>\n");

@@ -212,19 +212,9 @@ const StrainStopCase kStrainStops[] = {
 TEST_F(StrainGages, AHandThatStopsEndsTheRunWithTheReadingsSoFar) {
     for (const auto& c : kStrainStops) {
         SCOPED_TRACE(c.title);
-        if (&c != kStrainStops) {
-            TearDown();
-            SetUp();
-        }
-        station->tests.cycles.fill(3);
-        station->tests.cycles[kSlot] = 2;
-        UseKeyScript(c.keys);
-        StopHand(c.stop, c.ahead);
+        EXPECT_EQ(RunStopped(&c == kStrainStops, kSlot, 2, c.keys, c.stop, c.ahead), 1);
 
-        EXPECT_EQ(Run(kSlot), 1);
-
-        const std::string words =
-            c.stop == HandStop::Silent ? "HAND NOT RESPONDING" : "LINK TO HAND LOST";
+        const std::string words = StopWords(c.stop);
         EXPECT_EQ(MaskTimes(Log()), "\n\n*****\n* Strain Gages, 2 cycles\n* <time>\n*****\n\n" +
                                         words + " in cycle " + std::to_string(c.cycle) +
                                         " at <time>\n"
