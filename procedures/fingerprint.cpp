@@ -26,11 +26,6 @@ constexpr std::array<const char*, 8> kTrialNames = {"Clse20", "Open20", "Clse55"
 
 using SpeedTimes = std::array<std::array<std::uint32_t, kTrialVelocities.size()>, kFingers>;
 
-// One real-time update: the velocities out, the feedback in.
-int Update(ZHand& hand) {
-    return hand.RTUpdate(true, true);
-}
-
 // Ends the run the hand stopped: the measurements are made once, so the
 // stop is in cycle 1 of 1.
 int EndStoppedRun(TestRun& run) {
@@ -143,7 +138,7 @@ void RunSpeedTrial(TestRun& run, std::size_t trial, int velocity,
             }
             hand.RTSetVelocity(motor, commanded[f]);
         }
-        run.Exchange(Update);
+        run.RTUpdate();
     }
 }
 
@@ -156,13 +151,13 @@ void MeasureFingerSpeeds(TestRun& run) {
     run.Exchange([](ZHand& hand) {
         return hand.RTSetFlags("123", true, 1, false, true, 1, false, true, true, 1);
     });
-    run.Exchange([](ZHand& hand) { return hand.RTStart("123"); });
-    run.Exchange(Update);
+    run.RTStart("123");
+    run.RTUpdate();
     std::vector<std::vector<int>> history(kFingers, std::vector<int>(kHistoryLength));
     for (std::size_t t = 0; t < kTrialVelocities.size() && !run.HandStopped(); ++t) {
         RunSpeedTrial(run, t, kTrialVelocities[t], history, times);
     }
-    run.Exchange([](ZHand& hand) { return hand.RTAbort(); });
+    run.RTAbort();
     run.Close("1234");
     if (run.HandStopped()) return;
 

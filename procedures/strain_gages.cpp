@@ -63,14 +63,13 @@ void NextFinger(Cursor& cell) {
 void ReadStrains(TestRun& run, Cursor& cell, ReadingTable& table) {
     Console& console = run.console();
     const Clock& clock = run.clock();
-    const auto update = [](ZHand& hand) { return hand.RTUpdate(true, true); };
     run.Command("T");
     run.Exchange([](ZHand& hand) {
         return hand.RTSetFlags("123", false, 0, false, false, 0, true, false, false, 0);
     });
-    run.Exchange([](ZHand& hand) { return hand.RTStart("123"); });
+    run.RTStart("123");
     std::uint32_t refresh = clock.TickCount();
-    run.Exchange(update);
+    run.RTUpdate();
     while (!run.HandStopped()) {
         if (clock.TicksSince(refresh) > kRefreshMs) {
             refresh = clock.TickCount();
@@ -78,7 +77,7 @@ void ReadStrains(TestRun& run, Cursor& cell, ReadingTable& table) {
             cell.MoveToCell(console);
             console.Printf("(%6d)", cell.lastReading);
         }
-        run.Exchange(update);
+        run.RTUpdate();
         if (run.HandStopped()) break;
         if (!console.KeyWaiting() && !console.WaitForKey(kExchangeGapMs)) continue;
         const int key = console.GetKey();
@@ -91,7 +90,7 @@ void ReadStrains(TestRun& run, Cursor& cell, ReadingTable& table) {
             NextFinger(cell);
         }
     }
-    run.Exchange([](ZHand& hand) { return hand.RTAbort(); });
+    run.RTAbort();
 }
 
 void WriteTable(Recorder& log, const ReadingTable& table) {

@@ -145,6 +145,18 @@ int TestRun::MoveTo(const char* motors, int value) {
     return Exchange([motors, value](ZHand& hand) { return hand.MoveTo(motors, value); });
 }
 
+int TestRun::RTStart(const char* motors) {
+    return Exchange([motors](ZHand& hand) { return hand.RTStart(motors); });
+}
+
+int TestRun::RTUpdate() {
+    return Exchange([](ZHand& hand) { return hand.RTUpdate(true, true); });
+}
+
+int TestRun::RTAbort() {
+    return Exchange([](ZHand& hand) { return hand.RTAbort(); });
+}
+
 bool TestRun::Read(const char* motors, const char* names, std::span<int> values) {
     if (HandStopped()) return false;
     return Examine(hand().GetParameters(motors, names, values)) &&

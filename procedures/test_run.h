@@ -90,10 +90,15 @@ class TestRun {
     int SetParameter(const char* motors, const char* name, int value);
     int Command(const char* text, std::string* reply = nullptr);
     int MoveTo(const char* motors, int value);
-    // Any other exchange with the hand, the real-time ones above all, made
-    // the same way: `exchange(hand())` is called unless the run has stopped
-    // for the hand, and its result is examined.
-    //   run.Exchange([](ZHand& hand) { return hand.RTUpdate(true, true); });
+    // Real-time mode: its start for `motors`, one update (the velocities
+    // out, the feedback in) and its end.
+    int RTStart(const char* motors);
+    int RTUpdate();
+    int RTAbort();
+    // Any other exchange with the hand made the same way: `exchange(hand())`
+    // is called unless the run has stopped for the hand, and its result is
+    // examined.
+    //   run.Exchange([](ZHand& hand) { return hand.RTSetFlags("123", ...); });
     // The real-time calls that only set or read the tables of the last update
     // (RTSetVelocity, RTGetPosition, ...) exchange nothing: they go to the
     // hand directly.
