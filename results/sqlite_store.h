@@ -71,6 +71,11 @@ class SqliteStore {
   private:
     explicit SqliteStore(sqlite3* db);
     bool ApplyOne(const Entry& entry, std::string* error);
+    // Inserts measurements (every entry one) as one statement.
+    bool InsertMeasurements(std::span<const Entry> entries, std::string* error);
+    // The row id of the run `uuid`; false with kUnknownRun's text when the
+    // store has no such run.
+    bool RunId(const std::string& uuid, long long* id, std::string* error);
     bool Queue(const Outgoing& fact, std::string* error);
     bool Exec(const char* sql, std::string* error);
 

@@ -126,11 +126,38 @@ TEST_F(StoreTest, AnOlderFileIsMigrated) {
     auto store = OpenStore(db, &error);
     ASSERT_NE(store, nullptr) << error;
     EXPECT_EQ(Value("PRAGMA user_version"), std::to_string(kSchemaVersion));
-    EXPECT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'measurements_name'"), "1");
+    EXPECT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'runs_serial'"), "1");
     EXPECT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'outbox'"), "1");
     EXPECT_EQ(Query("SELECT serial, outcome FROM runs"), (QueryRows{{"HND001", "pass"}}));
     ASSERT_TRUE(store->Apply(Run("new"), &error)) << error;
     EXPECT_EQ(Value("SELECT count(*) FROM runs"), "2");
+}
+
+// An earlier station's file still has the index of measurements by name; it
+// goes at the next open, and the measurements stay.
+TEST_F(StoreTest, TheNameIndexOfEarlierStationsIsDropped) {
+    std::string error;
+    {
+        auto store = OpenStore(db, &error);
+        ASSERT_NE(store, nullptr) << error;
+        const std::vector<Entry> facts = {Run("old"), Position("old", 1, 15400)};
+        ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
+    }
+    {
+        sqlite3* old = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &old), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(old, "CREATE INDEX measurements_name ON measurements(name)", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(old);
+    }
+    ASSERT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'measurements_name'"), "1");
+    auto store = OpenStore(db, &error);
+    ASSERT_NE(store, nullptr) << error;
+    EXPECT_EQ(Value("SELECT count(*) FROM sqlite_master WHERE name = 'measurements_name'"), "0");
+    EXPECT_EQ(Value("SELECT value FROM measurements"), "15400.0");
+    ASSERT_TRUE(store->Apply(Position("old", 2, 15500), &error)) << error;
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "2");
 }
 
 std::vector<std::string> OutboxLines(SqliteStore& store) {
@@ -141,6 +168,70 @@ std::vector<std::string> OutboxLines(SqliteStore& store) {
     std::vector<std::string> lines;
     for (const OutboxRow& row : rows) lines.push_back(OutgoingToJson(row.fact));
     return lines;
+}
+
+// Facts of an endurance run: many measurements in a row (with and without
+// unit, limits and cycle).
+std::vector<Entry> ManyMeasurements(const std::string& run, int count, int firstSeq = 1) {
+    std::vector<Entry> facts;
+    for (int i = 0; i < count; ++i) {
+        Measurement m{run, firstSeq + i, "F" + std::to_string(i % 3 + 1) + " closed",
+                      15000.0 + i * 7};
+        if (i % 2 == 0) m.unit = "counts";
+        if (i % 3 != 1) m.low = 15100.0;
+        if (i % 4 == 3) m.high = 15200.0;
+        m.outcome = Verdict(m.value, m.low, m.high);
+        if (i % 5 != 4) m.cycle = i / 8 + 1;
+        facts.emplace_back(std::move(m));
+    }
+    return facts;
+}
+
+const char* kMeasurementRows =
+    "SELECT r.uuid, m.seq, name, value, unit, low, high, m.outcome, cycle"
+    " FROM measurements m JOIN runs r ON r.id = m.run_id ORDER BY r.uuid, m.seq";
+
+// Measurements applied together are stored as each would be alone, in every
+// column and in order; a measurement of an unknown run among them is left
+// out, or refuses the whole.
+TEST_F(StoreTest, MeasurementsAppliedTogetherAreStoredAsAlone) {
+    const std::string alone = (dir / "alone.db").string();
+    std::string error;
+    std::vector<Entry> facts = {Run("u1"), Run("u2")};
+    for (Entry& m : ManyMeasurements("u1", 37)) facts.push_back(std::move(m));
+    facts.push_back(Fault("u1", 38, 5));
+    for (Entry& m : ManyMeasurements("u2", 20)) facts.push_back(std::move(m));
+    for (Entry& m : ManyMeasurements("u1", 17, 39)) facts.push_back(std::move(m));
+    facts.push_back(RunProgress{"u1", 7, 1});
+    {
+        auto one = OpenStore(alone, &error);
+        ASSERT_NE(one, nullptr) << error;
+        for (const Entry& fact : facts) ASSERT_TRUE(one->Apply(fact, &error)) << error;
+    }
+    auto store = OpenStore(db, &error);
+    ASSERT_NE(store, nullptr) << error;
+    store->SetShipping(true);
+    ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
+    const QueryRows rows = Query(kMeasurementRows);
+    EXPECT_EQ(rows.size(), 74u);
+    EXPECT_EQ(rows, QueryStore(alone, kMeasurementRows));
+    std::vector<std::string> expected;
+    for (const Entry& fact : facts) expected.push_back(ToJson(fact));
+    EXPECT_EQ(OutboxLines(*store), expected) << "queued in the order applied";
+    ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
+    EXPECT_EQ(Query(kMeasurementRows), rows) << "applied again, nothing changes";
+
+    std::vector<Entry> orphaned = {Run("u3")};
+    for (Entry& m : ManyMeasurements("u3", 10)) orphaned.push_back(std::move(m));
+    orphaned.push_back(Position("nowhere", 1, 15400));
+    for (Entry& m : ManyMeasurements("u3", 30, 11)) orphaned.push_back(std::move(m));
+    EXPECT_FALSE(store->ApplyAll(orphaned, &error));
+    EXPECT_EQ(error, "fact of an unknown run");
+    EXPECT_EQ(Value("SELECT count(*) FROM runs WHERE uuid = 'u3'"), "0") << "all or none";
+    ASSERT_TRUE(store->ApplyAll(orphaned, &error, true)) << error;
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements m JOIN runs r ON r.id = m.run_id"
+                    " WHERE r.uuid = 'u3'"),
+              "40");
 }
 
 // With shipping on, whatever is stored is queued in the same transaction, in
