@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -137,6 +138,50 @@ TEST_F(JournalTest, GatheredProgressKeepsEachRunsLatest) {
     EXPECT_EQ(Query("SELECT uuid, cycles_done, errors, outcome FROM runs ORDER BY uuid"),
               (QueryRows{{"a", "3", "2", "running"}, {"b", "20", "1", "running"}}));
     EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "3");
+}
+
+// How often the journal's writer thread has gone to sleep so far; -1 when
+// there is none.
+long WriterSleeps() {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || name != "zhand-writer") continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+        }
+    }
+    return -1;
+}
+
+// While facts keep coming the writer commits them every few milliseconds
+// without being woken; once they stop it sleeps until the next one, so a
+// station waiting at its form costs nothing.
+TEST_F(JournalTest, TheWriterCommitsByItselfAndSleepsWhenFactsStop) {
+    JournalOptions options = Options();
+    options.background = true;
+    options.gatherMs = 5;
+    Journal journal(options);
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    journal.Put(Bare("u1"));
+    journal.Flush();
+    for (int seq = 1; seq <= 40; ++seq) {
+        journal.Put(Position("u1", seq, 15100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int i = 0; i < 200 && Value("SELECT count(*) FROM measurements") != "40"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "40") << "stored without a Flush";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const long before = WriterSleeps();
+    ASSERT_GE(before, 0) << "no writer thread";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(WriterSleeps() - before, 1) << "the writer keeps waking with nothing to store";
+    journal.Put(Position("u1", 41, 15100));
+    for (int i = 0; i < 200 && Value("SELECT count(*) FROM measurements") != "41"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Value("SELECT count(*) FROM measurements"), "41") << "a fact wakes it again";
 }
 
 TEST_F(JournalTest, OffRecordsNothing) {
