@@ -53,7 +53,9 @@ echo "== zhand-report: html over 10 000 runs (goal: under 5 s), import of 5 000 
 
 echo
 echo "== What recording costs a Multi-Axis cycle (goal: the store on under 2 % above it off, paired)"
-"$out/bin/recording_bench" --cycles 200 --rounds 30
+"$out/bin/recording_bench"
+echo "-- where a commit's cost goes"
+"$out/bin/recording_bench" --all --rounds 10
 
 echo
 echo "== Shipping beside twenty stations (goal: it keeps up with their demand)"
