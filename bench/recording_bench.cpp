@@ -114,6 +114,14 @@ double Median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// Each round's difference of `mode` to `off`, in per cent of `off`.
+std::vector<double> Paired(const std::vector<double>& mode, const std::vector<double>& off) {
+    std::vector<double> paired;
+    for (std::size_t r = 0; r < mode.size(); ++r)
+        paired.push_back(100 * (mode[r] - off[r]) / off[r]);
+    return paired;
+}
+
 // The median's 95 % interval, from resampling the values with replacement.
 std::pair<double, double> MedianInterval(const std::vector<double>& values) {
     std::uint64_t state = 0x9e3779b97f4a7c15ULL;  // fixed: the same figures give the same interval
@@ -198,9 +206,7 @@ int main(int argc, char** argv) {
 
     std::printf("Multi-Axis, %d cycles a run, %d rounds of each mode in turn\n", cycles, rounds);
     {
-        std::vector<double> paired;
-        for (int r = 0; r < rounds; ++r)
-            paired.push_back(100 * (wall[kStation][r] - wall[kOff][r]) / wall[kOff][r]);
+        const std::vector<double> paired = Paired(wall[kStation], wall[kOff]);
         const auto [low, high] = MedianInterval(paired);
         std::printf(
             "  recording costs %+.2f %% of a cycle (median of the rounds; 95 %% interval"
@@ -217,16 +223,13 @@ int main(int argc, char** argv) {
     for (int mode = 0; mode < modeCount; ++mode) {
         const double best = Best(wall[mode]), median = Median(wall[mode]), c = Median(cpu[mode]);
         const double all = Median(process[mode]);
-        std::vector<double> paired;
-        for (std::size_t r = 0; r < wall[mode].size(); ++r)
-            paired.push_back(100 * (wall[mode][r] - wall[kOff][r]) / wall[kOff][r]);
         std::printf(
             "  %-24s wall us/cycle best %5.0f (%+6.2f %%), median %5.0f (%+6.2f %%),"
             " paired %+6.2f %%; CPU us/cycle, station thread %4.0f (%+4.0f),"
             " all threads %4.0f (%+4.0f)\n",
             kModes[mode].name, best, 100 * (best - bestOff) / bestOff, median,
-            100 * (median - medianOff) / medianOff, Median(paired), c, c - cpuOff, all,
-            all - processOff);
+            100 * (median - medianOff) / medianOff, Median(Paired(wall[mode], wall[kOff])), c,
+            c - cpuOff, all, all - processOff);
     }
     for (int mode = 0; mode < modeCount && rounds <= 30; ++mode) {
         std::printf("  %-24s rounds, wall us/cycle:", kModes[mode].name);

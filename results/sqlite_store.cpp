@@ -224,8 +224,7 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
     // Memory statistics cost a lock on each of SQLite's allocations, and
     // nothing reads them. This can only be set before SQLite's first use in
     // the process; later it fails and changes nothing.
-    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
-    (void)configured;
+    [[maybe_unused]] static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     sqlite3* db = nullptr;
     const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY
                                               : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
@@ -371,8 +370,6 @@ bool SqliteStore::ApplyOne(const Entry& entry, std::string* error) {
         if (error != nullptr) *error = sqlite3_errmsg(db_);
         return false;
     };
-    auto runId = [&](const std::string& uuid, long long* id) { return RunId(uuid, id, error); };
-
     if (const auto* r = std::get_if<RunStart>(&entry)) {
         s.insertRun.Text(1, r->uuid)
             .Text(2, r->station)
@@ -387,13 +384,13 @@ bool SqliteStore::ApplyOne(const Entry& entry, std::string* error) {
     }
     if (const auto* m = std::get_if<Measurement>(&entry)) {
         long long id = 0;
-        if (!runId(m->run, &id)) return false;
+        if (!RunId(m->run, &id, error)) return false;
         BindMeasurement(s.insertMeasurement, 1, id, *m);
         return finish(s.insertMeasurement);
     }
     if (const auto* e = std::get_if<Event>(&entry)) {
         long long id = 0;
-        if (!runId(e->run, &id)) return false;
+        if (!RunId(e->run, &id, error)) return false;
         s.insertEvent.Int(1, id)
             .Int(2, e->seq)
             .Text(3, e->at)
@@ -445,34 +442,28 @@ bool SqliteStore::ApplyAll(std::span<const Entry> entries, std::string* error, b
         Exec(grouped ? "ROLLBACK TO apply_all; RELEASE apply_all" : "ROLLBACK", nullptr);
         statements_->cachedUuid.clear();
     };
+    const auto fail = [&](const std::string& why) {
+        if (error != nullptr) *error = why;
+        undo();
+        return false;
+    };
     for (std::size_t i = 0; i < entries.size();) {
+        // A full row of measurements goes in as one statement. When one of
+        // them belongs to a run the store does not know, the row goes in one
+        // by one, which can leave that one out.
+        const std::size_t n = MeasurementsFrom(entries, i);
+        const std::span<const Entry> group = entries.subspan(i, n == kRowsAtOnce ? n : 1);
+        i += group.size();
         std::string why;
-        // A full row of measurements goes in as one statement; one of a run
-        // the store does not know goes the single way, which can leave it out.
-        std::size_t n = MeasurementsFrom(entries, i);
-        if (n < kRowsAtOnce || !InsertMeasurements(entries.subspan(i, n), &why)) {
-            if (n == kRowsAtOnce && why != kUnknownRun) {
-                if (error != nullptr) *error = why;
-                undo();
-                return false;
-            }
-            n = 1;
-            if (!ApplyOne(entries[i], &why)) {
-                ++i;
+        const bool together = group.size() > 1 && InsertMeasurements(group, &why);
+        if (group.size() > 1 && !together && why != kUnknownRun) return fail(why);
+        for (const Entry& entry : group) {
+            if (!together && !ApplyOne(entry, &why)) {
                 if (skipOrphans && why == kUnknownRun) continue;
-                if (error != nullptr) *error = why;
-                undo();
-                return false;
+                return fail(why);
             }
+            if (shipping_ && !Queue(entry, &why)) return fail(why);
         }
-        for (const Entry& entry : entries.subspan(i, n)) {
-            if (shipping_ && !Queue(entry, &why)) {
-                if (error != nullptr) *error = why;
-                undo();
-                return false;
-            }
-        }
-        i += n;
     }
     if (!Exec(grouped ? "RELEASE apply_all" : "COMMIT", error)) {
         undo();

@@ -28,6 +28,13 @@ class JournalTest : public StoreDir {
         options.retryMs = 0;
         return options;
     }
+    // The options with the writer thread, gathering `gatherMs`.
+    JournalOptions WriterOptions(int gatherMs = JournalOptions{}.gatherMs) const {
+        JournalOptions options = Options();
+        options.background = true;
+        options.gatherMs = gatherMs;
+        return options;
+    }
     std::string Unsaved() const { return (dir / "results-unsaved.jsonl").string(); }
     int UnsavedLines() const {
         std::ifstream in(Unsaved());
@@ -74,9 +81,7 @@ TEST_F(JournalTest, FactsAreCommittedAsTheyComeWithTheStationFilledIn) {
 // The writer stores every fact put before the journal goes, in order.
 TEST_F(JournalTest, TheWriterStoresAllItWasGivenBeforeItStops) {
     {
-        JournalOptions options = Options();
-        options.background = true;
-        Journal journal(options);
+        Journal journal(WriterOptions());
         ASSERT_TRUE(journal.Open()) << journal.Problem();
         journal.Put(Bare("u1"));
         for (int cycle = 1; cycle <= 500; ++cycle) journal.Put(Fault("u1", cycle, cycle));
@@ -96,10 +101,7 @@ TEST_F(JournalTest, EventsFlushAndTheEndCutTheWritersGatheringShort) {
         "SELECT outcome, (SELECT count(*) FROM measurements), (SELECT count(*) FROM events)"
         " FROM runs";
     {
-        JournalOptions options = Options();
-        options.background = true;
-        options.gatherMs = 600000;
-        Journal journal(options);
+        Journal journal(WriterOptions(600000));
         ASSERT_TRUE(journal.Open()) << journal.Problem();
         journal.Put(Bare("u1"));
         journal.Put(Position("u1", 1, 15100));
@@ -120,10 +122,7 @@ TEST_F(JournalTest, EventsFlushAndTheEndCutTheWritersGatheringShort) {
 // measurements between stay, and one run's progress never stands for
 // another's.
 TEST_F(JournalTest, GatheredProgressKeepsEachRunsLatest) {
-    JournalOptions options = Options();
-    options.background = true;
-    options.gatherMs = 600000;
-    Journal journal(options);
+    Journal journal(WriterOptions(600000));
     ASSERT_TRUE(journal.Open()) << journal.Problem();
     journal.Put(Bare("a"));
     journal.Put(Bare("b"));
@@ -159,10 +158,7 @@ long WriterSleeps() {
 // without being woken; once they stop it sleeps until the next one, so a
 // station waiting at its form costs nothing.
 TEST_F(JournalTest, TheWriterCommitsByItselfAndSleepsWhenFactsStop) {
-    JournalOptions options = Options();
-    options.background = true;
-    options.gatherMs = 5;
-    Journal journal(options);
+    Journal journal(WriterOptions(5));
     ASSERT_TRUE(journal.Open()) << journal.Problem();
     journal.Put(Bare("u1"));
     journal.Flush();

@@ -175,8 +175,11 @@ std::vector<std::string> OutboxLines(SqliteStore& store) {
 std::vector<Entry> ManyMeasurements(const std::string& run, int count, int firstSeq = 1) {
     std::vector<Entry> facts;
     for (int i = 0; i < count; ++i) {
-        Measurement m{run, firstSeq + i, "F" + std::to_string(i % 3 + 1) + " closed",
-                      15000.0 + i * 7};
+        Measurement m;
+        m.run = run;
+        m.seq = firstSeq + i;
+        m.name = "F" + std::to_string(i % 3 + 1) + " closed";
+        m.value = 15000.0 + i * 7;
         if (i % 2 == 0) m.unit = "counts";
         if (i % 3 != 1) m.low = 15100.0;
         if (i % 4 == 3) m.high = 15200.0;
