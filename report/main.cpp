@@ -274,9 +274,11 @@ int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
         std::filesystem::remove(temporary);
         return Fail(output + ": " + ec.message());
     }
+    std::size_t values = 0;
+    for (const MeasurementSeries& series : report.measurements) values += series.values.size();
     std::cout << "wrote " << output << ": " << report.runs.size() << " runs of "
-              << report.units.size() << " units, " << report.measurements.size()
-              << " measurements\n";
+              << report.units.size() << " units, " << values << " measurements of "
+              << report.measurements.size() << " names\n";
     return 0;
 }
 
