@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "form.h"
+#include "heartbeat.h"
 #include "journal.h"
 #include "startup.h"
 #include "station.h"
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
     // Opened once the station is up: one that never started leaves no store
     // behind. A store that cannot be used is said on row 21 during the runs.
     journal.Open();
+    // The line's board tells a station at its form from one that is gone.
+    const results::Heartbeat heartbeat(journal, std::chrono::seconds(10));
     FormLoop(station);
     return 0;
 }

@@ -1,5 +1,6 @@
 // zhand-report: the results store read as JSON Lines, a terminal summary or
 // an HTML report, and old text logs imported into it.
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "importer.h"
 #include "run_ids.h"
 #include "serve.h"
+#include "serve_users.h"
 #include "server_uri.h"
 #include "store.h"
 #include "summary.h"
@@ -34,8 +36,9 @@ constexpr const char* kUsageText =
     "  export   the runs as JSON Lines on standard output\n"
     "  html     one self-contained HTML report\n"
     "  import   text logs of the station into the store\n"
-    "  serve    the report and a live page of the stations over HTTP\n"
+    "  serve    the report, a live page of the stations and metrics over HTTP(S)\n"
     "  summary  a short table of runs, outcomes and yield per test\n"
+    "  hash-password  a password from standard input as a line for serve's users file\n"
     "\n"
     "--results STORE names the store: a SQLite file (or sqlite:PATH) or a shared\n"
     "server (postgresql://USER@HOST:PORT/DB); default $ZHAND_RESULTS, else\n"
@@ -77,17 +80,34 @@ constexpr const char* kImportHelp =
     "  --serial S   the logs' serial number is S (the rest of the name: the initials)\n";
 
 constexpr const char* kServeHelp =
-    "usage: zhand-report serve [--listen ADDR:PORT] [--results STORE]\n"
+    "usage: zhand-report serve [--listen ADDR:PORT] [--tls-cert FILE --tls-key FILE]\n"
+    "                          [--users FILE] [--host NAME]... [--insecure] [--results STORE]\n"
     "\n"
     "Serves, read-only, until interrupted (Ctrl-C or SIGTERM):\n"
-    "  /stations  each station's current test, serial number, cycle i of N, errors\n"
-    "             so far and last fault, updated live as the stations record them\n"
+    "  /stations  each station: testing, idle at its form or not seen, and its latest\n"
+    "             run's test, serial number, cycle i of N, errors and last fault,\n"
+    "             updated live as the stations record them\n"
     "  /report    the HTML report of the store as it is now (?serial=S, ?since=DATE)\n"
     "  /stations.json, /stations/events  the same board as JSON and server-sent events\n"
-    "Only GET is answered; nothing over HTTP changes the store.\n"
+    "  /metrics   the line's health in Prometheus's text format\n"
+    "Only GET and HEAD are answered; nothing over HTTP changes the store.\n"
     "  --listen ADDR:PORT  where to listen (default 127.0.0.1:8080; port 0: any free\n"
-    "                      port). Another address than the loopback one opens the\n"
-    "                      pages to the network.\n";
+    "                      port). Another address than a loopback one needs TLS and\n"
+    "                      --users, or --insecure.\n"
+    "  --tls-cert FILE     serve HTTPS only, with this certificate (PEM, its chain\n"
+    "  --tls-key FILE      after it) and its key (readable by its owner alone)\n"
+    "  --users FILE        logins: one name:hash line each (zhand-report hash-password\n"
+    "                      makes the hash); the file readable by its owner alone\n"
+    "  --host NAME         a name the pages are also reached by (the Host header is\n"
+    "                      checked); may be given more than once\n"
+    "  --insecure          let another address than a loopback one be served without\n"
+    "                      TLS or logins, on a network you trust\n";
+
+constexpr const char* kHashHelp =
+    "usage: zhand-report hash-password\n"
+    "\n"
+    "Reads one password from standard input (not shown when typed at a terminal)\n"
+    "and prints its argon2id hash. A line of serve's users file is NAME:HASH.\n";
 
 constexpr const char* kSummaryHelp =
     "usage: zhand-report summary [--serial S] [--results STORE]\n"
@@ -105,6 +125,11 @@ struct Arguments {
     std::optional<std::string> baseline;
     std::optional<std::string> output;
     std::optional<std::string> listen;
+    std::optional<std::string> tlsCert;
+    std::optional<std::string> tlsKey;
+    std::optional<std::string> users;
+    std::vector<std::string> hosts;
+    bool insecure = false;
     std::vector<std::string> files;
     bool help = false;
 };
@@ -122,6 +147,7 @@ int Fail(const std::string& message) {
 
 // Which options each command takes.
 bool Takes(const std::string& command, const std::string& option) {
+    if (command == "hash-password") return option == "--help";
     if (option == "--results" || option == "--help") return true;
     if (command == "export")
         return option == "--serial" || option == "--test" || option == "--since";
@@ -130,7 +156,9 @@ bool Takes(const std::string& command, const std::string& option) {
                option == "-o";
     if (command == "import") return option == "--serial";
     if (command == "summary") return option == "--serial";
-    if (command == "serve") return option == "--listen";
+    if (command == "serve")
+        return option == "--listen" || option == "--tls-cert" || option == "--tls-key" ||
+               option == "--users" || option == "--host" || option == "--insecure";
     return false;
 }
 
@@ -143,7 +171,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
             if (a->command.empty() && !filesOnly) {
                 a->command = arg;
                 if (a->command != "export" && a->command != "html" && a->command != "import" &&
-                    a->command != "serve" && a->command != "summary")
+                    a->command != "serve" && a->command != "summary" &&
+                    a->command != "hash-password")
                     return Usage("unknown command '" + arg + "'");
             } else if (a->command == "import") {
                 a->files.push_back(arg);
@@ -174,9 +203,18 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
                                                 : a->command + " takes no " + arg);
             return Usage("unknown option '" + arg + "'");
         }
+        if (arg == "--insecure") {
+            if (value) return Usage("--insecure takes no value");
+            a->insecure = true;
+            continue;
+        }
         if (!value) {
             if (i + 1 >= args.size()) return Usage(arg + " needs a value");
             value = args[++i];
+        }
+        if (arg == "--host") {
+            a->hosts.push_back(*value);
+            continue;
         }
         std::optional<std::string>* slot = arg == "--results"    ? &a->results
                                            : arg == "--serial"   ? &a->serial
@@ -184,6 +222,9 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
                                            : arg == "--since"    ? &a->since
                                            : arg == "--baseline" ? &a->baseline
                                            : arg == "--listen"   ? &a->listen
+                                           : arg == "--tls-cert" ? &a->tlsCert
+                                           : arg == "--tls-key"  ? &a->tlsKey
+                                           : arg == "--users"    ? &a->users
                                                                  : &a->output;
         if (*slot) return Usage(arg + " given twice");
         *slot = *value;
@@ -323,6 +364,32 @@ int Import(const Arguments& a, results::SqliteStore& store) {
     return failed == 0 ? 0 : kFailed;
 }
 
+// One password from standard input, not echoed at a terminal; its hash on
+// standard output.
+int HashPasswordCommand() {
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal && tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::cerr << "Password: " << std::flush;
+    }
+    std::string password;
+    const bool read = static_cast<bool>(std::getline(std::cin, password));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << "\n";
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (!read || password.empty()) return Fail("no password on standard input");
+    std::string error;
+    const std::optional<std::string> hash = HashPassword(password, &error);
+    if (!hash) return Fail(error);
+    std::cout << *hash << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -334,6 +401,7 @@ int main(int argc, char** argv) {
                            : a.command == "import"  ? kImportHelp
                            : a.command == "serve"   ? kServeHelp
                            : a.command == "summary" ? kSummaryHelp
+                           : a.command == "hash-password" ? kHashHelp
                                                     : kUsageText;
         if (!a.help) {
             std::cerr << text;
@@ -342,6 +410,7 @@ int main(int argc, char** argv) {
         std::cout << text;
         return 0;
     }
+    if (a.command == "hash-password") return HashPasswordCommand();
     ReportOptions options;
     PageFacts facts;
     if (std::optional<int> status = Options(a, &options, &facts)) return *status;
@@ -359,7 +428,16 @@ int main(int argc, char** argv) {
             if (!results::IsServerUri(storeName)) return Fail(error);
             std::cerr << "zhand-report: " << error << "; serving, and trying again\n";
         }
-        return Serve(storeName, *listen, std::cout, std::cerr);
+        ServeOptions serve;
+        serve.store = storeName;
+        serve.listen = *listen;
+        serve.tlsCert = a.tlsCert.value_or("");
+        serve.tlsKey = a.tlsKey.value_or("");
+        serve.users = a.users.value_or("");
+        serve.insecure = a.insecure;
+        serve.hosts = a.hosts;
+        if (const std::string refusal = Refusal(serve); !refusal.empty()) return Usage(refusal);
+        return Serve(serve, std::cout, std::cerr);
     }
     if (importing) {
         const bool existed = std::filesystem::exists(StoreFile(storeName));

@@ -124,6 +124,9 @@ struct Journal::Impl {
     std::string published;
     mutable std::string seen;  // the putting thread's copy of `published`
     std::thread writer;
+    // The run between its start and its end, for the heartbeat.
+    mutable std::mutex runMutex;
+    std::string openRun;
 
     bool Enabled() const { return !IsOff(options.target); }
 
@@ -353,6 +356,13 @@ void Journal::Put(Entry entry) {
     if (auto* start = std::get_if<RunStart>(&entry)) {
         if (start->station.empty()) start->station = d.options.station;
         if (start->software.empty()) start->software = d.options.software;
+        std::lock_guard lock(d.runMutex);
+        d.openRun = start->uuid;
+    } else if (auto* end = std::get_if<RunEnd>(&entry)) {
+        std::lock_guard lock(d.runMutex);
+        if (d.openRun == end->run) d.openRun.clear();
+    } else if (auto* beat = std::get_if<StationBeat>(&entry)) {
+        if (beat->station.empty()) beat->station = d.options.station;
     }
     if (!d.writer.joinable()) {
         d.Store(entry);
@@ -371,6 +381,11 @@ void Journal::Put(Entry entry) {
         d.hurry = d.hurry || urgent;
     }
     if (wake) d.wake.notify_one();
+}
+
+std::string Journal::OpenRun() const {
+    std::lock_guard lock(impl_->runMutex);
+    return impl_->openRun;
 }
 
 void Journal::Flush() {

@@ -77,6 +77,9 @@ class Journal {
     // Records one fact: committed before Put returns, or with `background`
     // handed to the writer, which commits it at once or within `gatherMs`.
     void Put(Entry entry);
+    // The uuid of the run put last while it has not ended ("" when none is
+    // open). Safe from any thread.
+    std::string OpenRun() const;
     // Returns once every fact put so far is committed or set aside (at once
     // without `background`).
     void Flush();

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "heartbeat_sql.h"
 #include "server_uri.h"
 
 namespace results {
@@ -124,6 +125,8 @@ struct Plan {
     json runs = json::array();
     json measurements = json::array();
     json events = json::array();
+    // The latest beat of each station in the shipment.
+    std::map<std::string, json> beats;
     std::vector<std::pair<const char*, Params>> states;
     // Consecutive progress of one run comes down to its last one: none of
     // them changes whether the next applies.
@@ -171,6 +174,11 @@ struct Plan {
                               {"motor", Maybe(e->motor)},
                               {"kind", Clean(e->kind)},
                               {"text", Clean(e->text)}});
+        } else if (const auto* b = std::get_if<StationBeat>(&entry)) {
+            beats[Clean(b->station)] = {{"station", Clean(b->station)},
+                                        {"seen", Clean(b->seen)},
+                                        {"state", Clean(b->state)},
+                                        {"run", Clean(b->run)}};
         } else if (const auto* p = std::get_if<RunProgress>(&entry)) {
             State(p->run, kProgress,
                   {p->run, std::to_string(p->cyclesDone), std::to_string(p->errors)}, true);
@@ -254,6 +262,7 @@ bool PostgresStore::Migrate(std::string* error) {
                                 std::to_string(kServerSchemaVersion) + ")";
         if (!c.Exec(set, error)) return abandon();
     }
+    if (!c.Exec(kHeartbeatsTablePg, error)) return abandon();
     if (!c.Exec("COMMIT", error)) return abandon();
     return true;
 }
@@ -269,6 +278,11 @@ bool PostgresStore::ApplyAll(std::span<const Outgoing> facts, std::string* error
     };
     bool ok = c.Exec("BEGIN", error) && bulk(kInsertRuns, plan.runs) &&
               bulk(kInsertMeasurements, plan.measurements) && bulk(kInsertEvents, plan.events);
+    if (ok && !plan.beats.empty()) {
+        json beats = json::array();
+        for (auto& [station, beat] : plan.beats) beats.push_back(std::move(beat));
+        ok = bulk(kUpsertBeatsPg, beats);
+    }
     for (std::size_t i = 0; ok && i < plan.states.size(); ++i) {
         ok = c.Exec(plan.states[i].first, plan.states[i].second, nullptr, error);
     }

@@ -58,6 +58,14 @@ json Encode(const RunEnd& e) {
             {"cycles_done", e.cyclesDone}, {"errors", e.errors}};
 }
 
+json Encode(const StationBeat& b) {
+    return {{"type", "beat"},
+            {"station", b.station},
+            {"seen", b.seen},
+            {"state", b.state},
+            {"run", b.run}};
+}
+
 Entry Decode(const json& j) {
     const std::string type = j.at("type").get<std::string>();
     if (type == "run") {
@@ -105,6 +113,10 @@ Entry Decode(const json& j) {
         return RunEnd{j.at("run").get<std::string>(), j.at("ended").get<std::string>(),
                       j.at("outcome").get<std::string>(), j.at("cycles_done").get<int>(),
                       j.at("errors").get<int>()};
+    }
+    if (type == "beat") {
+        return StationBeat{j.at("station").get<std::string>(), j.at("seen").get<std::string>(),
+                           j.at("state").get<std::string>(), j.at("run").get<std::string>()};
     }
     throw std::invalid_argument("unknown entry type");
 }

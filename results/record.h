@@ -72,7 +72,17 @@ struct RunEnd {
     int errors = 0;
 };
 
-using Entry = std::variant<RunStart, Measurement, Event, RunProgress, RunEnd>;
+// The station is there (results/heartbeat.h): at `seen` it was `state`
+// ("testing" with `run` open, or "idle" at its form). Stores keep the latest
+// beat of each station only.
+struct StationBeat {
+    std::string station;  // filled in by the journal
+    std::string seen;     // ISO-8601 UTC with milliseconds
+    std::string state;
+    std::string run;      // the open run's uuid, "" when idle
+};
+
+using Entry = std::variant<RunStart, Measurement, Event, RunProgress, RunEnd, StationBeat>;
 
 // The run an entry belongs to.
 const std::string& RunOf(const Entry& entry);

@@ -19,6 +19,9 @@ using Clock = std::chrono::steady_clock;
 // How often a file is looked at for a new commit.
 constexpr auto kFilePoll = std::chrono::milliseconds(100);
 
+// Virtual machine steps between looks at a query's deadline.
+constexpr int kProgressSteps = 1000;
+
 // Rows a server cursor hands over at a time.
 constexpr int kFetchRows = 5000;
 
@@ -60,9 +63,17 @@ class FileReader : public ResultsReader {
         return ok;
     }
 
+    bool LimitQueries(int ms, std::string*) override {
+        limit_ = std::chrono::milliseconds(ms);
+        sqlite3_progress_handler(store_->Handle(), ms > 0 ? kProgressSteps : 0,
+                                 ms > 0 ? &FileReader::PastDeadline : nullptr, this);
+        return true;
+    }
+
     bool ForEach(const std::string& sql, std::span<const std::optional<std::string>> params,
                  const std::function<void(const Row&)>& each, std::string* error) override {
         sqlite3* db = store_->Handle();
+        deadline_ = Clock::now() + limit_;
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
             if (error != nullptr) *error = sqlite3_errmsg(db);
@@ -90,7 +101,11 @@ class FileReader : public ResultsReader {
         }
         sqlite3_finalize(stmt);
         if (rc == SQLITE_DONE) return true;
-        if (error != nullptr) *error = sqlite3_errmsg(db);
+        if (error != nullptr) {
+            *error = rc == SQLITE_INTERRUPT
+                         ? "query took longer than " + std::to_string(limit_.count()) + " ms"
+                         : sqlite3_errmsg(db);
+        }
         return false;
     }
 
@@ -109,6 +124,12 @@ class FileReader : public ResultsReader {
     }
 
   private:
+    // SQLite's progress handler: non-zero ends the statement.
+    static int PastDeadline(void* self) {
+        const auto* reader = static_cast<FileReader*>(self);
+        return reader->limit_.count() > 0 && Clock::now() > reader->deadline_ ? 1 : 0;
+    }
+
     // Changes whenever another connection commits to the file.
     long long DataVersion(std::string* error) {
         Rows rows;
@@ -121,6 +142,8 @@ class FileReader : public ResultsReader {
     std::unique_ptr<SqliteStore> store_;
     std::string path_;
     long long lastVersion_ = -1;
+    std::chrono::milliseconds limit_{0};
+    Clock::time_point deadline_{};
 };
 
 class ServerReader : public ResultsReader {
@@ -140,6 +163,7 @@ class ServerReader : public ResultsReader {
     bool ForEach(const std::string& sql, std::span<const std::optional<std::string>> params,
                  const std::function<void(const Row&)>& each, std::string* error) override {
         const bool outermost = openCursors_ == 0;
+        if (outermost) deadline_ = Clock::now() + limit_;
         if (outermost && !store_->Query("BEGIN READ ONLY", {}, nullptr, error)) return false;
         const std::string cursor = "zhand_rows" + std::to_string(openCursors_);
         bool ok = store_->Query("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + sql, params,
@@ -148,6 +172,14 @@ class ServerReader : public ResultsReader {
         const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM " + cursor;
         Rows rows;
         while (ok) {
+            // Each statement has the server's limit; an endless result has
+            // this one.
+            if (limit_.count() > 0 && Clock::now() > deadline_) {
+                if (error != nullptr)
+                    *error = "query took longer than " + std::to_string(limit_.count()) + " ms";
+                ok = false;
+                break;
+            }
             ok = store_->Query(fetch, {}, &rows, error);
             if (!ok || rows.empty()) break;
             for (const Row& row : rows) each(row);
@@ -160,6 +192,12 @@ class ServerReader : public ResultsReader {
         if (ok) return store_->Query("COMMIT", {}, nullptr, error);
         if (!store_->Broken()) store_->Query("ROLLBACK", {}, nullptr, nullptr);
         return false;
+    }
+
+    // The server ends the statement itself: nothing keeps running there.
+    bool LimitQueries(int ms, std::string* error) override {
+        limit_ = std::chrono::milliseconds(ms);
+        return store_->Query("SET statement_timeout = " + std::to_string(ms), {}, nullptr, error);
     }
 
     bool WaitForChange(int timeoutMs, std::string* error) override {
@@ -176,6 +214,8 @@ class ServerReader : public ResultsReader {
     std::unique_ptr<PostgresStore> store_;
     bool listening_ = false;
     int openCursors_ = 0;
+    std::chrono::milliseconds limit_{0};
+    Clock::time_point deadline_{};
 };
 
 }  // namespace

@@ -38,6 +38,11 @@ class ResultsReader {
     virtual bool ForEach(const std::string& sql, std::span<const std::optional<std::string>> params,
                          const std::function<void(const Row&)>& row, std::string* error) = 0;
 
+    // Gives every later query at most `ms` milliseconds (0: no limit); a
+    // query that takes longer fails. For servers of pages, where a store
+    // made slow (a huge or hostile file, a busy server) must not hold them.
+    virtual bool LimitQueries(int ms, std::string* error) = 0;
+
     // Waits up to `timeoutMs` for a writer to commit something new (the
     // server's notice of a shipment, or a commit to the file); true if one
     // did. The first call starts watching: what was committed before it is

@@ -5,6 +5,8 @@
 #include <array>
 #include <string_view>
 
+#include "heartbeat_sql.h"
+
 namespace results {
 
 namespace {
@@ -195,6 +197,7 @@ struct SqliteStore::Statements {
     Statement readOutbox;
     Statement dropOutbox;
     Statement outboxSize;
+    Statement beat;
     // The last run looked up: facts come in runs, so one entry is enough.
     std::string cachedUuid;
     long long cachedId = 0;
@@ -279,6 +282,12 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
     // Not being able to drop it now (another program holds the file) costs
     // only time: the index goes at a later open.
     store->Exec(kDropNameIndex, nullptr);
+    // Beats keep a table of their own beside the versioned ones: a store
+    // without it is read as one that has heard no beat.
+    if (!store->Exec(kHeartbeatsTableSqlite, &why)) {
+        if (error != nullptr) *error = "cannot set up: " + why;
+        return nullptr;
+    }
     Statements& s = *store->statements_;
     const bool prepared =
         s.insertRun.Prepare(db,
@@ -313,7 +322,8 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
         s.queue.Prepare(db, "INSERT INTO outbox (fact) VALUES (?1)") &&
         s.readOutbox.Prepare(db, "SELECT id, fact FROM outbox ORDER BY id LIMIT ?1") &&
         s.dropOutbox.Prepare(db, "DELETE FROM outbox WHERE id <= ?1") &&
-        s.outboxSize.Prepare(db, "SELECT count(*) FROM outbox");
+        s.outboxSize.Prepare(db, "SELECT count(*) FROM outbox") &&
+        s.beat.Prepare(db, kUpsertBeatSqlite);
     if (!prepared) {
         if (error != nullptr) *error = Message(db, "not a results store");
         return nullptr;
@@ -403,6 +413,10 @@ bool SqliteStore::ApplyOne(const Entry& entry, std::string* error) {
     if (const auto* p = std::get_if<RunProgress>(&entry)) {
         s.progress.Text(1, p->run).Int(2, p->cyclesDone).Int(3, p->errors);
         return finish(s.progress);
+    }
+    if (const auto* b = std::get_if<StationBeat>(&entry)) {
+        s.beat.Text(1, b->station).Text(2, b->seen).Text(3, b->state).Text(4, b->run);
+        return finish(s.beat);
     }
     const auto& end = std::get<RunEnd>(entry);
     s.end.Text(1, end.run)
