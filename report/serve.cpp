@@ -370,7 +370,7 @@ class Gate {
     Users* users_;
 };
 
-void Routes(httplib::Server& server, const std::string& store, LiveBoard& board, Gate& gate,
+void Route(httplib::Server& server, const std::string& store, LiveBoard& board, Gate& gate,
             Slots& streams, Slots& reports, const std::string& stationsPage) {
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                 {"Referrer-Policy", "no-referrer"},
@@ -487,6 +487,7 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
             return 1;
         }
         context = secure->ssl_context();
+        secure->Serving(true);
         routes = secure.get();
         process = [&secure, setup](httplib::Stream& stream) {
             bool closed = false;
@@ -494,6 +495,7 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
         };
     } else {
         plain = std::make_unique<PlainRoutes>();
+        plain->Serving(true);
         routes = plain.get();
         process = [&plain, setup](httplib::Stream& stream) {
             bool closed = false;
@@ -515,7 +517,7 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     Slots streams(kMostStreams);
     Slots reports(kMostReports);
     const std::string stationsPage = StationsPage(shown);
-    Routes(*routes, options.store, board, gate, streams, reports, stationsPage);
+    Route(*routes, options.store, board, gate, streams, reports, stationsPage);
 
     board.Start();
     std::thread serving([&] { front.Run(); });
@@ -528,6 +530,8 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     sigwait(&stopSignals, &signal);
     const auto deadline = Clock::now() + kStopWithin;
     board.Stop();  // open event streams end
+    if (plain != nullptr) plain->Serving(false);
+    if (secure != nullptr) secure->Serving(false);
     front.Stop();
     serving.join();
     const bool clean = front.WaitIdle(deadline) && board.Stopped(deadline);

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <string>
@@ -21,15 +22,21 @@
 namespace report {
 
 // cpp-httplib's servers with their request handling opened to the front.
-class PlainRoutes : public httplib::Server {
+// The library ends a streamed answer once its own listening socket is gone;
+// the front listens instead, so Serving() says whether it does.
+template <class Base>
+class RoutesOf : public Base {
   public:
+    using Base::Base;
     using httplib::Server::process_request;
+    void Serving(bool on) { this->svr_sock_ = on ? kServing : INVALID_SOCKET; }
+
+  private:
+    // Never a descriptor the library could use: it only compares it.
+    static constexpr socket_t kServing = std::numeric_limits<socket_t>::max();
 };
-class TlsRoutes : public httplib::SSLServer {
-  public:
-    using httplib::SSLServer::SSLServer;
-    using httplib::Server::process_request;
-};
+using PlainRoutes = RoutesOf<httplib::Server>;
+using TlsRoutes = RoutesOf<httplib::SSLServer>;
 
 struct FrontLimits {
     // The request line and headers, as bytes on the wire.

@@ -44,9 +44,10 @@ class ServeProcess {
         }
         close(out[1]);
         output_ = out[0];
-        const std::string prefix = "serving http://127.0.0.1:";
+        // "serving http://127.0.0.1:PORT/" or, with TLS, "https".
+        const std::string prefix = "://127.0.0.1:";
         ReadUntil("/ from ", std::chrono::seconds(20));
-        const std::size_t at = said_.find(prefix);
+        const std::size_t at = said_.find(prefix, said_.find("serving "));
         if (at != std::string::npos) port_ = std::atoi(said_.c_str() + at + prefix.size());
     }
     ~ServeProcess() {
@@ -61,6 +62,7 @@ class ServeProcess {
 
     // The port it listens on (0 when it did not say).
     int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
     // Everything it wrote so far.
     const std::string& Said() const { return said_; }
     httplib::Client Client() const {
