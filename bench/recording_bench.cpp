@@ -33,6 +33,7 @@
 
 #include "journal.h"
 #include "procedures.h"
+#include "run_ids.h"
 #include "seams.h"
 #include "test_station.h"
 #include "test_table.h"
@@ -140,6 +141,34 @@ std::pair<double, double> MedianInterval(const std::vector<double>& values) {
     return {medians[medians.size() * 25 / 1000], medians[medians.size() * 975 / 1000]};
 }
 
+// What one heartbeat costs as the station records it: put by its own
+// thread, committed by the writer into the store the runs went to. The
+// beats come one at a time, each flushed, as every 10 s they do; the
+// figure per beat is CPU of the whole process (the commit included).
+void MeasureHeartbeats(const std::string& store, int beats) {
+    results::JournalOptions options;
+    options.target = store;
+    options.station = "bench";
+    options.background = true;
+    results::Journal journal(options);
+    if (!journal.Open()) return;
+    std::vector<double> putUs, processUs;
+    for (int i = 0; i < beats; ++i) {
+        const double processStart = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        const double threadStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        journal.Put(results::StationBeat{"", results::NowIso(), "idle", ""});
+        const double put = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - threadStart;
+        journal.Flush();
+        processUs.push_back((CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart) * 1e6);
+        putUs.push_back(put * 1e6);
+    }
+    const double each = Median(processUs);
+    std::printf(
+        "Heartbeat, %d beats one at a time: the station's thread %.1f us to put one, the"
+        " process %.0f us with its commit (median); one every 10 s is %.4f %% of a core\n",
+        beats, Median(putUs), each, each / 1e6 / 10 * 100);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -236,6 +265,7 @@ int main(int argc, char** argv) {
         for (double w : wall[mode]) std::printf(" %.0f", w);
         std::printf("\n");
     }
+    MeasureHeartbeats(dir + "/mode" + std::to_string(kStation) + ".db", 200);
     fs::current_path(fs::temp_directory_path());
     std::error_code ignored;
     fs::remove_all(dir, ignored);

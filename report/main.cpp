@@ -396,13 +396,13 @@ int main(int argc, char** argv) {
     Arguments a;
     if (std::optional<int> status = Parse(argc, argv, &a)) return *status;
     if (a.help || a.command.empty()) {
-        const char* text = a.command == "export"    ? kExportHelp
-                           : a.command == "html"    ? kHtmlHelp
-                           : a.command == "import"  ? kImportHelp
-                           : a.command == "serve"   ? kServeHelp
-                           : a.command == "summary" ? kSummaryHelp
+        const char* text = a.command == "export"          ? kExportHelp
+                           : a.command == "html"          ? kHtmlHelp
+                           : a.command == "import"        ? kImportHelp
+                           : a.command == "serve"         ? kServeHelp
+                           : a.command == "summary"       ? kSummaryHelp
                            : a.command == "hash-password" ? kHashHelp
-                                                    : kUsageText;
+                                                          : kUsageText;
         if (!a.help) {
             std::cerr << text;
             return kUsage;

@@ -58,6 +58,8 @@ constexpr std::size_t kMostHeaders = 64;
 constexpr auto kLoginDelay = 1s;
 // From SIGTERM to the end, whatever the connections and the store do.
 constexpr auto kStopWithin = 1500ms;
+// Of which the open streams have this long to end as streams do.
+constexpr auto kStreamsEnd = 300ms;
 constexpr const char* kRealm = "Basic realm=\"ZorvathHand line\", charset=\"UTF-8\"";
 
 // The board of stations as the pages take it, kept current by a thread of its
@@ -151,12 +153,12 @@ class LiveBoard {
 
     // A board that differs from the last one goes to every page.
     void Publish(bool stale, const std::string& problem) {
-        nlohmann::json board = {{"stations", last_},
-                                {"store", ShownStoreName(store_)},
-                                {"problem", problem},
-                                {"stale", stale},
-                                {"asOf", lastRead_.empty() ? nlohmann::json(nullptr)
-                                                           : nlohmann::json(lastRead_)}};
+        nlohmann::json board = {
+            {"stations", last_},
+            {"store", ShownStoreName(store_)},
+            {"problem", problem},
+            {"stale", stale},
+            {"asOf", lastRead_.empty() ? nlohmann::json(nullptr) : nlohmann::json(lastRead_)}};
         if (!stale) board["asOf"] = nullptr;  // as of now
         std::string json = board.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         {
@@ -239,7 +241,8 @@ void ServeReport(const std::string& store, Slots& reports, const httplib::Reques
     if (request.has_param("since")) {
         const std::string since = request.get_param_value("since");
         options.selection.since = StoreTimeFromArgument(since);
-        if (!options.selection.since) return Text(response, 400, "since=" + since + ": not a date (YYYY-MM-DD)");
+        if (!options.selection.since)
+            return Text(response, 400, "since=" + since + ": not a date (YYYY-MM-DD)");
         facts.selection += (facts.selection.empty() ? "" : ", ") + ("since " + since);
     }
     if (!reports.Take()) {
@@ -371,7 +374,7 @@ class Gate {
 };
 
 void Route(httplib::Server& server, const std::string& store, LiveBoard& board, Gate& gate,
-            Slots& streams, Slots& reports, const std::string& stationsPage) {
+           Slots& streams, Slots& reports, const std::string& stationsPage) {
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                 {"Referrer-Policy", "no-referrer"},
                                 {"X-Frame-Options", "DENY"},
@@ -482,8 +485,8 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     if (tls) {
         secure = std::make_unique<TlsRoutes>(options.tlsCert.c_str(), options.tlsKey.c_str());
         if (!secure->is_valid()) {
-            err << "zhand-report: cannot use the certificate " << options.tlsCert << " with the key "
-                << options.tlsKey << "\n";
+            err << "zhand-report: cannot use the certificate " << options.tlsCert
+                << " with the key " << options.tlsKey << "\n";
             return 1;
         }
         context = secure->ssl_context();
@@ -523,13 +526,14 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     std::thread serving([&] { front.Run(); });
     const bool v6 = options.listen.host.find(':') != std::string::npos;
     out << "serving " << (tls ? "https" : "http") << "://"
-        << (v6 ? "[" + options.listen.host + "]" : options.listen.host) << ":" << port
-        << "/ from " << shown << std::endl;
+        << (v6 ? "[" + options.listen.host + "]" : options.listen.host) << ":" << port << "/ from "
+        << shown << std::endl;
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     const auto deadline = Clock::now() + kStopWithin;
-    board.Stop();  // open event streams end
+    board.Stop();  // open event streams end, each with its last chunk
+    front.WaitIdle(Clock::now() + kStreamsEnd);
     if (plain != nullptr) plain->Serving(false);
     if (secure != nullptr) secure->Serving(false);
     front.Stop();

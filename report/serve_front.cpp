@@ -28,7 +28,8 @@ constexpr const char kBusy[] =
     "Connection: close\r\n\r\n";
 
 int Left(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() <= 0 ? 0 : static_cast<int>(left.count());
 }
 
@@ -109,7 +110,8 @@ class BoundedStream : public httplib::Stream {
             const auto deadline = Clock::now() + limits_.writeTime;
             ssize_t n;
             if (ssl_ != nullptr) {
-                n = SSL_write(ssl_, ptr + sent, static_cast<int>(std::min<size_t>(size - sent, 1 << 30)));
+                n = SSL_write(ssl_, ptr + sent,
+                              static_cast<int>(std::min<size_t>(size - sent, 1 << 30)));
                 if (n <= 0) {
                     const int why = SSL_get_error(ssl_, static_cast<int>(n));
                     if (why == SSL_ERROR_WANT_WRITE && WaitFor(fd_, POLLOUT, deadline)) continue;
@@ -208,8 +210,8 @@ bool Front::Listen(const std::string& host, int port, int* bound, std::string* e
     // that it is taken.
     const int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    const bool ok = fd >= 0 && bind(fd, found->ai_addr, found->ai_addrlen) == 0 &&
-                    listen(fd, SOMAXCONN) == 0;
+    const bool ok =
+        fd >= 0 && bind(fd, found->ai_addr, found->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0;
     freeaddrinfo(found);
     if (!ok) {
         *error = std::strerror(errno);
@@ -236,7 +238,8 @@ void Front::Run() {
         const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             // Out of descriptors: the next look comes a little later.
-            if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (errno == EMFILE || errno == ENFILE)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             continue;
         }
         const int one = 1;

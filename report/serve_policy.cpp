@@ -104,7 +104,8 @@ bool AllowedHosts::Allows(const std::string& header) const {
     if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
         const std::string digits = name.substr(colon + 1);
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-        if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) return false;
+        if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
+            return false;
         name.resize(colon);
     }
     if (name.size() > 2 && name.front() == '[' && name.back() == ']')

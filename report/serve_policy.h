@@ -23,7 +23,8 @@ inline constexpr const char* kNoContentPolicy = "default-src 'none'; frame-ances
 // loopback address; and the names in `extra` (a DNS name of the machine).
 class AllowedHosts {
   public:
-    AllowedHosts(const std::string& host, int port, bool tls, const std::vector<std::string>& extra);
+    AllowedHosts(const std::string& host, int port, bool tls,
+                 const std::vector<std::string>& extra);
     // Whether a Host header's value names this server.
     bool Allows(const std::string& header) const;
     // One of the names, for messages.

@@ -27,8 +27,8 @@ std::string Decoded(const std::string& authorization) {
     const std::string text = authorization.substr(kBasic.size());
     std::string bytes(text.size(), '\0');
     std::size_t length = 0;
-    if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(),
-                          text.data(), text.size(), nullptr, &length, nullptr,
+    if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(),
+                          text.size(), nullptr, &length, nullptr,
                           sodium_base64_VARIANT_ORIGINAL) != 0)
         return "";
     bytes.resize(length);

@@ -91,8 +91,7 @@ bool ReadStations(results::ResultsReader& store, std::chrono::system_clock::time
         s.cycle = ShownCycle(s, done, row[10] ? std::optional<int>(Number(row[10])) : std::nullopt);
         board[s.station] = std::move(s);
     }
-    const double nowSeconds =
-        std::chrono::duration<double>(now.time_since_epoch()).count();
+    const double nowSeconds = std::chrono::duration<double>(now.time_since_epoch()).count();
     for (const auto& [name, beat] : beats) {
         StationNow& s = board[name];
         s.station = name;

@@ -23,8 +23,8 @@ constexpr const char* kRow = R"js(
   const row = document.querySelector('tr[data-station="line-7"]');
   if (!row) return null;
   const cells = [...row.cells].map(c => c.textContent);
-  return { serial: cells[2], cycle: cells[3], errors: cells[4], fault: cells[5],
-           state: cells[6], markup: row.querySelectorAll('b, img, script').length,
+  return { station: cells[1], serial: cells[3], cycle: cells[4], errors: cells[5],
+           fault: cells[6], state: cells[7], markup: row.querySelectorAll('b, img, script').length,
            link: document.getElementById('link').textContent };
 })()
 )js";
@@ -81,6 +81,7 @@ TEST(StationsPage, TheCycleNumberAdvancesWhileTheStationTests) {
     EXPECT_EQ(last["serial"], "<B>H7");
     EXPECT_EQ(last["markup"], 0);
     EXPECT_EQ(last["state"], "running");
+    EXPECT_EQ(last["station"], "testing");
     EXPECT_EQ(last["link"], "connected");
     // Faults from the second cycle on: counted and the last one shown.
     EXPECT_NE(last["errors"], "0");

@@ -49,9 +49,10 @@ class BoardTruth : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(store_->ApplyAll(facts, &error)) << error;
     }
-    static results::RunStart Start(const std::string& uuid, const std::string& station, int cycles) {
-        return {uuid,          station, "3.0.0", "HND" + station.substr(6), "JD", "Multi-Axis",
-                cycles,        Ago(600s), "log.txt"};
+    static results::RunStart Start(const std::string& uuid, const std::string& station,
+                                   int cycles) {
+        return {uuid,   station,   "3.0.0",  "HND" + station.substr(6), "JD", "Multi-Axis",
+                cycles, Ago(600s), "log.txt"};
     }
 
     fs::path dir_;
@@ -107,8 +108,8 @@ TEST_F(BoardTruth, EachStationTestingIdleOrNotSeen) {
 
     // bench-1 has fallen silent: nothing more reaches the store, and the
     // board says so once its beat is 30 s old.
-    const auto silent = stream.WaitFor(
-        [](const json& b) { return Station(b, "bench-1")["state"] == "gone"; }, 10s);
+    const auto silent =
+        stream.WaitFor([](const json& b) { return Station(b, "bench-1")["state"] == "gone"; }, 10s);
     ASSERT_TRUE(silent) << "a silent station still shown as there";
 
     // Metrics over the same store.
@@ -116,17 +117,16 @@ TEST_F(BoardTruth, EachStationTestingIdleOrNotSeen) {
     const auto metrics = client.Get("/metrics");
     ASSERT_TRUE(metrics);
     EXPECT_EQ(metrics->status, 200);
-    for (const char* line : {"zhand_store_up 1\n",
-                             "zhand_runs_total{test=\"Multi-Axis\",outcome=\"running\"} 2\n",
-                             "zhand_runs_total{test=\"Multi-Axis\",outcome=\"pass\"} 1\n",
-                             "zhand_faults_total{kind=\"HAND NOT RESPONDING\"} 1\n",
-                             "zhand_station_up{station=\"bench-3\"} 0\n",
-                             "zhand_station_up{station=\"bench-4\"} 1\n",
-                             "zhand_station_testing{station=\"bench-1\"} 0\n",
-                             "zhand_shipping_backlog_facts 0\n",
-                             "# TYPE zhand_station_heartbeat_age_seconds gauge\n"})
+    for (const char* line :
+         {"zhand_store_up 1\n", "zhand_runs_total{test=\"Multi-Axis\",outcome=\"running\"} 2\n",
+          "zhand_runs_total{test=\"Multi-Axis\",outcome=\"pass\"} 1\n",
+          "zhand_faults_total{kind=\"HAND NOT RESPONDING\"} 1\n",
+          "zhand_station_up{station=\"bench-3\"} 0\n", "zhand_station_up{station=\"bench-4\"} 1\n",
+          "zhand_station_testing{station=\"bench-1\"} 0\n", "zhand_shipping_backlog_facts 0\n",
+          "# TYPE zhand_station_heartbeat_age_seconds gauge\n"})
         EXPECT_NE(metrics->body.find(line), std::string::npos) << line << metrics->body;
-    const std::size_t age = metrics->body.find("zhand_station_heartbeat_age_seconds{station=\"bench-3\"} ");
+    const std::size_t age =
+        metrics->body.find("zhand_station_heartbeat_age_seconds{station=\"bench-3\"} ");
     ASSERT_NE(age, std::string::npos);
     const double seconds = std::atof(metrics->body.c_str() + metrics->body.find("} ", age) + 2);
     EXPECT_GT(seconds, 44);

@@ -79,7 +79,7 @@ TEST(Prometheus, ScrapesTheLineOverHttpsWithALogin) {
                                               "JD", "Multi-Axis", 10, "2026-12-10T09:53:12.345Z",
                                               "log.txt"});
             facts.push_back(results::RunEnd{run, "2026-12-10T09:54:00.000Z",
-                                             i == 2 ? "fail" : "pass", 10, i == 2 ? 1 : 0});
+                                            i == 2 ? "fail" : "pass", 10, i == 2 ? 1 : 0});
         }
         facts.push_back(results::StationBeat{"bench-1", results::NowIso(), "idle", ""});
         ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
@@ -99,10 +99,10 @@ TEST(Prometheus, ScrapesTheLineOverHttpsWithALogin) {
                           << "    static_configs:\n      - targets: ['127.0.0.1:" << serve.Port()
                           << "']\n";
     const std::string log = (dir / "prometheus.log").string();
-    Process prometheus({kPrometheus, "--config.file=" + config,
-                        "--storage.tsdb.path=" + (dir / "data").string(),
-                        "--web.listen-address=127.0.0.1:" + std::to_string(port)},
-                       log);
+    Process prometheus(
+        {kPrometheus, "--config.file=" + config, "--storage.tsdb.path=" + (dir / "data").string(),
+         "--web.listen-address=127.0.0.1:" + std::to_string(port)},
+        log);
 
     httplib::Client api("127.0.0.1", port);
     api.set_read_timeout(5, 0);
@@ -119,8 +119,8 @@ TEST(Prometheus, ScrapesTheLineOverHttpsWithALogin) {
         if (runs.is_array() && runs.size() == 2) break;
         std::this_thread::sleep_for(500ms);
     }
-    ASSERT_TRUE(runs.is_array() && runs.size() == 2)
-        << runs.dump() << "\n" << SlurpFile(log).substr(0, 3000);
+    ASSERT_TRUE(runs.is_array() && runs.size() == 2) << runs.dump() << "\n"
+                                                     << SlurpFile(log).substr(0, 3000);
     std::map<std::string, std::string> byOutcome;
     for (const json& series : runs) {
         EXPECT_EQ(series["metric"]["test"], "Multi-Axis");

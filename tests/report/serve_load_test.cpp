@@ -91,10 +91,10 @@ class ServeLoad : public ::testing::Test {
         auto store =
             results::SqliteStore::Open(db_, results::SqliteStore::Mode::ReadWrite, 2000, &error);
         ASSERT_NE(store, nullptr) << error;
-        ASSERT_TRUE(store->Apply(results::RunStart{"run-a", "bench-1", "3.0.0", "HND123", "JD",
-                                                   "Multi-Axis", 10, "2026-12-10T09:53:12.345Z",
-                                                   "log.txt"},
-                                 &error))
+        ASSERT_TRUE(
+            store->Apply(results::RunStart{"run-a", "bench-1", "3.0.0", "HND123", "JD",
+                                           "Multi-Axis", 10, "2026-12-10T09:53:12.345Z", "log.txt"},
+                         &error))
             << error;
     }
     void TearDown() override {
@@ -111,8 +111,8 @@ TEST_F(ServeLoad, OthersAreServedWhileStreamsAndSlowClientsHoldOn) {
     ServeProcess serve(db_);
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     const int port = serve.Port();
-    const std::string head = "GET /stations/events HTTP/1.1\r\nHost: 127.0.0.1:" +
-                             std::to_string(port) + "\r\n\r\n";
+    const std::string head =
+        "GET /stations/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
     std::vector<int> streams;
     for (int i = 0; i < kStreams; ++i) {
         const int fd = Connect(port);
@@ -123,7 +123,8 @@ TEST_F(ServeLoad, OthersAreServedWhileStreamsAndSlowClientsHoldOn) {
     }
     // Every stream is served: its first board arrives.
     int served = 0;
-    for (int fd : streams) served += Receive(fd, 10s, "event: board").find("event: board") != std::string::npos;
+    for (int fd : streams)
+        served += Receive(fd, 10s, "event: board").find("event: board") != std::string::npos;
     EXPECT_EQ(served, kStreams);
 
     const std::string slowHead = "GET /stations.json HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
@@ -145,7 +146,8 @@ TEST_F(ServeLoad, OthersAreServedWhileStreamsAndSlowClientsHoldOn) {
         for (int fd : slow) SendAll(fd, "x");
         const auto start = Clock::now();
         const auto got = client.Get("/stations.json");
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         ASSERT_TRUE(got) << "request " << asked;
         EXPECT_EQ(got->status, 200);
         EXPECT_NE(got->body.find("HND123"), std::string::npos);
@@ -177,8 +179,9 @@ TEST_F(ServeLoad, AOneGibBodyIsRefusedUnreadAndTheServerStaysSmall) {
     const int body = Connect(port);
     ASSERT_GE(body, 0);
     open_.push_back(body);
-    ASSERT_TRUE(SendAll(body, "GET /stations.json HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                              "Content-Length: 1073741824\r\n\r\n"));
+    ASSERT_TRUE(SendAll(body,
+                        "GET /stations.json HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                        "Content-Length: 1073741824\r\n\r\n"));
     const std::string zeros(1 << 20, '\0');
     long sent = 0, most = before;
     std::string answer;
@@ -194,8 +197,8 @@ TEST_F(ServeLoad, AOneGibBodyIsRefusedUnreadAndTheServerStaysSmall) {
         most = std::max(most, RssKb(serve.Pid()));
     }
     answer = Receive(body, 5s, "\r\n\r\n");
-    EXPECT_TRUE(answer.starts_with("HTTP/1.1 413")) << answer.substr(0, 100) << " after " << sent
-                                                    << " bytes";
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 413"))
+        << answer.substr(0, 100) << " after " << sent << " bytes";
     most = std::max(most, RssKb(serve.Pid()));
     EXPECT_LT(most, 100 * 1024) << "RSS " << most << " kB, before " << before << " kB";
     EXPECT_LT(sent, 1L << 30) << "the whole body was taken in";

@@ -87,23 +87,59 @@ TEST_F(SecureServe, LoginsOverTlsAndRequestsRefusedUnread) {
     const Case cases[] = {
         {"no login", "/stations.json", {}, 401, "WWW-Authenticate: Basic realm=", "login"},
         {"wrong password", "/stations.json", {"-u", "foreman:guess"}, 401, "WWW-Authenticate", ""},
-        {"unknown user", "/stations.json", {"-u", "intruder:" + std::string(HttpsFiles::kPassword)},
-         401, "", ""},
-        {"the board", "/stations.json", {"-u", login}, 200, "X-Content-Type-Options: nosniff",
+        {"unknown user",
+         "/stations.json",
+         {"-u", "intruder:" + std::string(HttpsFiles::kPassword)},
+         401,
+         "",
+         ""},
+        {"the board",
+         "/stations.json",
+         {"-u", login},
+         200,
+         "X-Content-Type-Options: nosniff",
          "\"serial\":\"HND123\""},
-        {"the page", "/stations", {"-u", login}, 200,
-         "Content-Security-Policy: default-src 'none'; script-src 'sha256-", "ZorvathHand stations"},
-        {"the report", "/report", {"-u", login}, 200, "Referrer-Policy: no-referrer",
+        {"the page",
+         "/stations",
+         {"-u", login},
+         200,
+         "Content-Security-Policy: default-src 'none'; script-src 'sha256-",
+         "ZorvathHand stations"},
+        {"the report",
+         "/report",
+         {"-u", login},
+         200,
+         "Referrer-Policy: no-referrer",
          "ZorvathHand test report"},
-        {"metrics", "/metrics", {"-u", login}, 200, "Content-Type: text/plain; version=0.0.4",
+        {"metrics",
+         "/metrics",
+         {"-u", login},
+         200,
+         "Content-Type: text/plain; version=0.0.4",
          "zhand_runs_total{test=\"Multi-Axis\",outcome=\"pass\"} 1"},
-        {"a POST", "/stations.json", {"-u", login, "--data-binary", "@" + big}, 405,
-         "Allow: GET, HEAD", "read-only"},
-        {"a GET with a body", "/stations.json",
-         {"-u", login, "-X", "GET", "--data-binary", "@" + big}, 413, "", "no request here has a body"},
-        {"a body without a login", "/stations.json", {"-X", "PUT", "--data-binary", "@" + big}, 405,
-         "", ""},
-        {"another host", "/stations.json", {"-u", login, "-H", "Host: intranet.example"}, 421, "",
+        {"a POST",
+         "/stations.json",
+         {"-u", login, "--data-binary", "@" + big},
+         405,
+         "Allow: GET, HEAD",
+         "read-only"},
+        {"a GET with a body",
+         "/stations.json",
+         {"-u", login, "-X", "GET", "--data-binary", "@" + big},
+         413,
+         "",
+         "no request here has a body"},
+        {"a body without a login",
+         "/stations.json",
+         {"-X", "PUT", "--data-binary", "@" + big},
+         405,
+         "",
+         ""},
+        {"another host",
+         "/stations.json",
+         {"-u", login, "-H", "Host: intranet.example"},
+         421,
+         "",
          "does not answer for that host"},
     };
     for (const Case& c : cases) {
@@ -119,12 +155,11 @@ TEST_F(SecureServe, LoginsOverTlsAndRequestsRefusedUnread) {
         if (c.code == 405 || c.code == 413) EXPECT_LT(got.seconds, 2.0);
     }
     // The live stream through the login: the board arrives.
-    const Answer stream =
-        Curl(base + "/stations/events", {"-u", login, "-N", "--max-time", "2"});
+    const Answer stream = Curl(base + "/stations/events", {"-u", login, "-N", "--max-time", "2"});
     EXPECT_NE(stream.body.find("event: board\ndata: {"), std::string::npos) << stream.body;
     // HTTPS only: plain HTTP on the port gets no page.
-    const Answer plain = Curl("http://127.0.0.1:" + std::to_string(serve.Port()) + "/stations.json",
-                              {"-u", login});
+    const Answer plain =
+        Curl("http://127.0.0.1:" + std::to_string(serve.Port()) + "/stations.json", {"-u", login});
     EXPECT_NE(plain.code, 200);
     EXPECT_EQ(plain.body.find("HND123"), std::string::npos);
     EXPECT_EQ(serve.Stop(SIGTERM, 5s), std::optional<int>(0));
@@ -152,25 +187,42 @@ TEST_F(SecureServe, UnsafeOptionsAreRefusedSayingWhatToAdd) {
         std::string says;
     };
     const std::vector<Case> cases = {
-        {"network, nothing", {"--listen", "0.0.0.0:0"}, 2,
+        {"network, nothing",
+         {"--listen", "0.0.0.0:0"},
+         2,
          "listening on 0.0.0.0 opens the pages to the network: add --tls-cert FILE --tls-key FILE"
          " and --users FILE (or --insecure, on a network you trust)"},
         {"network, TLS alone",
-         {"--listen", "0.0.0.0:0", "--tls-cert", files_->cert, "--tls-key", files_->key}, 2,
+         {"--listen", "0.0.0.0:0", "--tls-cert", files_->cert, "--tls-key", files_->key},
+         2,
          "add --users FILE (or --insecure"},
-        {"network, logins alone", {"--listen", "0.0.0.0:0", "--users", files_->users}, 2,
+        {"network, logins alone",
+         {"--listen", "0.0.0.0:0", "--users", files_->users},
+         2,
          "add --tls-cert FILE --tls-key FILE (or --insecure"},
-        {"a certificate without its key", {"--tls-cert", files_->cert}, 2,
+        {"a certificate without its key",
+         {"--tls-cert", files_->cert},
+         2,
          "--tls-cert and --tls-key go together"},
-        {"a key others can read", {"--tls-cert", files_->cert, "--tls-key", open}, 1,
-         "TLS key " + open + " can be read by others (mode 0644): let its owner alone read it"
-         " (chmod 600 " + open + ")"},
-        {"users others can read", {"--users", openUsers}, 1,
+        {"a key others can read",
+         {"--tls-cert", files_->cert, "--tls-key", open},
+         1,
+         "TLS key " + open +
+             " can be read by others (mode 0644): let its owner alone read it"
+             " (chmod 600 " +
+             open + ")"},
+        {"users others can read",
+         {"--users", openUsers},
+         1,
          "users file " + openUsers + " can be read by others (mode 0640)"},
-        {"a users line without a hash", {"--users", badUsers}, 1,
+        {"a users line without a hash",
+         {"--users", badUsers},
+         1,
          "users file " + badUsers + " line 2: not name:hash"},
-        {"a key of another certificate", {"--tls-cert", files_->cert, "--tls-key", files_->users},
-         1, "cannot use the certificate"},
+        {"a key of another certificate",
+         {"--tls-cert", files_->cert, "--tls-key", files_->users},
+         1,
+         "cannot use the certificate"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -182,17 +234,17 @@ TEST_F(SecureServe, UnsafeOptionsAreRefusedSayingWhatToAdd) {
         EXPECT_EQ(run.out.find("serving"), std::string::npos) << run.out;
     }
     // A trusted lab says so, and is served.
-    const ProgramResult lab = RunProgram(
-        "/usr/bin/timeout", {"-s", "TERM", "3", ZHAND_REPORT_PATH, "serve", "--listen",
-                             "0.0.0.0:0", "--insecure", "--results", db_});
+    const ProgramResult lab =
+        RunProgram("/usr/bin/timeout", {"-s", "TERM", "3", ZHAND_REPORT_PATH, "serve", "--listen",
+                                        "0.0.0.0:0", "--insecure", "--results", db_});
     EXPECT_NE(lab.out.find("serving http://0.0.0.0:"), std::string::npos) << lab.out << lab.err;
     EXPECT_NE(lab.out.find("stopped"), std::string::npos) << lab.out;
 }
 
 TEST(HashPassword, ReadsStandardInputAndMakesAnArgon2idHash) {
     const auto hash = [](const std::string& input) {
-        return RunProgram("/bin/sh",
-                          {"-c", "printf '" + input + "' | " + ZHAND_REPORT_PATH + " hash-password"});
+        return RunProgram(
+            "/bin/sh", {"-c", "printf '" + input + "' | " + ZHAND_REPORT_PATH + " hash-password"});
     };
     const ProgramResult one = hash("s3cret\\n");
     const ProgramResult two = hash("s3cret");
