@@ -19,6 +19,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// curl's arguments for a login and `count` headers of `size` bytes each.
+std::vector<std::string> ManyHeaders(const std::string& login, int count, std::size_t size) {
+    std::vector<std::string> args = {"-u", login};
+    for (int i = 0; i < count; ++i)
+        args.insert(args.end(),
+                    {"-H", "X-Filler-" + std::to_string(i) + ": " + std::string(size, 'a')});
+    return args;
+}
+
 class SecureServe : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -135,6 +144,11 @@ TEST_F(SecureServe, LoginsOverTlsAndRequestsRefusedUnread) {
          405,
          "",
          ""},
+        {"too many headers", "/stations.json", ManyHeaders(login, 70, 4), 431, "",
+         "too many headers"},
+        // Five lines of 7 000 bytes: each within a line's bound, together
+        // past the head's 32 KiB.
+        {"a head too large", "/stations.json", ManyHeaders(login, 5, 7000), 400, "", ""},
         {"another host",
          "/stations.json",
          {"-u", login, "-H", "Host: intranet.example"},
