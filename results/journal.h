@@ -81,6 +81,12 @@ class Journal {
     // without `background`).
     void Flush();
 
+    // Stops the writer once everything put is stored or set aside, and tries
+    // once more to store what waits in memory. Nothing can be put afterwards.
+    void Close();
+    // Facts waiting in memory because nothing on disk could take them.
+    std::size_t Held() const;
+
     // One line for the technician while facts could not be stored, or else
     // while the server cannot be reached and until shipping has caught up
     // ("" when all is well). Never the server's password.
