@@ -134,8 +134,9 @@ struct Journal::Impl {
     // Measurements dropped from `held` past its limit, per run: how many and
     // the seq of the first (which the event saying so takes).
     std::map<std::string, std::pair<int, int>> dropped;
-    // What became of the file that left the path, said until its runs are
-    // safe in the store there now ("" when nothing left).
+    // What became of the file that left the path, said until the next run
+    // begins ("" when nothing left): a technician may not look at row 21 in
+    // the moment it takes to carry the runs over.
     std::string left;
     // Unreadable lines of the unsaved file, said until the next run begins.
     std::string unreadable;
@@ -208,6 +209,7 @@ struct Journal::Impl {
             if (const auto* start = std::get_if<RunStart>(&fact)) {
                 openRuns.push_back(start->uuid);
                 unreadable.clear();
+                left.clear();
             }
         }
     }
@@ -396,7 +398,6 @@ struct Journal::Impl {
     // Makes `problem` say where the facts are: the worst first.
     void Notice() {
         const std::string unsaved = FileName(options.unsaved);
-        const std::size_t waitingFacts = held.size() + carried.size();
         if (!held.empty()) {
             const std::string count = std::to_string(held.size());
             const std::string lost =
@@ -413,17 +414,14 @@ struct Journal::Impl {
                                          " results held in memory" + lost,
                                      "Results held in memory" + lost});
             }
-        } else if (!left.empty() && (waitingFacts > 0 || store == nullptr || awaitShipper)) {
+        } else if (!left.empty()) {
             problem = left;
         } else if (!unreadable.empty()) {
-            left.clear();
             problem = unreadable;
         } else if (store == nullptr || unsavedPending) {
-            left.clear();
             problem = FitNotice({"Record not stored (" + trouble + "); kept in " + unsaved,
                                  "Record not stored; kept in " + unsaved});
         } else {
-            left.clear();
             problem.clear();
         }
     }

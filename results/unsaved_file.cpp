@@ -41,6 +41,8 @@ bool AppendWhole(const std::string& path, std::string text) {
         // Nothing more can be done; the next load names what is left.
     }
     const bool closed = close(fd) == 0;
+    // A file made for lines that could not be written holds nothing.
+    if (!written && before == 0) unlink(path.c_str());
     return written && closed;
 }
 
