@@ -80,5 +80,11 @@ int main(int argc, char** argv) {
     // The line's board tells a station at its form from one that is gone.
     const results::Heartbeat heartbeat(journal, std::chrono::seconds(10));
     FormLoop(station);
+    journal.Close();
+    if (journal.Held() > 0) {
+        std::fprintf(stderr, "zhand-station: %zu results could not be stored: %s\n",
+                     journal.Held(), journal.Problem().c_str());
+        return 1;
+    }
     return 0;
 }
