@@ -175,10 +175,14 @@ struct Plan {
                               {"kind", Clean(e->kind)},
                               {"text", Clean(e->text)}});
         } else if (const auto* b = std::get_if<StationBeat>(&entry)) {
-            beats[Clean(b->station)] = {{"station", Clean(b->station)},
-                                        {"seen", Clean(b->seen)},
-                                        {"state", Clean(b->state)},
-                                        {"run", Clean(b->run)}};
+            // One row per station in a statement: the latest of its beats.
+            json& kept = beats[Clean(b->station)];
+            if (kept.is_null() || kept["seen"].get<std::string>() < Clean(b->seen)) {
+                kept = {{"station", Clean(b->station)},
+                        {"seen", Clean(b->seen)},
+                        {"state", Clean(b->state)},
+                        {"run", Clean(b->run)}};
+            }
         } else if (const auto* p = std::get_if<RunProgress>(&entry)) {
             State(p->run, kProgress,
                   {p->run, std::to_string(p->cyclesDone), std::to_string(p->errors)}, true);
