@@ -91,7 +91,7 @@ AllowedHosts::AllowedHosts(const std::string& host, int port, bool tls,
         AddMachineAddresses(names_);
     } else {
         names_.insert(Lower(host));
-        if (IsLoopback(host)) names_.insert("localhost");
+        if (IsLoopback(host)) names_.insert({"localhost", "127.0.0.1", "::1"});
     }
     for (const std::string& name : extra) names_.insert(Lower(name));
 }

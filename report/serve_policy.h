@@ -19,8 +19,8 @@ inline constexpr const char* kNoContentPolicy = "default-src 'none'; frame-ances
 
 // The names a request may give in its Host header for a server listening on
 // `host`:`port`: that address, and for a wildcard address (0.0.0.0, ::)
-// every address of this machine and its host name; "localhost" beside a
-// loopback address; and the names in `extra` (a DNS name of the machine).
+// every address of this machine and its host name; for a loopback address
+// "localhost", 127.0.0.1 and ::1; and the names in `extra` (a DNS name of the machine).
 class AllowedHosts {
   public:
     AllowedHosts(const std::string& host, int port, bool tls,
