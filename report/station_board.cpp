@@ -27,7 +27,7 @@ constexpr const char* kStationsSql =
 constexpr const char* kHasBeatsSqlite =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'heartbeats'";
 constexpr const char* kHasBeatsPg = "SELECT count(*) FROM pg_tables WHERE tablename = 'heartbeats'";
-constexpr const char* kBeatsSql = "SELECT station, seen, state FROM heartbeats";
+constexpr const char* kBeatsSql = "SELECT station, seen FROM heartbeats";
 
 int Number(const std::optional<std::string>& text) {
     int value = 0;
@@ -98,7 +98,9 @@ bool ReadStations(results::ResultsReader& store, std::chrono::system_clock::time
         s.seen = beat[1];
         const std::optional<double> seen = EpochSeconds(beat[1].value_or(""));
         const bool gone = !seen || nowSeconds - *seen > static_cast<double>(kGoneAfter.count());
-        s.state = gone ? "gone" : beat[2].value_or("");
+        // A beat comes every 10 s, a run's start and end at once: while the
+        // station beats, its latest run says whether it tests.
+        s.state = gone ? "gone" : s.outcome == "running" ? "testing" : "idle";
     }
     for (auto& [name, s] : board) {
         if (s.state.empty()) s.state = "gone";  // never beaten

@@ -21,7 +21,8 @@ inline constexpr std::chrono::seconds kGoneAfter{30};
 
 struct StationNow {
     std::string station;
-    // "testing", "idle" or "gone" (no beat for kGoneAfter, or none at all).
+    // "gone" with no beat for kGoneAfter (or none at all); else "testing"
+    // while its latest run is running, "idle" when not.
     std::string state;
     std::optional<std::string> seen;  // the last beat, ISO-8601 UTC
     // The latest run; empty test for a station that has beaten but run
