@@ -292,7 +292,7 @@ TEST(StoreFaults, ADiskThatFillsAndAStoreDeletedMidRunLoseNothing) {
         std::string dir;
         ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
     } unmount{dir};
-    ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
+    ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     const int cycles = 200;
