@@ -6,7 +6,7 @@
 #   scripts/deps.sh run     running the station and the simulator built here
 # As root it runs apt-get; otherwise it prints the exact command and fails.
 set -euo pipefail
-build=(cmake g++ make pkg-config dpkg-dev libsqlite3-dev nlohmann-json3-dev libpq-dev
+build=(cmake g++ make pkg-config dpkg-dev file libsqlite3-dev nlohmann-json3-dev libpq-dev
        libjs-chart.js libcpp-httplib-dev scdoc)
 test=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev sqlite3 postgresql tmux
       python3 python3-serial srecord clang libclang-rt-14-dev faketime chromium
