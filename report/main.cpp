@@ -107,7 +107,8 @@ constexpr const char* kHashHelp =
     "usage: zhand-report hash-password\n"
     "\n"
     "Reads one password from standard input (not shown when typed at a terminal)\n"
-    "and prints its argon2id hash. A line of serve's users file is NAME:HASH.\n";
+    "and prints its argon2id hash. A line of serve's users file is NAME:HASH.\n"
+    "It takes no option but --help.\n";
 
 constexpr const char* kSummaryHelp =
     "usage: zhand-report summary [--serial S] [--results STORE]\n"
