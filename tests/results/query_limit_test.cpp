@@ -53,7 +53,8 @@ TEST_F(QueryLimit, EndlessQueriesEndAtTheLimitOnTheFileAndTheServer) {
         start = Clock::now();
         long long seen = 0;
         error.clear();
-        EXPECT_FALSE(reader->ForEach(kEndless, {}, [&](const Row&) { ++seen; }, &error));
+        EXPECT_FALSE(reader->ForEach(
+            kEndless, {}, [&](const Row&) { ++seen; }, &error));
         EXPECT_LT(Clock::now() - start, 5s);
         EXPECT_GT(seen, 0);
         EXPECT_FALSE(error.empty());
