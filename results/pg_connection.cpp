@@ -64,7 +64,10 @@ std::unique_ptr<PgConnection> PgConnection::Connect(const std::string& uri, PgLi
     // The URI's own settings win over the fallback name; the station always
     // speaks UTF-8.
     const char* keys[] = {"fallback_application_name", "dbname", "client_encoding", nullptr};
-    const char* values[] = {"zhand-station", uri.c_str(), "UTF8", nullptr};
+    // The URI as ServerUri() makes it: a password typed unencoded is read
+    // whole, and no part of it lands in a host name that libpq's errors quote.
+    const std::string given = ServerUri(uri);
+    const char* values[] = {"zhand-station", given.c_str(), "UTF8", nullptr};
     pg_conn* raw = PQconnectStartParams(keys, values, 1);
     if (raw == nullptr) {
         if (error != nullptr) *error = "out of memory";
