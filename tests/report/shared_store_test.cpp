@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "run_program.h"
@@ -38,6 +39,8 @@ class SharedStore : public ::testing::Test {
         ASSERT_TRUE(file->ApplyAll(facts, &error)) << error;
         ShipToServer(facts);
     }
+    // The owner's `server init`, as before any station ships.
+    void InitServer() { ASSERT_EQ(pg_logins::Init(server_), ""); }
     void ShipToServer(const std::vector<results::Entry>& facts) {
         std::string error;
         auto shared = results::PostgresStore::Open(
@@ -81,6 +84,7 @@ std::string PageData(const std::string& html) {
 }
 
 TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
+    ASSERT_NO_FATAL_FAILURE(InitServer());
     // Numbers that 15 digits would not give back, NULLs, a unit's two runs.
     Store({StartOf("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z"),
            Figure("u1", 1, "F1 close time", 0.1 + 0.2), Figure("u1", 2, "F1 open time", 1e-7),
@@ -93,7 +97,8 @@ TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
            results::RunEnd{"u2", "2026-12-11T08:01:00.000Z", "pass", 3, 0},
            StartOf("u3", "bench-1", "HND2", "2026-12-11T09:00:00.000Z"),
            Figure("u3", 1, "F1 close time", 2.5)});
-    const std::string uri = server_.Uri();
+    // Through a login that may only read.
+    const std::string uri = pg_logins::Reader(server_);
     struct Case {
         std::vector<std::string> args;
         bool html;
@@ -116,7 +121,7 @@ TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
         if (c.html) {
             EXPECT_NE(PageData(file.out), "");
             EXPECT_EQ(PageData(shared.out), PageData(file.out));
-            EXPECT_EQ(shared.out.find(PgServer::kPassword), std::string::npos);
+            EXPECT_EQ(shared.out.find(pg_logins::kLoginPassword), std::string::npos);
             EXPECT_NE(shared.out.find(server_.Address()), std::string::npos);
         } else {
             EXPECT_EQ(shared.out, file.out);
@@ -141,13 +146,14 @@ TEST_F(SharedStore, ImportWritesToFilesOnly) {
 }
 
 TEST_F(SharedStore, ServeFollowsTheServerThroughAStop) {
-    // Started before any station has made the store on the server.
+    // Started before the owner has made the store on the server.
     ServeProcess serve(server_.Uri());
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     EXPECT_NE(serve.Said().find("no results store on this server; serving"), std::string::npos)
         << serve.Said();
     BoardStream stream(serve.Port());
     ASSERT_TRUE(stream.WaitFor([](const json& b) { return b["problem"] != ""; }, 5s));
+    ASSERT_NO_FATAL_FAILURE(InitServer());
     ShipToServer({StartOf("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z")});
     ASSERT_TRUE(stream.WaitFor([](const json& b) { return !b["stations"].empty(); }, 5s));
 

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "results_fixture.h"
@@ -17,6 +18,7 @@ class ReaderTest : public StoreDir {
     void SetUp() override {
         StoreDir::SetUp();
         ASSERT_TRUE(server.Ready()) << server.Log();
+        ASSERT_EQ(pg_logins::Init(server), "");
         std::string error;
         file = SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 200, &error);
         ASSERT_NE(file, nullptr) << error;
@@ -55,7 +57,7 @@ TEST_F(ReaderTest, OneQueryReadsTheFileAndTheServerAlike) {
     std::string error;
     auto fromFile = OpenResults(db, &error);
     ASSERT_NE(fromFile, nullptr) << error;
-    auto fromServer = OpenResults(server.Uri(), &error);
+    auto fromServer = OpenResults(pg_logins::Reader(server), &error);
     ASSERT_NE(fromServer, nullptr) << error;
     EXPECT_EQ(fromFile->StoreKind(), ResultsReader::Kind::File);
     EXPECT_EQ(fromServer->StoreKind(), ResultsReader::Kind::Server);
@@ -106,7 +108,7 @@ TEST_F(ReaderTest, AReaderIsToldOfTheNextCommit) {
     Store({Run("u1")});
     auto fromFile = OpenResults(db, &error);
     ASSERT_NE(fromFile, nullptr) << error;
-    auto fromServer = OpenResults(server.Uri(), &error);
+    auto fromServer = OpenResults(pg_logins::Reader(server), &error);
     ASSERT_NE(fromServer, nullptr) << error;
     for (ResultsReader* reader : {fromFile.get(), fromServer.get()}) {
         EXPECT_FALSE(reader->WaitForChange(300, &error)) << "nothing new yet";
