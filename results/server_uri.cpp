@@ -168,6 +168,9 @@ std::string ServerAddress(const std::string& uri) {
     Parse(uri, &settings);
     std::string host = Split(Value(settings, "host"))[0];
     if (host.empty()) host = Split(Value(settings, "hostaddr"))[0];
+    // Where a service is, its file says; libpq reads it only to connect.
+    const std::string service = Value(settings, "service");
+    if (host.empty() && !service.empty()) return service + " (service)";
     if (host.empty()) host = Default("host");
     if (host.empty()) host = "localhost";
     std::string port = Split(Value(settings, "port"))[0];

@@ -21,7 +21,7 @@ std::string ServerUri(const std::string& uri);
 
 // "host:port" of the server (the first one when several are named); a
 // socket directory stands for a host, and libpq's defaults fill in what the
-// URI leaves out.
+// URI leaves out; "NAME (service)" for a service that names the host.
 std::string ServerAddress(const std::string& uri);
 
 // Whether the URI itself carries a password (in its user part or as a

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 nlohmann-json3-dev libpq-dev postgresql
-          tmux python3 python3-serial srecord clang libclang-rt-14-dev faketime
+          procps tmux python3 python3-serial srecord clang libclang-rt-14-dev faketime
           chromium libjs-chart.js libcpp-httplib-dev help2man)
 missing=()
 for p in "${packages[@]}"; do

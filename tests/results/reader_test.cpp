@@ -1,5 +1,7 @@
 #include "results_reader.h"
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "pg_logins.h"
@@ -100,6 +102,42 @@ TEST_F(ReaderTest, OneQueryReadsTheFileAndTheServerAlike) {
     EXPECT_EQ(QueryValue(db, "SELECT count(*) FROM runs"), "2");
     EXPECT_EQ(OpenResults(server.Uri("Wr0ng-Guess"), &error), nullptr);
     EXPECT_EQ(error.find("Wr0ng-Guess"), std::string::npos) << error;
+}
+
+// A URI without a password reads the server with the password from each
+// of libpq's own places; nothing of ours stands in the way.
+TEST_F(ReaderTest, ThePasswordComesFromLibpqsOwnPlaces) {
+    const std::string reader = pg_logins::Reader(server);
+    const std::string bare = "postgresql://reports@" + server.Address() + "/postgres";
+    const std::string pgpass = (dir / "pgpass").string();
+    std::ofstream(pgpass) << "*:*:*:reports:" << pg_logins::kLoginPassword << "\n";
+    std::filesystem::permissions(pgpass, std::filesystem::perms::owner_read);
+    const std::string services = (dir / "pg_service.conf").string();
+    std::ofstream(services) << "[line]\nhost=127.0.0.1\nport=" << server.Port()
+                            << "\ndbname=postgres\nuser=reports\npassword="
+                            << pg_logins::kLoginPassword << "\n";
+    struct Case {
+        const char* variable;
+        std::string value;
+        std::string uri;
+    };
+    const Case cases[] = {
+        {"PGPASSFILE", pgpass, bare},
+        {"PGSERVICEFILE", services, "postgresql://?service=line"},
+        {"PGPASSWORD", pg_logins::kLoginPassword, bare},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.variable);
+        std::string error;
+        EXPECT_EQ(OpenResults(c.uri, &error), nullptr) << "without " << c.variable;
+        setenv(c.variable, c.value.c_str(), 1);
+        auto store = OpenResults(c.uri, &error);
+        unsetenv(c.variable);
+        ASSERT_NE(store, nullptr) << error;
+        Rows rows;
+        EXPECT_TRUE(store->Query("SELECT session_user", &rows, &error)) << error;
+        EXPECT_EQ(rows, (Rows{{std::string("reports")}}));
+    }
 }
 
 // A live page waits for the next commit instead of asking again and again.

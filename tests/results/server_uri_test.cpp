@@ -34,6 +34,7 @@ TEST(ServerUri, AddressAndMaskShowNoPassword) {
          "postgresql:///results?host=/run/zhand&port=7000", nullptr},
         {"postgresql://line-1@db.line/results?service=line&sslmode=verify-full", "db.line:5432",
          "postgresql://line-1@db.line/results?service=line&sslmode=verify-full", nullptr},
+        {"postgresql://?service=line", "line (service)", "postgresql://?service=line", nullptr},
         // Typed as it is, not percent-encoded: the last "@" before the query
         // ends it, whatever "/", "@", ":" and "%" it holds.
         {"postgresql://line-1:a/b@c:d%e@db.line:6543/results", "db.line:6543",
