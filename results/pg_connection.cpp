@@ -109,7 +109,6 @@ std::unique_ptr<PgConnection> PgConnection::Connect(const std::string& uri, PgLi
 
 bool PgConnection::Exec(const std::string& sql, std::span<const std::optional<std::string>> params,
                         Rows* rows, std::string* error) {
-    state_.clear();
     if (rows != nullptr) rows->clear();
     auto fail = [&](const std::string& why, bool lost) {
         if (lost) broken_ = true;
@@ -172,6 +171,7 @@ bool PgConnection::Exec(const std::string& sql, std::span<const std::optional<st
         } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && ok) {
             ok = false;
             why = ShortPgMessage(PQresultErrorMessage(result), uri_);
+            // Kept past a ROLLBACK, so that a caller learns why it failed.
             const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
             state_ = state != nullptr ? state : "";
         }
