@@ -77,5 +77,11 @@ int main(int argc, char** argv) {
     // behind. A store that cannot be used is said on row 21 during the runs.
     journal.Open();
     FormLoop(station);
+    journal.Close();
+    if (journal.Held() > 0) {
+        std::fprintf(stderr, "zhand-station: %zu results could not be stored: %s\n",
+                     journal.Held(), journal.Problem().c_str());
+        return 1;
+    }
     return 0;
 }

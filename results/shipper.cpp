@@ -69,6 +69,20 @@ void Shipper::Nudge() {
     wake_.notify_one();
 }
 
+void Shipper::ReleaseLocal() {
+    {
+        std::lock_guard lock(mutex_);
+        releaseAsked_ = true;
+        released_ = false;
+    }
+    wake_.notify_one();
+}
+
+bool Shipper::LocalReleased() const {
+    std::lock_guard lock(mutex_);
+    return released_;
+}
+
 std::string Shipper::Problem() const {
     std::lock_guard lock(mutex_);
     return problem_;
@@ -114,7 +128,7 @@ void Shipper::CaughtUp(std::uint64_t look) {
 void Shipper::Pause(int ms, bool nudgeable) {
     std::unique_lock lock(mutex_);
     wake_.wait_for(lock, std::chrono::milliseconds(ms),
-                   [&] { return stop_ || (nudgeable && nudged_); });
+                   [&] { return stop_ || releaseAsked_ || (nudgeable && nudged_); });
     if (nudgeable) nudged_ = false;
 }
 
@@ -189,8 +203,19 @@ void Shipper::Run() {
         Pause(retryMs, false);
         retryMs = std::min(retryMs * 2, options_.retryMaxMs);
     };
+    auto releaseAsked = [&] {
+        std::lock_guard lock(mutex_);
+        return releaseAsked_;
+    };
     while (!stopped()) {
         std::string why;
+        if (releaseAsked()) {
+            if (local != nullptr) local->Abandon();
+            local.reset();
+            std::lock_guard lock(mutex_);
+            releaseAsked_ = false;
+            released_ = true;
+        }
         if (local == nullptr) {
             // The journal says on its own when the file cannot be used.
             local =
@@ -213,10 +238,9 @@ void Shipper::Run() {
         }
         if (lastId == 0) {
             // At start-up the server is asked once who this station logs in
-            // as, so that a wrong login shows before the first test.
-            // A server that cannot take this station's records says so
-            // until it can; one out of reach only once there is something
-            // to ship.
+            // as, so that a wrong login shows before the first test. A
+            // server that cannot take the station's records says so until
+            // it can; one out of reach only once there is something to ship.
             if (server == nullptr && (!greeted || !Notice().empty())) {
                 std::string line;
                 bool unreachable = false;
@@ -260,6 +284,7 @@ void Shipper::Run() {
         }
         // Shipped rows the file does not let go of now are shipped again
         // later, which the server takes as already there.
+        if (releaseAsked()) continue;  // shipped again from the file there now
         if (!local->DropOutbox(lastId, &why)) local.reset();
         if (static_cast<int>(facts.size()) < options_.batch) Pause(options_.lingerMs, false);
     }
