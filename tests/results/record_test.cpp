@@ -11,15 +11,8 @@ namespace {
 using namespace results;
 
 RunStart SampleRun() {
-    return RunStart{"8d0e4f0a-1c2b-4d3e-8f40-5a6b7c8d9e0f",
-                    "bench-3",
-                    "3.0.0",
-                    "HND123",
-                    "JD",
-                    "Multi-Axis",
-                    1500,
-                    "2026-12-10T09:53:12.345Z",
-                    "HND123JD121026_1.txt"};
+    return RunStart{"8d0e4f0a-1c2b-4d3e-8f40-5a6b7c8d9e0f", "bench-3", "3.0.0", "HND123", "JD",
+                    "Multi-Axis", 1500, "2026-12-10T09:53:12.345Z", "HND123JD121026_1.txt"};
 }
 
 // Every kind of fact, with and without its optional parts, survives a trip
@@ -27,19 +20,10 @@ RunStart SampleRun() {
 TEST(RecordJson, EveryEntryRoundTrips) {
     Measurement bare{"r", 2, "Minimum velocity", 31, {}, {}, {}, {}, {}};
     Measurement limited{"r", 3, "F1 closed", 15400.5, "counts", 15100.0, {}, "pass", 7};
-    Event fault{"r",
-                4,
-                "2026-12-10T09:53:13.000Z",
-                3,
-                "F2",
-                "JAMMED OPEN",
+    Event fault{"r", 4, "2026-12-10T09:53:13.000Z", 3, "F2", "JAMMED OPEN",
                 "F2 JAMMED OPEN in cycle 3 at Thu Dec 10 09:53:13 2026"};
     Event note{"r", 5, "2026-12-10T09:53:14.000Z", {}, {}, "FIXED", "quote \" and \\ and \t"};
-    const std::vector<Entry> entries = {SampleRun(),
-                                        bare,
-                                        limited,
-                                        fault,
-                                        note,
+    const std::vector<Entry> entries = {SampleRun(), bare, limited, fault, note,
                                         RunProgress{"r", 12, 3},
                                         RunEnd{"r", "2026-12-10T10:00:00.000Z", kAborted, 12, 3}};
     for (const Entry& entry : entries) {
@@ -91,9 +75,9 @@ TEST(RecordVerdict, LimitsDecide) {
         std::optional<std::string> verdict;
     };
     const Case cases[] = {
-        {5, {}, {}, std::nullopt}, {15100, 15100.0, {}, "pass"}, {15099, 15100.0, {}, "fail"},
-        {500, {}, 500.0, "pass"},  {501, {}, 500.0, "fail"},     {3, 1.0, 3.0, "pass"},
-        {0.5, 1.0, 3.0, "fail"},   {3.5, 1.0, 3.0, "fail"},
+        {5, {}, {}, std::nullopt},  {15100, 15100.0, {}, "pass"}, {15099, 15100.0, {}, "fail"},
+        {500, {}, 500.0, "pass"},   {501, {}, 500.0, "fail"},     {3, 1.0, 3.0, "pass"},
+        {0.5, 1.0, 3.0, "fail"},    {3.5, 1.0, 3.0, "fail"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Verdict(c.value, c.low, c.high), c.verdict) << c.value;
@@ -135,8 +119,7 @@ TEST(RunIds, ForkedStationsDrawDifferentUuids) {
 }
 
 TEST(RunIds, IsoTimeHasMillisecondsInUtc) {
-    const auto when =
-        std::chrono::system_clock::time_point(std::chrono::milliseconds(930779348007));
+    const auto when = std::chrono::system_clock::time_point(std::chrono::milliseconds(930779348007));
     EXPECT_EQ(IsoTime(when), "1999-06-30T21:49:08.007Z");
 }
 

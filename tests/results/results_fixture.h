@@ -38,22 +38,14 @@ class StoreDir : public ::testing::Test {
         return run;
     }
     static results::Event Fault(const std::string& run, int seq, int cycle) {
-        return results::Event{run,
-                              seq,
-                              "2026-12-10T09:53:13.000Z",
-                              cycle,
-                              "F2",
-                              "JAMMED OPEN",
+        return results::Event{run, seq, "2026-12-10T09:53:13.000Z", cycle, "F2", "JAMMED OPEN",
                               "F2 JAMMED OPEN in cycle " + std::to_string(cycle)};
     }
     static results::Measurement Position(const std::string& run, int seq, double value) {
-        return results::Measurement{
-            run,      seq,     "F1 closed", value,
-            "counts", 15100.0, {},          results::Verdict(value, 15100.0, {}),
-            1};
+        return results::Measurement{run,   seq,   "F1 closed", value, "counts", 15100.0,
+                                    {},    results::Verdict(value, 15100.0, {}), 1};
     }
-    static results::RunEnd End(const std::string& run, const char* outcome, int cycles,
-                               int errors) {
+    static results::RunEnd End(const std::string& run, const char* outcome, int cycles, int errors) {
         return results::RunEnd{run, "2026-12-10T10:00:00.000Z", outcome, cycles, errors};
     }
 
