@@ -137,8 +137,12 @@ std::string Authority(const Settings& settings, Settings* rest) {
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         if (i > 0) authority += ',';
         const std::string name = Encode(hosts[i], "%@/?#,[]", false);
-        authority += hosts[i].find(':') != std::string::npos ? "[" + name + "]" : name;
-        if (!port.empty() && !ports[i].empty()) authority += ":" + Encode(ports[i], "@/?#,", false);
+        // An IPv6 address in brackets.
+        const bool v6 = hosts[i].find(':') != std::string::npos;
+        authority.append(v6 ? "[" : "").append(name).append(v6 ? "]" : "");
+        if (!port.empty() && !ports[i].empty()) {
+            authority.append(":").append(Encode(ports[i], "@/?#,", false));
+        }
     }
     return authority;
 }

@@ -34,6 +34,7 @@ TEST(ServerUri, AddressAndMaskShowNoPassword) {
          "postgresql:///results?host=/run/zhand&port=7000", nullptr},
         {"postgresql://line-1@db.line/results?service=line&sslmode=verify-full", "db.line:5432",
          "postgresql://line-1@db.line/results?service=line&sslmode=verify-full", nullptr},
+        {"postgresql://u:pw@[::1]:5433/db", "::1:5433", "postgresql://u:***@[::1]:5433/db", "pw"},
         {"postgresql://?service=line", "line (service)", "postgresql://?service=line", nullptr},
         // Typed as it is, not percent-encoded: the last "@" before the query
         // ends it, whatever "/", "@", ":" and "%" it holds.
