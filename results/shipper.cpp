@@ -241,6 +241,7 @@ void Shipper::Run() {
             // as, so that a wrong login shows before the first test. A
             // server that cannot take the station's records says so until
             // it can; one out of reach only once there is something to ship.
+            CaughtUp(look);
             if (server == nullptr && (!greeted || !Notice().empty())) {
                 std::string line;
                 bool unreachable = false;
@@ -248,7 +249,6 @@ void Shipper::Run() {
                 if (server == nullptr && !unreachable) SetNotice(line);
             }
             greeted = true;
-            CaughtUp(look);
             Pause(kIdleMs, true);
             continue;
         }
