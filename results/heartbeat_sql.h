@@ -19,17 +19,10 @@ inline constexpr const char* kUpsertBeatSqlite =
     " run = excluded.run WHERE excluded.seen > heartbeats.seen";
 
 // ---- PostgreSQL: heartbeats -------------------------------------------
-// What the server needs for beats. Today a writing connection creates the
-// table with its other tables; where the schema is laid out by an
-// administrator instead, this table goes with it, and:
-//   GRANT SELECT, INSERT, UPDATE ON heartbeats TO zhand_station;
-//   GRANT SELECT ON heartbeats TO zhand_reader;
-//   ALTER TABLE heartbeats ENABLE ROW LEVEL SECURITY;
-//   CREATE POLICY heartbeats_own ON heartbeats TO zhand_station
-//       USING (station = <the station's name for its login>)
-//       WITH CHECK (station = <the same>);
-//   CREATE POLICY heartbeats_read ON heartbeats FOR SELECT TO zhand_reader USING (true);
-// (the upsert below reads the row it may update, hence SELECT for stations)
+// The table is step 4 of the server's schema (server_schema.cpp), laid out
+// by `zhand-report server init`; its grants and policies are declared with
+// the other tables' (server_access.cpp): a station's login reads, adds and
+// moves on only the row of its own name, a reader reads them all.
 inline constexpr const char* kHeartbeatsTablePg =
     "CREATE TABLE IF NOT EXISTS heartbeats ("
     " station text PRIMARY KEY,"
