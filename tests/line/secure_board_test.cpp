@@ -14,6 +14,7 @@
 #include "devtools.h"
 #include "https_files.h"
 #include "line_support.h"
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "serve_process.h"
 
@@ -75,11 +76,13 @@ void ExpectNoBrowserErrors(const Chromium& browser) {
 TEST(SecureBoard, IdleTestingAndGoneOverHttpsWithALogin) {
     PgServer server;
     ASSERT_TRUE(server.Ready()) << server.Log();
+    ASSERT_EQ(pg_logins::Init(server), "");
     TmuxStation station;
-    ASSERT_TRUE(StartStation(station, kStation, server.Uri(), {})) << station.Screen();
+    ASSERT_TRUE(StartStation(station, kStation, pg_logins::Station(server, kStation), {}))
+        << station.Screen();
     HttpsFiles files(station.Dir());
     ASSERT_TRUE(files.ready) << files.problem;
-    ServeProcess serve(server.Uri(), files.Options());
+    ServeProcess serve(pg_logins::Reader(server), files.Options());
     ASSERT_GT(serve.Port(), 0) << serve.Said();
 
     Chromium browser;

@@ -7,6 +7,7 @@
 
 #include "heartbeat.h"
 #include "journal.h"
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "results_fixture.h"
@@ -26,6 +27,7 @@ class HeartbeatStore : public StoreDir {};
 TEST_F(HeartbeatStore, TheLatestBeatOfEachStationInTheFileAndOnTheServer) {
     PgServer server;
     ASSERT_TRUE(server.Ready()) << server.Log();
+    ASSERT_EQ(pg_logins::Init(server), "");
     std::string error;
     auto file = SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 200, &error);
     ASSERT_NE(file, nullptr) << error;
@@ -60,6 +62,26 @@ TEST_F(HeartbeatStore, TheLatestBeatOfEachStationInTheFileAndOnTheServer) {
         for (const Row& row : rows) text.push_back(row);
         EXPECT_EQ(text, expected);
     }
+
+    // A station's login moves its own row only; a reader's none.
+    const std::string own = pg_logins::Station(server, "bench-1");
+    const std::string reports = pg_logins::Reader(server);
+    auto station = PostgresStore::Open(own, PostgresStore::Mode::ReadWrite, {}, &error);
+    ASSERT_NE(station, nullptr) << error;
+    const auto beat = [](const std::string& name, const std::string& seen) {
+        return std::vector<Outgoing>{Entry(StationBeat{name, seen, "idle", ""})};
+    };
+    EXPECT_TRUE(station->ApplyAll(beat("bench-1", "2026-12-10T10:01:00.000Z"), &error)) << error;
+    EXPECT_FALSE(station->ApplyAll(beat("bench-2", "2026-12-10T10:01:00.000Z"), &error));
+    EXPECT_FALSE(station->ApplyAll(beat("bench-9", "2026-12-10T10:01:00.000Z"), &error));
+    auto reader = OpenResults(reports, &error);
+    ASSERT_NE(reader, nullptr) << error;
+    Rows rows;
+    ASSERT_TRUE(reader->Query(kBeats, &rows, &error)) << error;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][1], "2026-12-10T10:01:00.000Z");
+    EXPECT_EQ(rows[1][1], "2026-12-10T10:00:05.000Z");
+    EXPECT_FALSE(reader->Query("DELETE FROM heartbeats", &rows, &error));
 }
 
 TEST_F(HeartbeatStore, TheHeartbeatSaysIdleThenTestingWithTheOpenRun) {

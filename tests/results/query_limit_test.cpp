@@ -4,6 +4,7 @@
 // cursor that would hand over rows for ever). The reader stays usable.
 #include <chrono>
 
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "results_fixture.h"
@@ -25,6 +26,7 @@ class QueryLimit : public StoreDir {};
 TEST_F(QueryLimit, EndlessQueriesEndAtTheLimitOnTheFileAndTheServer) {
     PgServer server;
     ASSERT_TRUE(server.Ready()) << server.Log();
+    ASSERT_EQ(pg_logins::Init(server), "");
     std::string error;
     ASSERT_NE(SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 200, &error), nullptr) << error;
     ASSERT_NE(PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadWrite, {}, &error),
