@@ -29,7 +29,7 @@ class PyRecorder {
     RunPtr BeginRun(std::string test, std::string serial, std::string operatorInitials,
                     int cycles) {
         Journal();  // raises when closed
-        if (RunPtr before = current_.lock(); before && !before->Ended()) before->End("error");
+        if (current_ && !current_->Ended()) current_->End("error");
         auto run = std::make_shared<RunRecord>(journal_, std::move(test), std::move(serial),
                                                std::move(operatorInitials), cycles);
         current_ = run;
@@ -40,7 +40,8 @@ class PyRecorder {
     // runs are gone; every fact put so far is stored or set aside first.
     void Close() {
         if (!journal_) return;
-        if (RunPtr open = current_.lock(); open && !open->Ended()) open->End("aborted");
+        if (current_ && !current_->Ended()) current_->End("aborted");
+        current_.reset();
         journal_->Flush();
         journal_.reset();
     }
@@ -52,7 +53,7 @@ class PyRecorder {
 
   private:
     std::shared_ptr<results::Journal> journal_;
-    std::weak_ptr<RunRecord> current_;
+    RunPtr current_;  // kept, so that a run dropped while open still ends
 };
 
 RunRecord& Open(const RunPtr& run) {

@@ -68,14 +68,18 @@ void RunRecord::Event(const std::string& kind, const std::string& text,
 
 void RunRecord::Cycle(int cycle) {
     cycle_ = cycle;
-    if (cycle == cyclesDone_) return;
-    cyclesDone_ = cycle;
+    // The cycles before this one are done, as the station counts them.
+    const int done = cycle > 0 ? cycle - 1 : 0;
+    if (done == cyclesDone_) return;
+    cyclesDone_ = done;
     Put(results::RunProgress{start_.uuid, cyclesDone_, Errors()});
 }
 
 std::string RunRecord::End(std::optional<std::string> outcome) {
     if (Ended()) return outcome_;
     outcome_ = outcome ? *outcome : failed_.empty() ? results::kPass : results::kFail;
+    // A run that went to its end finished the cycle it was in.
+    if (cycle_ && (outcome_ == results::kPass || outcome_ == results::kFail)) cyclesDone_ = *cycle_;
     Put(results::RunEnd{start_.uuid, results::NowIso(), outcome_, cyclesDone_, Errors()});
     // A run is whole in the store before its end is reported.
     journal_->Flush();

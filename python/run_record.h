@@ -43,8 +43,9 @@ class RunRecord {
     // An event of `kind` with its `text`, for `motor` when it concerns one.
     void Event(const std::string& kind, const std::string& text, std::optional<std::string> motor,
                std::optional<int> cycle);
-    // The run is in cycle `cycle` (cycles done, as the board shows it); the
-    // facts after it belong to that cycle unless they say otherwise.
+    // The run is in cycle `cycle`: the ones before it are done, and the
+    // facts after it belong to it unless they say otherwise. A run that ends
+    // pass or fail has done the cycle it was in.
     void Cycle(int cycle);
     // Ends the run with `outcome`, or with the computed one ("fail" when a
     // measurement failed, else "pass"), and returns once the journal has
