@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 nlohmann-json3-dev libpq-dev postgresql
           tmux python3 python3-serial srecord clang libclang-rt-14-dev faketime
-          chromium libjs-chart.js libcpp-httplib-dev help2man)
+          chromium libjs-chart.js libcpp-httplib-dev help2man
+          pybind11-dev python3-dev python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

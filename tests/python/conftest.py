@@ -25,3 +25,6 @@ def start(tmp_path, monkeypatch):
     yield starter
     for simulator in started:
         simulator.stop()
+
+
+pytest_plugins = ["pytester"]
