@@ -56,4 +56,8 @@ PYBIND11_MODULE(_zhand, m) {
     zhandpy::BindErrors(m);
     zhandpy::BindHand(m);
     zhandpy::BindRecorder(m);
+    // The classes are the package's: zhand.Hand, not zhand._zhand.Hand.
+    for (const char* name : {"Hand", "Run", "Recorder", "Measurement"}) {
+        m.attr(name).attr("__module__") = "zhand";
+    }
 }

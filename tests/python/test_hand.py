@@ -1,7 +1,9 @@
 """zhand.Hand against zhand-sim on a pty: opening, the operations, the
 result codes as HandError, a lost link, the GIL during exchanges and Ctrl-C."""
+import ast
 import os
 import pathlib
+import re
 import signal
 import subprocess
 import sys
@@ -235,3 +237,45 @@ def test_ctrl_c_between_exchanges_raises_keyboard_interrupt(sim):
     out, _ = child.communicate(timeout=20)
     assert child.returncode == 0
     assert out.strip() == "interrupted True"
+
+
+SOURCE = pathlib.Path(__file__).resolve().parents[2]
+# ZHand members that have no method of their own: the hand-over to the I/O
+# thread (a Hand always waits for its exchange), the raw port under the I/O
+# thread, the ones the constructor makes, and those with another name.
+NOT_METHODS = {"Initialize", "OpenPort", "OpenDevice", "Request", "IsBusy", "WaitDone",
+               "ReadBytes", "WriteBytes", "ErrorText", "ZHand"}
+RENAMED = {"GetTemperature": "temperature", "ReplyText": "reply_text",
+           "CommandText": "command_text"}
+
+
+def snake(name):
+    name = name.replace("RT", "Rt")
+    return "".join("_" + c.lower() if c.isupper() else c for c in name).lstrip("_")
+
+
+def test_every_zhand_operation_has_its_snake_case_method():
+    header = (SOURCE / "driver" / "zhand.h").read_text()
+    members = set(re.findall(r"^\s+(?:static\s+)?[\w:<>* ]+?\b([A-Z]\w*)\(", header, re.M))
+    assert {"Close", "RTUpdate", "GetParameters", "Reconnect"} <= members
+    for member in sorted(members - NOT_METHODS):
+        name = RENAMED.get(member, snake(member))
+        assert hasattr(zhand.Hand, name), f"ZHand::{member} has no Hand.{name}"
+    assert zhand.error_text(-2) == "Open comm port failed"
+
+
+def test_stubs_and_docstrings_cover_the_module():
+    stubs = ast.parse((SOURCE / "python" / "zhand" / "_zhand.pyi").read_text())
+    classes = {c.name: c for c in stubs.body if isinstance(c, ast.ClassDef)}
+    for name in ["Hand", "Run", "Recorder", "Measurement"]:
+        cls = getattr(zhand, name)
+        assert cls.__module__ == "zhand"
+        assert cls.__doc__, name
+        public = {n for n in dir(cls) if not n.startswith("_")}
+        stubbed = {n.target.id if isinstance(n, ast.AnnAssign) else n.name
+                   for n in classes[name].body
+                   if isinstance(n, (ast.FunctionDef, ast.AnnAssign))} - {"__init__", "__enter__", "__exit__"}
+        assert public == stubbed, name
+        undocumented = [n for n in public
+                        if callable(getattr(cls, n)) and not getattr(cls, n).__doc__]
+        assert undocumented == [], name
