@@ -1,5 +1,6 @@
 """zhand.pytest_plugin through pytester: engineers' test files run in a
 pytest of their own against zhand-sim, their runs read back from the store."""
+import pathlib
 import xml.etree.ElementTree as ET
 
 import pytest
@@ -179,3 +180,23 @@ def test_interrupted_session_aborts_the_open_run(pytester, bench):
     assert list(got) == ["test_interrupted"]
     assert (got["test_interrupted"]["outcome"], got["test_interrupted"]["cycles_planned"]) == (
         "aborted", 4)
+
+
+def test_example_finger_speeds_against_a_hand_with_a_slow_finger(pytester, bench):
+    bench(speed=1, faults=["slow:2,factor=2"])
+    example = pathlib.Path(__file__).resolve().parents[2] / "examples" / "test_finger_speeds.py"
+    result = run_checks(pytester, source=example.read_text())
+    result.assert_outcomes(failed=1)
+    result.stdout.fnmatch_lines(["*3 measurement(s) outside their limits:*",
+                                 "*F2 Clse time MCV 100 = * s*"])
+    store = pytester.path / "results.db"
+    run = runs(store)["test_finger_speeds"]
+    assert (run["outcome"], run["cycles_planned"], run["cycles_done"], run["errors"]) == (
+        "fail", 3, 3, 3)
+    times = {m["name"]: m for m in measurements(store, "test_finger_speeds")
+             if " Clse time " in m["name"]}
+    assert len(times) == 9
+    for name, m in times.items():
+        assert m["outcome"] == ("fail" if name.startswith("F2") else "pass"), name
+        assert m["low"] < m["high"] and m["unit"] == "s"
+    assert times["F1 Clse time MCV 200"]["cycle"] == 3
