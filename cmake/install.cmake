@@ -118,5 +118,6 @@ if(PROJECT_IS_TOP_LEVEL)
     "${ZHAND_LIBRARY_PACKAGE} (= ${PROJECT_VERSION}), libsqlite3-0, libc6 (>= 2.34), libstdc++6 (>= 12)")
   set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
     "ZorvathHand test station and simulated hand\n zhand-station tests a hand over its serial port, zhand-sim simulates the\n hand's controller on a pseudo-terminal, zhand-report reads the test records.")
+  include(${PROJECT_SOURCE_DIR}/python/cpack.cmake)
   include(CPack)
 endif()

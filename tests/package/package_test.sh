@@ -13,7 +13,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 (cd "$BUILD_DIR" && "$CPACK" -G DEB -B "$work/debs" >"$work/cpack.log" 2>&1) || {
     cat "$work/cpack.log"; fail "cpack"; }
 mapfile -t debs < <(ls "$work"/debs/*.deb)
-[ ${#debs[@]} -eq 3 ] || fail "expected three packages, got: ${debs[*]}"
+# python3-zhand is the fourth where the build has the Python module.
+expected=3
+compgen -G "$BUILD_DIR/python/zhand/_zhand.*.so" >/dev/null && expected=4
+[ ${#debs[@]} -eq $expected ] || fail "expected $expected packages, got: ${debs[*]}"
 
 root=$work/root
 for deb in "${debs[@]}"; do
@@ -63,4 +66,32 @@ export PKG_CONFIG_LIBDIR=$(dirname "$(grep 'zhand\.pc$' "$work/libzhand-dev.file
 LD_LIBRARY_PATH="$root/usr/lib" ./grasp >out.txt || { cat out.txt; fail "grasp"; }
 cat out.txt
 grep -q '^closed: F1 [0-9]' out.txt || fail "grasp printed no closed positions"
+if [ $expected -eq 4 ]; then
+    site=/usr/lib/python3/dist-packages
+    for file in "zhand/_zhand\..*\.so" zhand/__init__\.py zhand/_zhand\.pyi zhand/pytest_plugin\.py \
+        "zhand-[0-9.]+\.dist-info/entry_points\.txt"; do
+        has python3-zhand "$site/$file$"
+    done
+    dpkg-deb -f "$work/debs/"python3-zhand_*.deb Depends | grep -q "$libpkg" ||
+        fail "python3-zhand does not depend on $libpkg"
+    # Debian's Python imports the unpacked package, which finds the unpacked
+    # library, and its pytest finds the plugin through the entry point.
+    preload=
+    case $SAN_FLAGS in *address*)
+        preload="$("$CC" -print-file-name=libasan.so) $("$CC" -print-file-name=libstdc++.so)" ;;
+    esac
+    run_python() {
+        env -u LD_LIBRARY_PATH PYTHONPATH="$root$site" LD_PRELOAD="$preload" \
+            ASAN_OPTIONS=detect_leaks=0 /usr/bin/python3 "$@"
+    }
+    run_python -c 'import zhand, sys
+with zhand.Hand(1) as hand:
+    hand.close("G")
+    print("python closed:", hand.get_parameters("G", "P"))
+print(zhand.__file__)' >py.txt || { cat py.txt; fail "import zhand from the unpacked root"; }
+    cat py.txt
+    grep -q "^$root$site/zhand/__init__.py$" py.txt || fail "zhand imported from elsewhere"
+    run_python -m pytest -p no:cacheprovider --help >pytest-help.txt 2>&1 || true
+    grep -q -- --zhand-port pytest-help.txt || { cat pytest-help.txt; fail "pytest did not find the plugin"; }
+fi
 echo "packages: all good"
