@@ -1,11 +1,21 @@
 // The C++ side of bench/python_rt_bench.py: the same real-time loop as the
 // Python one, through ZHand, against a zhand-sim the script started.
-//   python_rt_loop DEVICE BAUD SECONDS   prints the updates per second
+//   python_rt_loop DEVICE BAUD SECONDS
+// prints the updates per second and the calling thread's CPU time per
+// update in microseconds.
+#include <time.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "zhand.h"
+
+static double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
 
 int main(int argc, char** argv) {
     if (argc != 4) {
@@ -25,6 +35,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     using Clock = std::chrono::steady_clock;
+    const double cpuStart = ThreadCpuSeconds();
     int velocity = 0;
     long updates = 0;
     const auto start = Clock::now();
@@ -37,7 +48,8 @@ int main(int argc, char** argv) {
         ++updates;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = ThreadCpuSeconds() - cpuStart;
     hand.RTAbort();
-    std::printf("%.3f\n", updates / seconds);
+    std::printf("%.3f %.3f\n", updates / seconds, 1e6 * cpu / static_cast<double>(updates));
     return 0;
 }

@@ -170,8 +170,10 @@ def pytest_runtest_makereport(item, call):
     outcome = yield
     report = outcome.get_result()
     rec = item.stash.get(_record, None)
-    if rec is None and report.skipped and "record" in getattr(item, "fixturenames", ()):
-        # Skipped before its fixtures were set up: recorded as aborted all the same.
+    if (rec is None and call.when == "setup" and not report.passed
+            and "record" in getattr(item, "fixturenames", ())):
+        # Skipped, or stopped by another fixture (the hand's port, say),
+        # before `record` was set up: its run is recorded all the same.
         rec = item.stash[_record] = Record(item.config.stash[_state], item.name)
     if rec is None:
         return
@@ -189,7 +191,6 @@ def pytest_runtest_makereport(item, call):
     verdicts.append(verdict)
     if call.when == "teardown":
         _end_run(item, rec, verdicts, report)
-
 
 
 def _end_run(item, rec, verdicts, report):

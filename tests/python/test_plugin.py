@@ -140,7 +140,12 @@ def test_store_and_port_options(pytester, bench):
     result.assert_outcomes(passed=1)
     assert runs(other)["test_within_limits"]["outcome"] == "pass"
     assert not (pytester.path / "results.db").exists()
-    assert run_checks(pytester, "-k", "within", "--zhand-port", "7").ret != 0  # no such port
+    # No such port: the test errs, and so does its run, with the hand's error.
+    run_checks(pytester, "-k", "within", "--zhand-port", "7").assert_outcomes(errors=1)
+    store = pytester.path / "results.db"
+    assert runs(store)["test_within_limits"]["outcome"] == "error"
+    assert [e["text"] for e in events(store, "test_within_limits")] == [
+        "HandError: Open comm port failed"]
 
 
 LOST = """
