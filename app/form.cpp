@@ -122,8 +122,9 @@ void RunFieldTest(Station& station) {
     ChangeField(station, c, c);
 }
 
-// Row 21 shows the store's line while the shared server cannot be reached,
-// and is blanked once shipping has caught up; the cursor stays in its field.
+// Row 21 shows the store's line while facts are not safe in the store or the
+// shared server cannot be reached, and is blanked once all is stored and
+// shipped; the cursor stays in its field.
 void ShowStoreProblem(Station& station) {
     const std::string& problem = station.recorder.StoreProblem();
     if (problem == form.shownStoreProblem) return;
@@ -131,11 +132,12 @@ void ShowStoreProblem(Station& station) {
     form.shownStoreProblem = problem;
 }
 
-// Waits for a key; with a shared server, wakes every kStoreCheckMs to bring
-// row 21 up to date (the wait itself blocks in poll()).
+// Waits for a key; with a shared server, or while the record has trouble,
+// wakes every kStoreCheckMs to bring row 21 up to date (the wait itself
+// blocks in poll()).
 int ReadFormKey(Station& station) {
     Console& console = station.console;
-    if (station.recorder.Shipping()) {
+    if (station.recorder.Shipping() || !station.recorder.StoreProblem().empty()) {
         ShowStoreProblem(station);
         while (!console.InputEnded() && !console.WaitForKey(kStoreCheckMs)) {
             ShowStoreProblem(station);

@@ -30,13 +30,18 @@ constexpr const char* kUsage =
     "  results-unsaved.jsonl\n"
     "                  records the store could not take yet; loaded at the next\n"
     "                  start that can\n"
+    "  results-unsaved.bad\n"
+    "                  lines of results-unsaved.jsonl that could not be read\n"
     "  Defaults.dat    the hand's factory parameters, for the Parameter Check\n"
     "\n"
     "Environment:\n"
     "  ZHAND_RESULTS   the results store: a file, a postgresql:// URI (the local\n"
     "                  file is then results.db, shipped to the server), or off\n"
+    "  ZHAND_LOCAL_RESULTS\n"
+    "                  the local file beside a server (default: results.db)\n"
     "  ZHAND_STATION   this station's name in the records (default: host name)\n"
     "\n"
+    "Options:\n"
     "  --help          show this text\n"
     "  --version       show the version\n";
 
@@ -77,5 +82,11 @@ int main(int argc, char** argv) {
     // behind. A store that cannot be used is said on row 21 during the runs.
     journal.Open();
     FormLoop(station);
+    journal.Close();
+    if (journal.Held() > 0) {
+        std::fprintf(stderr, "zhand-station: %zu results could not be stored: %s\n",
+                     journal.Held(), journal.Problem().c_str());
+        return 1;
+    }
     return 0;
 }

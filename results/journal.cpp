@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,9 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "run_ids.h"
 #include "server_uri.h"
 #include "shipper.h"
 #include "sqlite_store.h"
+#include "store_notice.h"
+#include "unsaved_file.h"
 
 namespace results {
 
@@ -34,8 +39,8 @@ constexpr const char* kUnsavedName = "results-unsaved.jsonl";
 // lock: a test must not stall on every fact.
 constexpr int kRetryBusyMs = 50;
 constexpr int kWriterNice = 10;
-// Row 21 is 80 columns wide.
-constexpr std::size_t kProblemWidth = 78;
+// While facts wait in memory, room is looked for this often.
+constexpr int kHeldRetryMs = 1000;
 
 std::string Beside(const std::string& target, const char* name) {
     std::filesystem::path path(target);
@@ -101,6 +106,8 @@ struct Journal::Impl {
     std::string server;  // the shared server's URI, "" for none
     std::unique_ptr<SqliteStore> store;
     std::unique_ptr<Shipper> shipper;
+    // The store side's line for row 21, made anew by Notice() after every
+    // attempt to store.
     std::string problem;
     // What Problem() shows: the store's trouble, else the shipper's.
     mutable std::string shown;
@@ -109,6 +116,30 @@ struct Journal::Impl {
     // facts follow them there, so that they reach the store in order.
     bool unsavedPending = false;
     Clock::time_point nextTry{};
+    // Why the store or the unsaved file last failed (plain words).
+    std::string trouble;
+
+    // Runs started and not yet ended in a store: a store that comes to the
+    // path in place of the one they began in is given them from their start.
+    std::vector<std::string> openRuns;
+    // Facts of open runs read back from a file that left the path, for the
+    // store the path names now.
+    std::vector<Entry> carried;
+    // Facts that neither the store nor the unsaved file could take, in the
+    // order they came, until there is room.
+    std::deque<Entry> held;
+    // Measurements dropped from `held` past its limit, per run: how many and
+    // the seq of the first (which the event saying so takes).
+    std::map<std::string, std::pair<int, int>> dropped;
+    // What became of the file that left the path, said until the next run
+    // begins ("" when nothing left): a technician may not look at row 21 in
+    // the moment it takes to carry the runs over.
+    std::string left;
+    // Unreadable lines of the unsaved file, said until the next run begins.
+    std::string unreadable;
+    // The shipper still holds the file that left the path: the path is not
+    // opened again until it has let go.
+    bool awaitShipper = false;
 
     // The writer (with `background`): facts waiting for it, whether it is
     // storing some, and `problem` as it stood after its last commit.
@@ -122,42 +153,162 @@ struct Journal::Impl {
     bool storing = false;
     bool stop = false;
     std::string published;
+    std::size_t publishedHeld = 0;
     mutable std::string seen;  // the putting thread's copy of `published`
     std::thread writer;
 
     bool Enabled() const { return !IsOff(options.target); }
-
-    // Commits one fact, or sets it aside in the unsaved file.
-    void Store(const Entry& fact) {
-        const bool usable = store != nullptr && !unsavedPending;
-        if (usable || (Clock::now() >= nextTry && Recover(kRetryBusyMs))) {
-            std::string why;
-            if (store->Apply(fact, &why)) {
-                Nudge();
-                return;
-            }
-            Trouble(why);
-            // A store that failed once is opened afresh at the next try: the
-            // file may have been replaced, repaired or unlocked meanwhile.
-            store.reset();
-        }
-        AppendUnsaved({&fact, 1});
+    bool Behind() const { return !held.empty() || !carried.empty(); }
+    std::string FileName(const std::string& path) const {
+        return std::filesystem::path(path).filename().string();
     }
 
-    // Commits the facts as one whole, or sets them all aside in order.
+    // Commits the facts as one whole; else sets them aside in order (in the
+    // unsaved file, or in memory when that cannot be written either).
     void StoreAll(std::span<const Entry> facts) {
-        if (facts.size() == 1) return Store(facts.front());
-        const bool usable = store != nullptr && !unsavedPending;
-        if (usable || (Clock::now() >= nextTry && Recover(kRetryBusyMs))) {
-            std::string why;
-            if (store->ApplyAll(facts, &why)) {
-                Nudge();
-                return;
-            }
-            Trouble(why);
-            store.reset();
+        Track(facts);
+        if (store != nullptr && !store->StillAtPath()) Left();
+        if (Behind()) {
+            Hold(facts);
+            Drain(kRetryBusyMs);
+        } else if (Usable(kRetryBusyMs) && Commit(facts)) {
+            Committed(facts);
+        } else if (!WriteUnsaved(facts)) {
+            Hold(facts);
         }
-        AppendUnsaved(facts);
+        Notice();
+    }
+
+    // Whether the store can take facts now: open, its unsaved file loaded.
+    bool Usable(int busyMs) {
+        if (store != nullptr && !unsavedPending) return true;
+        return Clock::now() >= nextTry && Recover(busyMs);
+    }
+
+    bool Commit(std::span<const Entry> facts) {
+        std::string why;
+        const bool done = facts.size() == 1 ? store->Apply(facts.front(), &why)
+                                            : store->ApplyAll(facts, &why);
+        if (done) {
+            Nudge();
+            return true;
+        }
+        Trouble(why);
+        // A store that failed once is opened afresh at the next try: the
+        // file may have been replaced, repaired or unlocked meanwhile.
+        store.reset();
+        return false;
+    }
+
+    // Runs begin with their start and are done with when their end is safe.
+    void Track(std::span<const Entry> facts) {
+        for (const Entry& fact : facts) {
+            if (const auto* start = std::get_if<RunStart>(&fact)) {
+                openRuns.push_back(start->uuid);
+                unreadable.clear();
+                left.clear();
+            }
+        }
+    }
+    void Committed(std::span<const Entry> facts) {
+        for (const Entry& fact : facts) {
+            if (const auto* end = std::get_if<RunEnd>(&fact)) std::erase(openRuns, end->run);
+        }
+    }
+
+    // The file at the path is not the one opened (deleted, or another moved
+    // over it): what it holds of the open runs is read back, to go into the
+    // store at the path now, and the file is let go of without touching what
+    // the path names.
+    void Left() {
+        std::string why;
+        std::vector<Entry> runs;
+        for (const std::string& uuid : openRuns) {
+            if (!store->ReadRun(uuid, &runs, &why)) break;
+        }
+        carried.insert(carried.begin(), std::make_move_iterator(runs.begin()),
+                       std::make_move_iterator(runs.end()));
+        store->Abandon();
+        store.reset();
+        std::error_code ec;
+        const bool there = std::filesystem::exists(options.target, ec);
+        const std::string name = FileName(options.target);
+        left = there ? FitNotice({name + " was replaced: this run's results go into the file there now",
+                                  name + " was replaced: results go into the file there now",
+                                  "Results store replaced: results go into the new one"})
+                     : FitNotice({name + " was removed: this run's results go into a new " + name,
+                                  name + " was removed: results go into a new one",
+                                  "Results store removed: results go into a new one"});
+        if (shipper != nullptr) {
+            shipper->ReleaseLocal();
+            awaitShipper = true;
+        }
+        nextTry = {};
+    }
+
+    // Keeps facts in memory until there is room. Past the limit the oldest
+    // measurements go, counted for the event that says so.
+    void Hold(std::span<const Entry> facts) {
+        held.insert(held.end(), facts.begin(), facts.end());
+        while (held.size() > options.heldLimit) {
+            auto oldest = std::find_if(held.begin(), held.end(), [](const Entry& e) {
+                return std::holds_alternative<Measurement>(e);
+            });
+            if (oldest == held.end()) break;
+            const auto& m = std::get<Measurement>(*oldest);
+            auto [it, first] = dropped.try_emplace(m.run, 0, m.seq);
+            ++it->second.first;
+            held.erase(oldest);
+        }
+    }
+
+    // The events that say how many measurements of a run were dropped.
+    std::vector<Entry> DroppedEvents() const {
+        std::vector<Entry> events;
+        for (const auto& [run, count] : dropped) {
+            Event event;
+            event.run = run;
+            event.seq = count.second;
+            event.at = NowIso();
+            event.kind = kRecordGap;
+            event.text = std::to_string(count.first) +
+                         " measurements of this run were dropped: they could not be stored";
+            events.push_back(std::move(event));
+        }
+        return events;
+    }
+
+    // Brings what waits in memory (facts of a file that left the path, then
+    // the held ones) into the store, else into the unsaved file.
+    bool Drain(int busyMs) {
+        if (!Behind()) return true;
+        if (Clock::now() < nextTry) return false;
+        std::vector<Entry> facts(carried.begin(), carried.end());
+        facts.insert(facts.end(), held.begin(), held.end());
+        const std::vector<Entry> gaps = DroppedEvents();
+        facts.insert(facts.end(), gaps.begin(), gaps.end());
+        std::string why;
+        bool safe = false;
+        if (Recover(busyMs)) {
+            // Facts of runs whose start went into a file now gone are left
+            // out: nothing could show them.
+            safe = store->ApplyAll(facts, &why, true);
+            if (safe) {
+                Nudge();
+            } else {
+                Trouble(why);
+                store.reset();
+            }
+        }
+        if (!safe && !WriteUnsaved(facts)) {
+            nextTry = Clock::now() + std::chrono::milliseconds(kHeldRetryMs);
+            return false;
+        }
+        if (safe) Committed(facts);
+        carried.clear();
+        held.clear();
+        dropped.clear();
+        return true;
     }
 
     // The writer thread: woken by the first fact put after it fell asleep, it
@@ -167,7 +318,7 @@ struct Journal::Impl {
     // the thread that puts them never has to wake it: that costs the test's
     // thread a system call and, on a virtual machine, an interrupt to the
     // other core. A wake-up that finds nothing puts it to sleep until the next
-    // fact.
+    // fact, or while facts wait in memory, until it is time to try again.
     void Write() {
         // The threads that drive the hand come first: on a machine whose
         // cores they keep busy, the writer takes what they leave (on Linux
@@ -180,16 +331,30 @@ struct Journal::Impl {
         for (;;) {
             if (!flowing) {
                 asleep = true;
-                wake.wait(lock, [&] { return stop || !waiting.empty(); });
+                const auto due = [&] { return stop || !waiting.empty(); };
+                if (Behind() || (store == nullptr && Enabled())) {
+                    wake.wait_for(lock, std::chrono::milliseconds(kHeldRetryMs), due);
+                } else {
+                    wake.wait(lock, due);
+                }
                 asleep = false;
             }
-            if (!stop && !hurry && options.gatherMs > 0) {
+            if (!stop && !hurry && options.gatherMs > 0 && !waiting.empty()) {
                 wake.wait_for(lock, std::chrono::milliseconds(options.gatherMs),
                               [&] { return stop || hurry; });
             }
             if (waiting.empty()) {
                 if (stop) return;  // all is stored
                 flowing = false;
+                if (Behind() || store == nullptr) {
+                    storing = true;
+                    lock.unlock();
+                    Retry();
+                    lock.lock();
+                    storing = false;
+                    Publish();
+                    if (waiting.empty()) idle.notify_all();
+                }
                 continue;
             }
             batch.swap(waiting);
@@ -201,23 +366,61 @@ struct Journal::Impl {
             batch.clear();
             lock.lock();
             storing = false;
-            published = problem;
+            Publish();
             flowing = options.gatherMs > 0;
             if (waiting.empty()) idle.notify_all();
         }
     }
 
-    void Trouble(const std::string& why) {
-        std::string text = "Record not stored (" + why + "); kept in " +
-                           std::filesystem::path(options.unsaved).filename().string();
-        if (text.size() > kProblemWidth) {
-            const std::string tail =
-                "); kept in " + std::filesystem::path(options.unsaved).filename().string();
-            const std::size_t room = kProblemWidth - tail.size() - 3;
-            text = "Record not stored (" + why.substr(0, room > 19 ? room - 19 : 0) + "..." + tail;
+    void Publish() {
+        published = problem;
+        publishedHeld = held.size() + carried.size();
+    }
+
+    // With nothing new to store: what waits is tried again.
+    void Retry() {
+        if (Behind()) {
+            Drain(options.busyTimeoutMs);
+        } else if (store == nullptr && Clock::now() >= nextTry) {
+            Recover(kRetryBusyMs);
         }
-        problem = text;
+        Notice();
+    }
+
+    void Trouble(const std::string& why) {
+        trouble = PlainTrouble(why);
         nextTry = Clock::now() + std::chrono::milliseconds(options.retryMs);
+    }
+
+    // Makes `problem` say where the facts are: the worst first.
+    void Notice() {
+        const std::string unsaved = FileName(options.unsaved);
+        if (!held.empty()) {
+            const std::string count = std::to_string(held.size());
+            const std::string lost =
+                dropped.empty() ? "" : ", oldest measurements dropped";
+            if (trouble == "disk full") {
+                problem = FitNotice(
+                    {"Disk full: " + count + " results held in memory until there is room" + lost,
+                     "Disk full: " + count + " results held in memory" + lost,
+                     "Disk full: results held in memory" + lost});
+            } else {
+                problem = FitNotice({"Results store " + trouble + ": " + count +
+                                         " results held in memory" + lost,
+                                     "Results store unusable: " + count +
+                                         " results held in memory" + lost,
+                                     "Results held in memory" + lost});
+            }
+        } else if (!left.empty()) {
+            problem = left;
+        } else if (!unreadable.empty()) {
+            problem = unreadable;
+        } else if (store == nullptr || unsavedPending) {
+            problem = FitNotice({"Record not stored (" + trouble + "); kept in " + unsaved,
+                                 "Record not stored; kept in " + unsaved});
+        } else {
+            problem.clear();
+        }
     }
 
     bool OpenStore(int busyMs) {
@@ -239,23 +442,30 @@ struct Journal::Impl {
     // Loads the unsaved file into the store and removes it. False (file kept)
     // when the store would not take it.
     bool LoadUnsaved() {
-        std::ifstream file(options.unsaved, std::ios::binary);
-        if (!file) {
-            unsavedPending = false;
-            return true;
-        }
-        std::vector<Entry> entries;
-        std::string line;
-        // A line cut short by a crash, or edited by hand, is left out.
-        while (std::getline(file, line)) {
-            if (auto entry = FromJson(line)) entries.push_back(std::move(*entry));
-        }
-        file.close();
+        UnsavedContents contents;
         std::string why;
-        if (!store->ApplyAll(entries, &why, true)) {
+        const std::string bad = std::filesystem::path(options.unsaved).replace_extension(".bad");
+        if (!ReadUnsaved(options.unsaved, bad, &contents, &why)) {
+            Trouble(why);
+            return false;
+        }
+        if (!store->ApplyAll(contents.entries, &why, true)) {
             Trouble(why);
             store.reset();
             return false;
+        }
+        Committed(contents.entries);
+        if (!contents.badLines.empty()) {
+            const std::string name = FileName(options.unsaved);
+            const std::string line = std::to_string(contents.badLines.front());
+            const std::string more =
+                contents.badLines.size() > 1
+                    ? " and " + std::to_string(contents.badLines.size() - 1) + " more"
+                    : "";
+            unreadable = FitNotice(
+                {name + " line " + line + more + " unreadable; kept in " + FileName(bad),
+                 name + " line " + line + more + " unreadable",
+                 "Line " + line + more + " of the unsaved results unreadable"});
         }
         std::error_code ec;
         std::filesystem::remove(options.unsaved, ec);
@@ -265,11 +475,15 @@ struct Journal::Impl {
 
     // Tries to bring the store back and to empty the unsaved file into it.
     bool Recover(int busyMs) {
+        if (awaitShipper) {
+            if (!shipper->LocalReleased()) return false;
+            awaitShipper = false;
+        }
         if (store == nullptr && !OpenStore(busyMs)) return false;
         store->SetBusyTimeout(busyMs);
         if (unsavedPending && !LoadUnsaved()) return false;
         store->SetBusyTimeout(options.busyTimeoutMs);
-        problem.clear();
+        trouble.clear();
         Nudge();
         return true;
     }
@@ -278,23 +492,14 @@ struct Journal::Impl {
         if (shipper != nullptr) shipper->Nudge();
     }
 
-    void AppendUnsaved(std::span<const Entry> entries) {
-        std::string lines;
-        for (const Entry& entry : entries) lines += ToJson(entry) + "\n";
-        const int fd =
-            open(options.unsaved.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        bool written = false;
-        if (fd >= 0) {
-            written = write(fd, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
-            close(fd);
+    // False when the unsaved file could not take them either.
+    bool WriteUnsaved(std::span<const Entry> entries) {
+        if (!AppendUnsaved(options.unsaved, entries)) {
+            if (trouble.empty()) trouble = PlainTrouble(std::strerror(errno));
+            return false;
         }
         unsavedPending = true;
-        if (!written) {
-            problem = "Record lost: neither the results store nor " +
-                      std::filesystem::path(options.unsaved).filename().string() +
-                      " can be written";
-            if (problem.size() > kProblemWidth) problem.resize(kProblemWidth);
-        }
+        return true;
     }
 };
 
@@ -311,14 +516,35 @@ Journal::Journal(JournalOptions options) : impl_(std::make_unique<Impl>()) {
 }
 
 Journal::~Journal() {
+    Close();
+}
+
+// What waits in memory at the end gets one more try; a station that quits
+// with facts it could not store says how many (Held()) before it does.
+void Journal::Close() {
     Impl& d = *impl_;
-    if (!d.writer.joinable()) return;
-    {
-        std::lock_guard lock(d.mutex);
-        d.stop = true;
+    if (d.writer.joinable()) {
+        {
+            std::lock_guard lock(d.mutex);
+            d.stop = true;
+        }
+        d.wake.notify_one();
+        d.writer.join();
     }
-    d.wake.notify_one();
-    d.writer.join();  // after the last fact put is stored
+    if (d.Behind()) {
+        d.nextTry = {};
+        d.Drain(d.options.busyTimeoutMs);
+        d.Notice();
+    }
+}
+
+std::size_t Journal::Held() const {
+    const Impl& d = *impl_;
+    if (d.writer.joinable()) {
+        std::lock_guard lock(d.mutex);
+        return d.publishedHeld;
+    }
+    return d.held.size() + d.carried.size();
 }
 
 bool Journal::Open() {
@@ -329,7 +555,11 @@ bool Journal::Open() {
     const bool opened = d.Recover(d.options.busyTimeoutMs);
     std::string why;
     const bool marked = opened && d.store->MarkInterrupted(d.options.station, &why) >= 0;
-    if (opened && !marked) d.Trouble(why);
+    if (opened && !marked) {
+        d.Trouble(why);
+        d.store.reset();  // tried again at the next fact
+    }
+    d.Notice();
     if (!d.server.empty() && d.shipper == nullptr) {
         ShipperOptions ship;
         ship.local = d.options.target;
@@ -341,7 +571,7 @@ bool Journal::Open() {
         d.shipper = std::make_unique<Shipper>(std::move(ship));
     }
     if (d.options.background && !d.writer.joinable()) {
-        d.published = d.problem;
+        d.Publish();
         d.writer = std::thread([&d] { d.Write(); });
     }
     return marked;
@@ -355,7 +585,7 @@ void Journal::Put(Entry entry) {
         if (start->software.empty()) start->software = d.options.software;
     }
     if (!d.writer.joinable()) {
-        d.Store(entry);
+        d.StoreAll({&entry, 1});
         return;
     }
     // A run's start and end and its events (faults, the technician's

@@ -49,6 +49,11 @@ struct JournalOptions {
     // what it finds); a process killed meanwhile loses them. A run's start,
     // end and events, and Flush, end the wait at once.
     int gatherMs = 20;
+    // Facts kept in memory while nothing on disk can take them: more than a
+    // day of a station running its fastest test, a few hundred bytes each.
+    // Past it the oldest measurements of the run go, and an event says how
+    // many.
+    std::size_t heldLimit = 250'000;
 };
 
 // The store the environment names: ZHAND_RESULTS, else "results.db";
@@ -80,6 +85,12 @@ class Journal {
     // Returns once every fact put so far is committed or set aside (at once
     // without `background`).
     void Flush();
+
+    // Stops the writer once everything put is stored or set aside, and tries
+    // once more to store what waits in memory. Nothing can be put afterwards.
+    void Close();
+    // Facts waiting in memory because nothing on disk could take them.
+    std::size_t Held() const;
 
     // One line for the technician while facts could not be stored, or else
     // while the server cannot be reached and until shipping has caught up

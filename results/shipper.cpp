@@ -58,6 +58,20 @@ void Shipper::Nudge() {
     wake_.notify_one();
 }
 
+void Shipper::ReleaseLocal() {
+    {
+        std::lock_guard lock(mutex_);
+        releaseAsked_ = true;
+        released_ = false;
+    }
+    wake_.notify_one();
+}
+
+bool Shipper::LocalReleased() const {
+    std::lock_guard lock(mutex_);
+    return released_;
+}
+
 std::string Shipper::Problem() const {
     std::lock_guard lock(mutex_);
     return problem_;
@@ -103,7 +117,7 @@ void Shipper::CaughtUp(std::uint64_t look) {
 void Shipper::Pause(int ms, bool nudgeable) {
     std::unique_lock lock(mutex_);
     wake_.wait_for(lock, std::chrono::milliseconds(ms),
-                   [&] { return stop_ || (nudgeable && nudged_); });
+                   [&] { return stop_ || releaseAsked_ || (nudgeable && nudged_); });
     if (nudgeable) nudged_ = false;
 }
 
@@ -123,8 +137,19 @@ void Shipper::Run() {
         retryMs = std::min(retryMs * 2, options_.retryMaxMs);
     };
     const PgLimits limits{options_.timeoutMs, cancel_[0]};
+    auto releaseAsked = [&] {
+        std::lock_guard lock(mutex_);
+        return releaseAsked_;
+    };
     while (!stopped()) {
         std::string why;
+        if (releaseAsked()) {
+            if (local != nullptr) local->Abandon();
+            local.reset();
+            std::lock_guard lock(mutex_);
+            releaseAsked_ = false;
+            released_ = true;
+        }
         if (local == nullptr) {
             // The journal says on its own when the file cannot be used.
             local =
@@ -177,6 +202,7 @@ void Shipper::Run() {
         }
         // Shipped rows the file does not let go of now are shipped again
         // later, which the server takes as already there.
+        if (releaseAsked()) continue;  // shipped again from the file there now
         if (!local->DropOutbox(lastId, &why)) local.reset();
         if (static_cast<int>(facts.size()) < options_.batch) Pause(options_.lingerMs, false);
     }

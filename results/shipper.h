@@ -48,6 +48,13 @@ class Shipper {
     // call found it empty: everything stored before has been shipped.
     bool WaitUntilShipped(std::chrono::milliseconds timeout);
 
+    // The local file has left its path (the journal found another file, or
+    // none, there): the shipper lets go of its connection to it as soon as
+    // it is between steps, and opens the path afresh only after that.
+    void ReleaseLocal();
+    // Whether it has let go since the last ReleaseLocal().
+    bool LocalReleased() const;
+
     // Facts the server has committed since the start.
     std::uint64_t Shipped() const;
 
@@ -66,6 +73,8 @@ class Shipper {
     std::condition_variable shipped_;
     bool stop_ = false;
     bool nudged_ = false;
+    bool releaseAsked_ = false;
+    bool released_ = true;
     std::string problem_;
     std::uint64_t problemVersion_ = 0;
     std::uint64_t looks_ = 0;      // looks at the outbox begun

@@ -1,6 +1,7 @@
 #include "sqlite_store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <string_view>
@@ -200,11 +201,58 @@ struct SqliteStore::Statements {
     long long cachedId = 0;
 };
 
-SqliteStore::SqliteStore(sqlite3* db) : db_(db), statements_(std::make_unique<Statements>()) {}
+SqliteStore::SqliteStore(sqlite3* db, std::string path)
+    : db_(db), path_(std::move(path)), statements_(std::make_unique<Statements>()) {}
 
 SqliteStore::~SqliteStore() {
     statements_.reset();
+    // A file that is no longer at its path is closed without a checkpoint,
+    // which would otherwise remove the log and shared memory at the path.
+    if (!abandoned_ && !StillAtPath()) {
+        int on = 1;
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
+    }
     sqlite3_close_v2(db_);
+}
+
+namespace {
+
+bool Identity(const std::string& path, unsigned long long* dev, unsigned long long* ino) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    *dev = st.st_dev;
+    *ino = st.st_ino;
+    return true;
+}
+
+}  // namespace
+
+void SqliteStore::NoteIdentity() {
+    if (!Identity(path_, &dev_, &ino_)) dev_ = ino_ = 0;
+    if (!Identity(path_ + "-wal", &walDev_, &walIno_)) walDev_ = walIno_ = 0;
+}
+
+bool SqliteStore::StillAtPath() const {
+    if (ino_ == 0) return true;  // an in-memory or unnamed store
+    unsigned long long dev = 0, ino = 0;
+    return Identity(path_, &dev, &ino) && dev == dev_ && ino == ino_;
+}
+
+void SqliteStore::Abandon() {
+    if (abandoned_) return;
+    abandoned_ = true;
+    statements_.reset();
+    unsigned long long dev = 0, ino = 0;
+    const bool ownLog = walIno_ != 0 && Identity(path_ + "-wal", &dev, &ino) && dev == walDev_ &&
+                        ino == walIno_;
+    if (ownLog) {
+        // The frames are this file's own: back into it, and the log emptied.
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    }
+    int on = 1;
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
 }
 
 bool SqliteStore::Exec(const char* sql, std::string* error) {
@@ -234,7 +282,7 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
         sqlite3_close_v2(db);
         return nullptr;
     }
-    std::unique_ptr<SqliteStore> store(new SqliteStore(db));
+    std::unique_ptr<SqliteStore> store(new SqliteStore(db, path));
     store->SetBusyTimeout(busyTimeoutMs);
     std::string why;
     // Reading the version touches the file: a file that is not a database
@@ -318,6 +366,7 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, Mode mod
         if (error != nullptr) *error = Message(db, "not a results store");
         return nullptr;
     }
+    store->NoteIdentity();
     return store;
 }
 
@@ -544,6 +593,105 @@ long long SqliteStore::OutboxSize(std::string* error) {
     size.Reset();
     if (count < 0 && error != nullptr) *error = sqlite3_errmsg(db_);
     return count;
+}
+
+namespace {
+
+std::optional<std::string> TextOr(sqlite3_stmt* st, int i) {
+    if (sqlite3_column_type(st, i) == SQLITE_NULL) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                       sqlite3_column_bytes(st, i));
+}
+std::optional<double> RealOr(sqlite3_stmt* st, int i) {
+    if (sqlite3_column_type(st, i) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_double(st, i);
+}
+std::optional<int> IntOr(sqlite3_stmt* st, int i) {
+    if (sqlite3_column_type(st, i) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_int(st, i);
+}
+std::string TextAt(sqlite3_stmt* st, int i) {
+    return TextOr(st, i).value_or(std::string());
+}
+
+// Runs `sql` with the text `key` bound to ?1 and hands each row to `row`.
+template <typename RowFn>
+bool EachRow(sqlite3* db, const char* sql, const std::string& key, long long id, RowFn row,
+             std::string* error) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+        if (error != nullptr) *error = sqlite3_errmsg(db);
+        return false;
+    }
+    if (id != 0) {
+        sqlite3_bind_int64(st, 1, id);
+    } else {
+        sqlite3_bind_text(st, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) row(st);
+    sqlite3_finalize(st);
+    if (rc == SQLITE_DONE) return true;
+    if (error != nullptr) *error = sqlite3_errmsg(db);
+    return false;
+}
+
+}  // namespace
+
+bool SqliteStore::ReadRun(const std::string& uuid, std::vector<Entry>* entries,
+                          std::string* error) {
+    long long id = 0;
+    RunStart start;
+    RunEnd end;
+    std::string outcome;
+    const bool read = EachRow(
+        db_,
+        "SELECT id, station, software, serial, operator, test, cycles_planned, started,"
+        " log_file, cycles_done, ended, outcome, errors FROM runs WHERE uuid = ?1",
+        uuid, 0,
+        [&](sqlite3_stmt* st) {
+            id = sqlite3_column_int64(st, 0);
+            start = RunStart{uuid,           TextAt(st, 1), TextAt(st, 2),
+                             TextAt(st, 3),  TextAt(st, 4), TextAt(st, 5),
+                             sqlite3_column_int(st, 6), TextAt(st, 7), TextAt(st, 8)};
+            end = RunEnd{uuid, TextAt(st, 10), TextAt(st, 11), sqlite3_column_int(st, 9),
+                         sqlite3_column_int(st, 12)};
+        },
+        error);
+    if (!read) return false;
+    if (id == 0) return true;
+    std::vector<Entry> facts;
+    facts.push_back(start);
+    const bool measured = EachRow(
+        db_,
+        "SELECT seq, name, value, unit, low, high, outcome, cycle FROM measurements"
+        " WHERE run_id = ?1 ORDER BY seq",
+        {}, id,
+        [&](sqlite3_stmt* st) {
+            facts.push_back(Measurement{uuid, sqlite3_column_int(st, 0), TextAt(st, 1),
+                                        sqlite3_column_double(st, 2), TextOr(st, 3),
+                                        RealOr(st, 4), RealOr(st, 5), TextOr(st, 6),
+                                        IntOr(st, 7)});
+        },
+        error);
+    const bool noted = measured && EachRow(
+        db_,
+        "SELECT seq, at, cycle, motor, kind, text FROM events WHERE run_id = ?1 ORDER BY seq",
+        {}, id,
+        [&](sqlite3_stmt* st) {
+            facts.push_back(Event{uuid, sqlite3_column_int(st, 0), TextAt(st, 1), IntOr(st, 2),
+                                  TextOr(st, 3), TextAt(st, 4), TextAt(st, 5)});
+        },
+        error);
+    if (!noted) return false;
+    if (end.outcome == kRunning || end.outcome == kInterrupted) {
+        facts.push_back(RunProgress{uuid, end.cyclesDone, end.errors});
+    } else {
+        facts.push_back(end);
+    }
+    entries->insert(entries->end(), std::make_move_iterator(facts.begin()),
+                    std::make_move_iterator(facts.end()));
+    return true;
 }
 
 }  // namespace results

@@ -53,6 +53,22 @@ class SqliteStore {
     // Sets how long a statement waits for another writer's lock.
     void SetBusyTimeout(int ms);
 
+    // Whether the path this store was opened by still names its file (the
+    // same device and inode): a file deleted, or another moved over it,
+    // while the station holds it open no longer does.
+    bool StillAtPath() const;
+    // Lets go of a file the path no longer names without touching whatever
+    // the path names now: frames of this file still in the write-ahead log
+    // at the path are written back into this file first (so that no other
+    // file there can take them for its own), and closing it then neither
+    // checkpoints nor removes the log or the shared-memory file. The store
+    // can only be destroyed afterwards.
+    void Abandon();
+    // Appends the facts of run `uuid` as stored (its start, measurements and
+    // events in their order, then its progress or end) to *entries; false
+    // with *error when they cannot be read. Nothing when there is no such run.
+    bool ReadRun(const std::string& uuid, std::vector<Entry>* entries, std::string* error);
+
     // With shipping on, Apply, ApplyAll and MarkInterrupted also put what
     // they store into the outbox, in the same transaction.
     void SetShipping(bool on) { shipping_ = on; }
@@ -69,7 +85,9 @@ class SqliteStore {
     sqlite3* Handle() const { return db_; }
 
   private:
-    explicit SqliteStore(sqlite3* db);
+    SqliteStore(sqlite3* db, std::string path);
+    // Notes the device and inode of the file and of its log as they are now.
+    void NoteIdentity();
     bool ApplyOne(const Entry& entry, std::string* error);
     // Inserts measurements (every entry one) as one statement.
     bool InsertMeasurements(std::span<const Entry> entries, std::string* error);
@@ -80,6 +98,10 @@ class SqliteStore {
     bool Exec(const char* sql, std::string* error);
 
     sqlite3* db_;
+    std::string path_;
+    // The file's and its write-ahead log's identity at open (0 when unknown).
+    unsigned long long dev_ = 0, ino_ = 0, walDev_ = 0, walIno_ = 0;
+    bool abandoned_ = false;
     bool shipping_ = false;
     struct Statements;
     std::unique_ptr<Statements> statements_;

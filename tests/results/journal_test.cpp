@@ -296,6 +296,13 @@ TEST_F(JournalTest, TheNextStartLoadsTheUnsavedFile) {
     EXPECT_FALSE(std::filesystem::exists(Unsaved()));
     EXPECT_EQ(Query("SELECT uuid, outcome FROM runs"), (QueryRows{{"u1", "aborted"}}));
     EXPECT_EQ(Value("SELECT count(*) FROM events"), "1");
+    // The cut line is named and kept, not skipped without a word.
+    EXPECT_EQ(journal.Problem(),
+              "results-unsaved.jsonl line 4 unreadable; kept in results-unsaved.bad");
+    std::ifstream bad(dir / "results-unsaved.bad");
+    std::string kept;
+    std::getline(bad, kept);
+    EXPECT_EQ(kept, ToJson(Run("u2")).substr(0, 40));
 }
 
 // A station killed mid-run: every fact whose Put returned is in the store,

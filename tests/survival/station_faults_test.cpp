@@ -5,7 +5,9 @@
 // ends the station with status 0, and Prefs.dat stays whole.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 
+#include <fstream>
 #include <map>
 #include <regex>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "defaults_file.h"
 #include "prefs.h"
+#include "sqlite_query.h"
 #include "survival_support.h"
 #include "tmux_station.h"
 
@@ -126,7 +129,7 @@ TEST_P(SimulatorKilled, TheRunStopsAtTheLostLinkAndTheStationGoesOn) {
     const bool restart = GetParam().restart;
     TmuxStation station;
     // A cycle takes about a quarter of a second: time to see it before the kill.
-    ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
+    ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
 
@@ -146,7 +149,7 @@ TEST_P(SimulatorKilled, TheRunStopsAtTheLostLinkAndTheStationGoesOn) {
     const int lastCycle = std::stoi(match.str(1));
     EXPECT_EQ(match.str(2), std::to_string(cycles));
     if (restart) {
-        ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
+        ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
         ASSERT_TRUE(station.WaitForText("Press any key to continue", 30s)) << station.Screen();
         station.Keys("Space");
     } else {
@@ -176,7 +179,8 @@ TEST(HandFaults, NoisyHandFailsEveryReadingFastAndTheRunEnds) {
     TmuxStation station;
     // Noise longer than a reply may be: every command fails at once (-10)
     // instead of waiting for a prompt that never comes.
-    ASSERT_TRUE(station.StartSimulator({"--speed", "100", "--fault", "noise,after=35,bytes=6000"}));
+    ASSERT_TRUE(station.StartSimulator(
+        {"--instant", "--speed", "100", "--fault", "noise,after=35,bytes=6000"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     GoToField(station, kMultiAxisField);
@@ -205,7 +209,8 @@ TEST(HandFaults, NoisyHandFailsEveryReadingFastAndTheRunEnds) {
 
 TEST(HandFaults, SilentHandFailsEachCommandAfterItsTimeOut) {
     TmuxStation station;
-    ASSERT_TRUE(station.StartSimulator({"--fault", "silent,after=2"}));  // after the reset
+    ASSERT_TRUE(
+        station.StartSimulator({"--instant", "--fault", "silent,after=2"}));  // after the reset
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     station.Keys("C-t");
@@ -231,7 +236,7 @@ TEST(BadFiles, StationSaysWhatItCannotUseAndKeepsRunning) {
     station.Write("Defaults.dat", defaults);
     const int badLine = ParseDefaults(defaults).badLine;
     ASSERT_GT(badLine, 1);
-    ASSERT_TRUE(station.StartSimulator({"--speed", "100"}));
+    ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "100"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     EXPECT_TRUE(station.WaitForText("Hand Serial Number [HND000", 2s)) << station.Screen();
@@ -266,3 +271,71 @@ TEST(BadFiles, StationSaysWhatItCannotUseAndKeepsRunning) {
 }
 
 }  // namespace
+
+// The station's disk fills in the middle of a run and, once there is room
+// again, its store is deleted: row 21 says each in plain words, during the
+// run and on the form, the run goes on, and afterwards every measurement is
+// in a store that reads cleanly, with the run's true outcome.
+// Whether row 21 comes to hold `text` within `limit`.
+bool RowShows(const TmuxStation& station, const std::string& text, std::chrono::seconds limit) {
+    return WaitUntil([&] { return station.Row(21).find(text) != std::string::npos; }, limit,
+                     100ms);
+}
+
+TEST(StoreFaults, ADiskThatFillsAndAStoreDeletedMidRunLoseNothing) {
+    TmuxStation station;
+    const std::string dir = station.Dir().string();
+    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=6m") != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+    }
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{dir};
+    ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
+    ASSERT_TRUE(station.StartStation(kScreen));
+    ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
+    const int cycles = 200;
+    GoToField(station, kMultiAxisField);
+    station.Type(std::to_string(cycles));
+    station.Keys("C-r");
+    ASSERT_TRUE(WaitForCycle(station, 10, cycles, 60s)) << station.Screen();
+
+    const std::filesystem::path filler = station.Dir() / "filler";
+    {
+        std::ofstream fill(filler, std::ios::binary);
+        const std::string block(4096, 'x');
+        while (fill.write(block.data(), block.size())) {
+        }
+        std::ofstream tail(station.Dir() / "filler-tail", std::ios::binary);
+        while (tail.put('x')) {
+        }
+    }
+    ASSERT_TRUE(RowShows(station, "Disk full: ", 30s)) << station.Screen();
+    EXPECT_LE(station.Row(21).size(), 80u);
+    std::filesystem::remove(filler);
+    std::filesystem::remove(station.Dir() / "filler-tail");
+    ASSERT_TRUE(WaitUntil([&] { return station.Row(21).find("Disk full") == std::string::npos; },
+                          30s, 100ms))
+        << station.Screen();
+
+    ASSERT_TRUE(WaitForCycle(station, 60, cycles, 60s)) << station.Screen();
+    std::filesystem::remove(station.Dir() / "results.db");
+    ASSERT_TRUE(RowShows(station, "results.db was removed", 30s)) << station.Screen();
+    ASSERT_TRUE(station.WaitForText("Test completed with 0 errors.", 120s)) << station.Screen();
+    ASSERT_TRUE(station.WaitForText("Press any key to continue", 10s));
+    station.Keys("Space");
+    ASSERT_TRUE(station.WaitForText(golden::kTitle, 10s)) << station.Screen();
+    // The form keeps saying it.
+    EXPECT_TRUE(RowShows(station, "results.db was removed", 5s)) << station.Screen();
+    QuitWithStatusZero(station);
+
+    const std::string db = (station.Dir() / "results.db").string();
+    EXPECT_EQ(QueryValue(db, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(QueryValue(db, "SELECT outcome || ' ' || cycles_done FROM runs"),
+              "pass " + std::to_string(cycles));
+    // Eight position readings a cycle and the maximum temperature.
+    EXPECT_EQ(QueryValue(db, "SELECT count(*) FROM measurements"),
+              std::to_string(cycles * 8 + 1));
+    EXPECT_FALSE(station.Exists("results-unsaved.jsonl"));
+}
