@@ -2,7 +2,7 @@
 """Real-time updates per second of a loop in Python (zhand.Hand) beside the
 same loop in C++ (bench/python_rt_loop.cpp, compiled here against the
 build's libzhand), each against a zhand-sim of its own at real speed pacing
-every byte at the line rate (--pace). The Fingerprint configuration of
+every byte at the line rate (its default). The Fingerprint configuration of
 bench/wire_rate_bench.cpp (motors "123": "C" and three velocities out, "*"
 and twelve feedback bytes back); each update sets three velocities, makes
 the update and reads a position. Rounds alternate the two loops.
@@ -13,10 +13,10 @@ Goal: the Python loop at least 95 % of the C++ driver's rate on the paced
 wire (the median of the rounds' ratios; the order of the two loops
 alternates from round to round). The same pair against the simulator
 without pacing (--instant-too) shows what the Python loop costs the host
-per update, which the paced wire hides. Needs the bench build's libzhand, zhand-sim and Python
-module (cmake --build build/bench --target zhand zhand-sim zhand_python).
+per update, which the paced wire hides. Needs the bench build's libzhand,
+zhand-sim and Python module
+(cmake --build build/bench --target zhand zhand-sim zhand_python).
 """
-
 import argparse
 import os
 import statistics

@@ -12,8 +12,8 @@ SIM = os.environ.get("ZHAND_SIM", "zhand-sim")
 
 
 def sim_flags(paced):
-    """The flags of an instant (unpaced) or a paced simulator."""
-    return ["--pace"] if paced else []
+    """The flags of an instant (unpaced) or a paced simulator (its default)."""
+    return [] if paced else ["--instant"]
 
 
 class Simulator:
