@@ -192,8 +192,9 @@ def test_other_threads_run_through_an_exchange(sim):
         counter.join()
     assert end - begin >= 0.99
     during = [t for t in ticks if begin + 0.1 < t < end - 0.1]
-    assert len(during) > 1000
-    assert during[-1] - during[0] > 0.7
+    # Holding the GIL through the delay would leave none at all.
+    assert len(during) > 100
+    assert during[-1] - during[0] > 0.5
 
 
 def test_threads_share_one_hand(sim):
@@ -218,8 +219,9 @@ def test_threads_share_one_hand(sim):
 CTRL_C_CHILD = r"""
 import sys, zhand
 with zhand.Hand(1) as hand:
-    print("ready", flush=True)
     try:
+        hand.get_parameters("G", "P")
+        print("ready", flush=True)
         while True:
             hand.delay(30)
             hand.get_parameters("G", "P")
