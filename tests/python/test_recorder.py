@@ -212,9 +212,21 @@ def server():
     pg.close()
 
 
-def test_runs_ship_to_a_server_from_the_local_file(store, server, tmp_path):
+def set_up_line(server, station, password):
+    """The server as its owner sets it up: init, and the station's login."""
+    owner = server.uri()
+    subprocess.run([REPORT, "server", "init", "--results", owner], env=server.owner_env(),
+                   check=True, capture_output=True, text=True)
+    subprocess.run([REPORT, "server", "add-station", station, "--results", owner],
+                   env=server.owner_env(), input=password + "\n", check=True,
+                   capture_output=True, text=True)
+
+
+def test_runs_ship_to_a_server_from_the_local_file(store, server, tmp_path, monkeypatch):
+    set_up_line(server, "bench-py", "station-Pa55")
+    monkeypatch.setenv("PGPASSWORD", "station-Pa55")  # libpq's own place for it
     local = tmp_path / "local.db"
-    with zhand.Recorder(results=server.uri, local=str(local)) as recorder:
+    with zhand.Recorder(results=server.uri("bench-py"), local=str(local)) as recorder:
         assert recorder.shipping and recorder.store == str(local)
         run = recorder.begin_run("Shipped", serial="HND5", cycles=1)
         run.cycle(1)
