@@ -9,33 +9,31 @@
 #include "postgres_store.h"
 #include "server_uri.h"
 #include "sqlite_store.h"
+#include "store_notice.h"
 
 namespace results {
 
 namespace {
 
-// Row 21 is 80 columns wide.
-constexpr std::size_t kProblemWidth = 78;
 // The shipper's own connection waits this long for the station's lock.
 constexpr int kLocalBusyMs = 1000;
 // With nothing to ship, the outbox is looked at again this often even
 // without a nudge (another process may share the file).
 constexpr int kIdleMs = 1000;
 
-std::string Fit(std::string text) {
-    if (text.size() > kProblemWidth) text = text.substr(0, kProblemWidth - 3) + "...";
-    return text;
-}
-
-// "Results server HOST:PORT" and `what`, the address shortened rather than
-// what is said of it when the two do not fit the row.
-std::string ServerLine(const std::string& address, const std::string& what) {
+// "Results server HOST:PORT" and `what`, shortened by meaning: the reason in
+// brackets goes first, then the address, and the address is shortened
+// rather than cut off what is said of it.
+std::string ServerLine(const std::string& address, const std::string& what,
+                       const std::string& why = "") {
     const std::string prefix = "Results server ";
-    const std::size_t room = kProblemWidth - std::min(kProblemWidth, prefix.size() + what.size());
+    const std::size_t room = kNoticeWidth - std::min(kNoticeWidth, prefix.size() + what.size());
     const std::string shown = address.size() <= room ? address
                               : room > 3             ? address.substr(0, room - 3) + "..."
                                                      : "";
-    return Fit(prefix + shown + what);
+    const std::string plain = why.empty() ? "" : " (" + PlainTrouble(why) + ")";
+    return FitNotice({prefix + address + what + plain, prefix + address + what,
+                      prefix + shown + what, "Results server" + what});
 }
 
 }  // namespace
@@ -166,7 +164,7 @@ std::unique_ptr<PostgresStore> Shipper::Connect(std::string* line, bool* unreach
                 *line = Refusal(why);
                 break;
             case Failure::Unreachable:
-                *line = Fit("Results server " + address_ + " unreachable (" + why + ")");
+                *line = ServerLine(address_, " unreachable", why);
                 break;
         }
         return nullptr;
@@ -175,7 +173,10 @@ std::unique_ptr<PostgresStore> Shipper::Connect(std::string* line, bool* unreach
     std::string notice;
     if (!options_.station.empty() && server->Login() != options_.station) {
         notice =
-            Fit("Station " + options_.station + " logs in to results server as " + server->Login());
+            FitNotice({"Station " + options_.station + " logs in to results server as " +
+                           server->Login(),
+                       "Station " + options_.station + " logs in as " + server->Login(),
+                       "This station logs in to the results server under another name"});
     }
     SetNotice(std::move(notice));
     return server;
@@ -184,7 +185,7 @@ std::unique_ptr<PostgresStore> Shipper::Connect(std::string* line, bool* unreach
 std::string Shipper::Refusal(const std::string& why) const {
     // A login that is not the station's is why its records are refused.
     if (std::string notice = Notice(); !notice.empty()) return notice;
-    return Fit("Results server " + address_ + " refused records (" + why + ")");
+    return ServerLine(address_, " refused records", why);
 }
 
 void Shipper::Run() {
@@ -263,7 +264,7 @@ void Shipper::Run() {
             }
             const std::string shown = Problem();
             if (!shown.empty() && shown != Notice())
-                SetProblem(Fit("Results server " + address_ + " back, catching up"));
+                SetProblem(ServerLine(address_, " back, catching up"));
         }
         facts.clear();
         for (OutboxRow& row : rows) facts.push_back(std::move(row.fact));
@@ -273,7 +274,7 @@ void Shipper::Run() {
             // again after the pause.
             const bool lost = server->Broken();
             server.reset();
-            failed(lost ? Fit("Results server " + address_ + " unreachable (" + why + ")")
+            failed(lost ? ServerLine(address_, " unreachable", why)
                         : Refusal(why));
             continue;
         }
