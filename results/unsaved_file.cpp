@@ -103,7 +103,7 @@ bool ReadUnsaved(const std::string& path, const std::string& badPath, UnsavedCon
         }
         if (!run && b.at < contents->entries.size()) run = RunOf(contents->entries[b.at]);
         contents->badLines.push_back(b.line);
-        if (!run) continue;
+        if (!run || run->empty()) continue;  // a station's beat belongs to no run
         Event gap;
         gap.run = *run;
         // Past any seq a run can reach, one apart per line of the file.
