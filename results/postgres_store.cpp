@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "aggregate_schema.h"
 #include "server_uri.h"
 
 namespace results {
@@ -57,6 +58,8 @@ constexpr std::array<const char*, kServerSchemaVersion> kMigrations = {
     "CREATE INDEX runs_started ON runs(started);"
     "CREATE INDEX runs_station ON runs(station, outcome);"
     "CREATE INDEX measurements_name ON measurements(name);",
+    // 3: the figures of all measurements, kept as rows arrive.
+    kPostgresAggregates,
 };
 
 // Serialises first contact of several stations: one migrates, the others

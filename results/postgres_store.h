@@ -18,7 +18,7 @@ namespace results {
 
 // The schema version this station writes on the server (the table
 // schema_version holds the server's).
-inline constexpr int kServerSchemaVersion = 2;
+inline constexpr int kServerSchemaVersion = 3;
 
 // Every committed shipment notifies this channel (LISTEN zhand_results).
 inline constexpr const char* kChangeChannel = "zhand_results";

@@ -149,7 +149,8 @@ TEST_F(PostgresStoreTest, AnOlderServerIsMigratedAndANewerOneRefused) {
             << error;
     }
     ASSERT_NE(OpenServer(), nullptr);
-    EXPECT_EQ(ServerValue("SELECT version FROM schema_version"), "2");
+    EXPECT_EQ(ServerValue("SELECT version FROM schema_version"),
+              std::to_string(kServerSchemaVersion));
     EXPECT_EQ(ServerValue("SELECT count(*) FROM pg_indexes WHERE indexname = 'measurements_name'"),
               "1");
     EXPECT_EQ(Server("SELECT uuid, outcome FROM runs"), (QueryRows{{"old", "pass"}}));
