@@ -16,6 +16,7 @@
 #include "run_ids.h"
 #include "serve.h"
 #include "server_uri.h"
+#include "stats_lines.h"
 #include "store.h"
 #include "summary.h"
 #include "time_text.h"
@@ -35,6 +36,7 @@ constexpr const char* kUsageText =
     "  html     one self-contained HTML report\n"
     "  import   text logs of the station into the store\n"
     "  serve    the report and a live page of the stations over HTTP\n"
+    "  stats    figures of each measurement as JSON Lines\n"
     "  summary  a short table of runs, outcomes and yield per test\n"
     "\n"
     "--results STORE names the store: a SQLite file (or sqlite:PATH) or a shared\n"
@@ -89,12 +91,33 @@ constexpr const char* kServeHelp =
     "                      port). Another address than the loopback one opens the\n"
     "                      pages to the network.\n";
 
+#define ZHAND_SELECTION_HELP                                                          \
+    "  --serial S     unit S only\n"                                                  \
+    "  --station N    the runs of station N only\n"                                   \
+    "  --test T       the runs of test T only (any case: multi-axis is Multi-Axis)\n" \
+    "  --since DATE   runs started at or after DATE (YYYY-MM-DD[THH:MM[:SS]], UTC)\n" \
+    "  --until DATE   runs started at or before DATE (a bare date: to its end)\n"     \
+    "  --name NAME    measurements of this name only\n"
+
 constexpr const char* kSummaryHelp =
-    "usage: zhand-report summary [--serial S] [--results STORE]\n"
+    "usage: zhand-report summary [SELECTION] [--results STORE]\n"
     "\n"
     "Prints runs per test by outcome and the first-pass yield (the share of units\n"
-    "whose first run of the test passed).\n"
-    "  --serial S   unit S only\n";
+    "whose first run of the test passed). A run the station itself could not finish\n"
+    "(error, interrupted) says nothing of the hand: it is counted apart and the\n"
+    "unit's next run is its first.\n" ZHAND_SELECTION_HELP;
+
+constexpr const char* kStatsHelp =
+    "usage: zhand-report stats [SELECTION] [--results STORE]\n"
+    "\n"
+    "Writes one JSON object per measurement name on standard output: name, unit,\n"
+    "count, mean, sd (overall, the sample standard deviation), sd_within (the mean\n"
+    "moving range of each station's values / 1.128), min, max, low, high (the latest\n"
+    "limits), out_of_spec (values outside their own limits), cp, cpk (within sigma),\n"
+    "pp, ppk (overall sigma), in_control and rules: each run rule the latest values\n"
+    "break, with the run's uuid and the point's cycle. Whole days of the line come\n"
+    "from the figures the store keeps; a unit or a time within a day from its "
+    "rows.\n" ZHAND_SELECTION_HELP;
 
 struct Arguments {
     std::string command;
@@ -105,6 +128,9 @@ struct Arguments {
     std::optional<std::string> baseline;
     std::optional<std::string> output;
     std::optional<std::string> listen;
+    std::optional<std::string> station;
+    std::optional<std::string> until;
+    std::optional<std::string> name;
     std::vector<std::string> files;
     bool help = false;
 };
@@ -129,7 +155,9 @@ bool Takes(const std::string& command, const std::string& option) {
         return option == "--serial" || option == "--since" || option == "--baseline" ||
                option == "-o";
     if (command == "import") return option == "--serial";
-    if (command == "summary") return option == "--serial";
+    if (command == "summary" || command == "stats")
+        return option == "--serial" || option == "--station" || option == "--test" ||
+               option == "--since" || option == "--until" || option == "--name";
     if (command == "serve") return option == "--listen";
     return false;
 }
@@ -143,7 +171,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
             if (a->command.empty() && !filesOnly) {
                 a->command = arg;
                 if (a->command != "export" && a->command != "html" && a->command != "import" &&
-                    a->command != "serve" && a->command != "summary")
+                    a->command != "serve" && a->command != "summary" && a->command != "stats")
                     return Usage("unknown command '" + arg + "'");
             } else if (a->command == "import") {
                 a->files.push_back(arg);
@@ -169,7 +197,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
         }
         if (!Takes(a->command, arg)) {
             if (arg == "--results" || arg == "--serial" || arg == "--test" || arg == "--since" ||
-                arg == "--baseline" || arg == "-o" || arg == "--listen")
+                arg == "--baseline" || arg == "-o" || arg == "--listen" || arg == "--station" ||
+                arg == "--until" || arg == "--name")
                 return Usage(a->command.empty() ? arg + " belongs after a command"
                                                 : a->command + " takes no " + arg);
             return Usage("unknown option '" + arg + "'");
@@ -184,6 +213,9 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
                                            : arg == "--since"    ? &a->since
                                            : arg == "--baseline" ? &a->baseline
                                            : arg == "--listen"   ? &a->listen
+                                           : arg == "--station"  ? &a->station
+                                           : arg == "--until"    ? &a->until
+                                           : arg == "--name"     ? &a->name
                                                                  : &a->output;
         if (*slot) return Usage(arg + " given twice");
         *slot = *value;
@@ -197,6 +229,14 @@ std::optional<int> Options(const Arguments& a, ReportOptions* options, PageFacts
     Selection& selection = options->selection;
     selection.serial = a.serial;
     selection.test = a.test;
+    selection.station = a.station;
+    selection.name = a.name;
+    if (a.until) {
+        selection.until = StoreTimeFromArgument(*a.until, true);
+        if (!selection.until)
+            return Usage("--until " + *a.until +
+                         ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS])");
+    }
     if (a.since) {
         selection.since = StoreTimeFromArgument(*a.since);
         if (!selection.since)
@@ -236,6 +276,16 @@ int Summary(const ReportOptions& options, results::ResultsReader& store) {
     if (!WriteSummary(reader, options.selection, std::cout, &error)) return Fail(error);
     std::cout.flush();
     return std::cout ? 0 : Fail("cannot write to standard output");
+}
+
+int Stats(const ReportOptions& options, results::ResultsReader& store) {
+    std::string error;
+    std::size_t names = 0;
+    if (!WriteStats(store, options.selection, std::cout, &names, &error)) return Fail(error);
+    std::cout.flush();
+    if (!std::cout) return Fail("cannot write to standard output");
+    if (names == 0) std::cerr << "zhand-report: no measurements match the selection\n";
+    return 0;
 }
 
 int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
@@ -334,6 +384,7 @@ int main(int argc, char** argv) {
                            : a.command == "import"  ? kImportHelp
                            : a.command == "serve"   ? kServeHelp
                            : a.command == "summary" ? kSummaryHelp
+                           : a.command == "stats"   ? kStatsHelp
                                                     : kUsageText;
         if (!a.help) {
             std::cerr << text;
@@ -372,5 +423,6 @@ int main(int argc, char** argv) {
     if (store == nullptr) return Fail(error);
     if (a.command == "export") return Export(options, *store);
     if (a.command == "summary") return Summary(options, *store);
+    if (a.command == "stats") return Stats(options, *store);
     return Html(a, options, facts, *store, storeName);
 }

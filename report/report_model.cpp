@@ -53,6 +53,16 @@ bool StrainName(std::string_view name, int* finger, double* force) {
     return false;
 }
 
+// Equal but for the case of ASCII letters, as the store's lower() compares.
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::size_t OutcomeIndex(std::string_view outcome) {
@@ -77,9 +87,11 @@ std::vector<TestTally> TallyTests(const std::vector<RunRow>& runs,
         ++tally.outcomes[OutcomeIndex(run.outcome)];
     }
     for (const FirstRun& first : firstRuns) {
-        if (selection.test && first.test != *selection.test) continue;
+        if (selection.test && !SameText(first.test, *selection.test)) continue;
         if (selection.serial && first.serial != *selection.serial) continue;
         if (selection.since && first.started < *selection.since) continue;
+        if (selection.until && first.started > *selection.until) continue;
+        if (selection.station && first.station != *selection.station) continue;
         if (first.outcome == "running") continue;
         TestTally& tally = byTest[first.test];
         tally.test = first.test;
