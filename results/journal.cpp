@@ -39,9 +39,6 @@ constexpr const char* kUnsavedName = "results-unsaved.jsonl";
 // lock: a test must not stall on every fact.
 constexpr int kRetryBusyMs = 50;
 constexpr int kWriterNice = 10;
-// Facts kept in memory while nothing on disk can take them: more than a day
-// of a station running its fastest test, a few hundred bytes each.
-constexpr std::size_t kHeldLimit = 250'000;
 // While facts wait in memory, room is looked for this often.
 constexpr int kHeldRetryMs = 1000;
 
@@ -253,7 +250,7 @@ struct Journal::Impl {
     // measurements go, counted for the event that says so.
     void Hold(std::span<const Entry> facts) {
         held.insert(held.end(), facts.begin(), facts.end());
-        while (held.size() > kHeldLimit) {
+        while (held.size() > options.heldLimit) {
             auto oldest = std::find_if(held.begin(), held.end(), [](const Entry& e) {
                 return std::holds_alternative<Measurement>(e);
             });

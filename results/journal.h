@@ -49,6 +49,11 @@ struct JournalOptions {
     // what it finds); a process killed meanwhile loses them. A run's start,
     // end and events, and Flush, end the wait at once.
     int gatherMs = 20;
+    // Facts kept in memory while nothing on disk can take them: more than a
+    // day of a station running its fastest test, a few hundred bytes each.
+    // Past it the oldest measurements of the run go, and an event says how
+    // many.
+    std::size_t heldLimit = 250'000;
 };
 
 // The store the environment names: ZHAND_RESULTS, else "results.db";

@@ -368,3 +368,28 @@ TEST_F(ShippingTest, NoPasswordOnRow21) {
 }
 
 }  // namespace
+
+namespace {
+
+// The local file is deleted in the middle of a shipped run: the journal and
+// the shipper both let go of it, the run from its start goes into a new file
+// and on to the server, and the server ends with the whole run once.
+TEST_F(ShippingTest, ALocalFileDeletedMidRunStillShipsTheWholeRun) {
+    JournalOptions options = Options(db);
+    options.background = true;
+    Journal journal(options);
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    RunWriter run(journal, "r1");
+    run.Cycles(30);
+    ASSERT_TRUE(journal.WaitForShipping(30s)) << journal.Problem();
+    std::filesystem::remove(db);
+    run.Cycles(30);
+    run.End();
+    ASSERT_TRUE(WaitUntil([&] { return journal.WaitForShipping(1s); }, 60s)) << journal.Problem();
+    EXPECT_NE(journal.Problem().find("results.db was removed"), std::string::npos)
+        << journal.Problem();
+    EXPECT_EQ(QueryValue(db, "PRAGMA integrity_check"), "ok");
+    ExpectServerMatches(db, "bench-1", 1, 60 * 8);
+}
+
+}  // namespace

@@ -20,6 +20,7 @@
 #include "results_fixture.h"
 #include "sqlite_store.h"
 #include "store_notice.h"
+#include "unsaved_file.h"
 
 namespace {
 
@@ -243,6 +244,82 @@ TEST_F(StoreFaults, AStationKilledMidRunLeavesASoundStore) {
         EXPECT_GE(done, 49);
         EXPECT_GE(std::stoi(Value("SELECT count(*) FROM measurements")), done * kPerCycle);
     }
+}
+
+// Past what memory may hold, the oldest measurements of the run go; the run
+// keeps the rest, its end, and an event that says how many went.
+TEST_F(StoreFaults, PastTheLimitTheOldestMeasurementsGoAndAnEventSaysHowMany) {
+    if (!mounted_) GTEST_SKIP() << "no tmpfs could be mounted: run as root";
+    JournalOptions options = Options();
+    options.heldLimit = 100;
+    {
+        Journal journal(options);
+        ASSERT_TRUE(journal.Open()) << journal.Problem();
+        journal.Put(Run("u1"));
+        journal.Flush();
+        Fill();
+        for (int cycle = 1; cycle <= 30; ++cycle) PutCycle(journal, "u1", cycle);
+        journal.Put(End("u1", kPass, 30, 0));
+        journal.Flush();
+        EXPECT_EQ(journal.Held(), 100u);
+        EXPECT_NE(journal.Problem().find("oldest measurements dropped"), std::string::npos)
+            << journal.Problem();
+        Free();
+        for (int i = 0; i < 100 && journal.Held() > 0; ++i) std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(journal.Held(), 0u);
+    }
+    EXPECT_EQ(Integrity(db), "ok");
+    EXPECT_EQ(Query("SELECT outcome, cycles_done FROM runs"), (QueryRows{{"pass", "30"}}));
+    // What went and what stayed make up every measurement taken (the writer
+    // keeps only a batch's latest progress, so how many facts were held at
+    // once varies).
+    const int kept = std::stoi(Value("SELECT count(*) FROM measurements"));
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, 100);
+    EXPECT_EQ(Query("SELECT kind, text FROM events"),
+              (QueryRows{{kRecordGap, std::to_string(30 * kPerCycle - kept) +
+                                          " measurements of this run were dropped: they could"
+                                          " not be stored"}}));
+}
+
+// The unsaved file on a disk that fills: each line is written whole or not
+// at all, a line a crash cut short is not glued to the next, and loading
+// names what it cannot read and keeps it aside.
+TEST_F(StoreFaults, TheUnsavedFileHoldsWholeLinesOnly) {
+    if (!mounted_) GTEST_SKIP() << "no tmpfs could be mounted: run as root";
+    const std::string unsaved = (dir / "results-unsaved.jsonl").string();
+    const std::string bad = (dir / "results-unsaved.bad").string();
+    std::vector<Entry> first = {Run("u1")};
+    for (int seq = 1; seq <= 20; ++seq) first.push_back(Position("u1", seq, 15200));
+    ASSERT_TRUE(AppendUnsaved(unsaved, first));
+    {  // a crash cut the next line short
+        std::ofstream cut(unsaved, std::ios::app | std::ios::binary);
+        cut << ToJson(Position("u1", 21, 15200)).substr(0, 30);
+    }
+    Fill();
+    std::vector<Entry> many;
+    for (int seq = 22; seq < 2000; ++seq) many.push_back(Position("u1", seq, 15200));
+    const auto before = fs::file_size(unsaved);
+    EXPECT_FALSE(AppendUnsaved(unsaved, many));
+    EXPECT_EQ(fs::file_size(unsaved), before);  // cut back, not half a line
+    Free();
+    ASSERT_TRUE(AppendUnsaved(unsaved, std::vector<Entry>{End("u1", kPass, 1, 0)}));
+
+    UnsavedContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadUnsaved(unsaved, bad, &contents, &error)) << error;
+    EXPECT_EQ(contents.badLines, std::vector<int>{22});
+    // The start, 20 measurements, the gap event of the cut line, the end.
+    ASSERT_EQ(contents.entries.size(), 23u);
+    const auto* gap = std::get_if<Event>(&contents.entries[21]);
+    ASSERT_NE(gap, nullptr);
+    EXPECT_EQ(gap->run, "u1");
+    EXPECT_EQ(gap->kind, kRecordGap);
+    EXPECT_TRUE(std::holds_alternative<RunEnd>(contents.entries[22]));
+    std::ifstream kept(bad);
+    std::string line;
+    std::getline(kept, line);
+    EXPECT_EQ(line, ToJson(Position("u1", 21, 15200)).substr(0, 30));
 }
 
 }  // namespace
