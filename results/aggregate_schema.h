@@ -31,9 +31,36 @@ inline constexpr int kLatestValues = 1000;
 // The bin of a value, as the stores' triggers work it out.
 double BinOf(double value);
 
-// SQLite: the tables, the figures of rows already there, and a row trigger.
-// Its statements are upserts: the station inserts with OR IGNORE, which
-// would turn an OR REPLACE of the trigger's into an ignore.
+// A value the figures take: finite (SQLite keeps no NaN).
+#define ZHAND_FINITE(v) v " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308"
+// The bin of a value, as BinOf works it out.
+#define ZHAND_SQLITE_BIN(v)                                                        \
+    "CASE WHEN " v " = 0 THEN 0.0 ELSE floor(" v " / power(10, floor(log10(abs(" v \
+    "))) - 2))"                                                                    \
+    " * power(10, floor(log10(abs(" v "))) - 2) END"
+// How a group's figures take in new ones (`excluded`); the latest limits
+// are those of the highest run that gave any.
+#define ZHAND_SQLITE_ADD_STATS                                                              \
+    " ON CONFLICT (name, test, station, day) DO UPDATE SET"                                 \
+    " unit = coalesce(excluded.unit, unit), n = n + excluded.n,"                            \
+    " total = total + excluded.total, squares = squares + excluded.squares,"                \
+    " least = min(least, excluded.least), most = max(most, excluded.most),"                 \
+    " out_of_spec = out_of_spec + excluded.out_of_spec, ranges = ranges + excluded.ranges," \
+    " range_total = range_total + excluded.range_total,"                                    \
+    " low = CASE WHEN excluded.limits_run >= coalesce(limits_run, -1) THEN excluded.low"    \
+    " ELSE low END,"                                                                        \
+    " high = CASE WHEN excluded.limits_run >= coalesce(limits_run, -1) THEN excluded.high"  \
+    " ELSE high END,"                                                                       \
+    " limits_run = CASE WHEN excluded.limits_run >= coalesce(limits_run, -1)"               \
+    " THEN excluded.limits_run ELSE limits_run END;"
+
+// SQLite: the tables, the figures of the rows already there, and two
+// triggers. While a station runs a test, its rows are counted in one go
+// when the run ends (or is found interrupted): a trigger for each row would
+// cost the station's writer several times what storing the row costs. A row
+// of a run that is over already (import, plain SQL, a late fact) is counted
+// as it arrives. The triggers' statements are upserts: the station inserts
+// with OR IGNORE, which would turn an OR REPLACE of theirs into an ignore.
 inline constexpr const char* kSqliteAggregates =
     "CREATE TABLE measurement_stats ("
     " name TEXT NOT NULL, test TEXT NOT NULL, station TEXT NOT NULL, day TEXT NOT NULL,"
@@ -53,43 +80,38 @@ inline constexpr const char* kSqliteAggregates =
     "CREATE TABLE measurement_latest ("
     " name TEXT NOT NULL, slot INTEGER NOT NULL, run_id INTEGER NOT NULL,"
     " seq INTEGER NOT NULL, value REAL NOT NULL, PRIMARY KEY (name, slot)) WITHOUT ROWID;"
-    // The rows already there, in one pass each.
+    // The rows already there, of runs that are over, in one pass each.
+    "CREATE TEMP VIEW zhand_counted AS SELECT m.name, r.test, r.station,"
+    " substr(r.started, 1, 10) AS day, m.unit, m.run_id, m.seq, m.value, m.low, m.high"
+    " FROM measurements m JOIN runs r ON r.id = m.run_id"
+    " WHERE r.outcome <> 'running' AND " ZHAND_FINITE("m.value") ";"
     "INSERT INTO measurement_stats SELECT name, test, station, day, max(unit), count(*),"
     " sum(value), sum(value * value), min(value), max(value),"
     " sum((value < low OR value > high) IS 1), count(p), coalesce(sum(abs(value - p)), 0),"
     " max(CASE WHEN lim = 1 THEN low END), max(CASE WHEN lim = 1 THEN high END),"
     " max(CASE WHEN lim = 1 THEN run_id END)"
-    " FROM (SELECT m.name, r.test, r.station, substr(r.started, 1, 10) AS day, m.unit,"
-    "  m.run_id, m.value, m.low, m.high,"
-    "  lag(m.value) OVER (PARTITION BY m.name, r.test, r.station ORDER BY m.run_id, m.seq) AS p,"
-    "  CASE WHEN m.low IS NOT NULL OR m.high IS NOT NULL THEN row_number() OVER (PARTITION BY"
-    "  m.name, r.test, r.station, substr(r.started, 1, 10), m.low IS NOT NULL OR"
-    "  m.high IS NOT NULL ORDER BY m.run_id DESC, m.seq DESC) END AS lim"
-    "  FROM measurements m JOIN runs r ON r.id = m.run_id"
-    "  WHERE m.value BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308)"
+    " FROM (SELECT v.*,"
+    "  lag(v.value) OVER (PARTITION BY v.name, v.test, v.station ORDER BY v.run_id, v.seq) AS p,"
+    "  CASE WHEN v.low IS NOT NULL OR v.high IS NOT NULL THEN row_number() OVER (PARTITION BY"
+    "  v.name, v.test, v.station, v.day, v.low IS NOT NULL OR v.high IS NOT NULL"
+    "  ORDER BY v.run_id DESC, v.seq DESC) END AS lim FROM zhand_counted v)"
     " GROUP BY name, test, station, day;"
-    "INSERT INTO measurement_streams SELECT name, test, station, value FROM (SELECT m.name,"
-    " r.test, r.station, m.value, row_number() OVER (PARTITION BY m.name, r.test, r.station"
-    " ORDER BY m.run_id DESC, m.seq DESC) AS back FROM measurements m JOIN runs r"
-    " ON r.id = m.run_id"
-    " WHERE m.value BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308) WHERE back = 1;"
-    "INSERT INTO measurement_bins SELECT m.name, substr(r.started, 1, 10),"
-    " CASE WHEN m.value = 0 THEN 0.0 ELSE floor(m.value / power(10, floor(log10(abs(m.value)))"
-    " - 2)) * power(10, floor(log10(abs(m.value))) - 2) END AS b, count(*)"
-    " FROM measurements m JOIN runs r ON r.id = m.run_id"
-    " WHERE m.value BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308"
-    " GROUP BY 1, 2, 3;"
-    "INSERT INTO measurement_names SELECT name, max(unit), count(*) FROM measurements"
-    " WHERE value BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308 GROUP BY name;"
+    "INSERT INTO measurement_streams SELECT name, test, station, value FROM (SELECT v.*,"
+    " row_number() OVER (PARTITION BY v.name, v.test, v.station"
+    " ORDER BY v.run_id DESC, v.seq DESC) AS back FROM zhand_counted v) WHERE back = 1;"
+    "INSERT INTO measurement_bins SELECT name, day, " ZHAND_SQLITE_BIN("value") ", count(*)"
+    " FROM zhand_counted GROUP BY 1, 2, 3;"
+    "INSERT INTO measurement_names SELECT name, max(unit), count(*) FROM zhand_counted"
+    " GROUP BY name;"
     "INSERT INTO measurement_latest SELECT name, (k - 1) % 1000, run_id, seq, value"
-    " FROM (SELECT name, run_id, seq, value,"
-    "  row_number() OVER (PARTITION BY name ORDER BY run_id, seq) AS k,"
-    "  count(*) OVER (PARTITION BY name) AS c FROM measurements"
-    "  WHERE value BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308)"
+    " FROM (SELECT v.*, row_number() OVER (PARTITION BY v.name ORDER BY v.run_id, v.seq) AS k,"
+    "  count(*) OVER (PARTITION BY v.name) AS c FROM zhand_counted v)"
     " WHERE k > c - 1000;"
-    // What arrives from now on.
+    "DROP VIEW zhand_counted;"
+    // A row of a run that is over, as it arrives.
     "CREATE TRIGGER measurements_aggregate AFTER INSERT ON measurements"
-    " WHEN NEW.value BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308"
+    " WHEN " ZHAND_FINITE("NEW.value") " AND"
+    " (SELECT outcome FROM runs WHERE id = NEW.run_id) <> 'running'"
     " BEGIN"
     " INSERT INTO measurement_stats (name, test, station, day, unit, n, total, squares, least,"
     "  most, out_of_spec, ranges, range_total, low, high, limits_run)"
@@ -100,22 +122,12 @@ inline constexpr const char* kSqliteAggregates =
     "  CASE WHEN NEW.low IS NOT NULL OR NEW.high IS NOT NULL THEN NEW.run_id END"
     "  FROM runs r LEFT JOIN measurement_streams s"
     "  ON s.name = NEW.name AND s.test = r.test AND s.station = r.station"
-    "  WHERE r.id = NEW.run_id"
-    "  ON CONFLICT (name, test, station, day) DO UPDATE SET"
-    "  unit = coalesce(excluded.unit, unit), n = n + 1, total = total + excluded.total,"
-    "  squares = squares + excluded.squares, least = min(least, excluded.least),"
-    "  most = max(most, excluded.most), out_of_spec = out_of_spec + excluded.out_of_spec,"
-    "  ranges = ranges + excluded.ranges, range_total = range_total + excluded.range_total,"
-    "  low = CASE WHEN excluded.limits_run IS NULL THEN low ELSE excluded.low END,"
-    "  high = CASE WHEN excluded.limits_run IS NULL THEN high ELSE excluded.high END,"
-    "  limits_run = coalesce(excluded.limits_run, limits_run);"
+    "  WHERE r.id = NEW.run_id" ZHAND_SQLITE_ADD_STATS
     " INSERT INTO measurement_streams (name, test, station, last_value)"
     "  SELECT NEW.name, r.test, r.station, NEW.value FROM runs r WHERE r.id = NEW.run_id"
     "  ON CONFLICT (name, test, station) DO UPDATE SET last_value = excluded.last_value;"
     " INSERT INTO measurement_bins (name, day, bin, n)"
-    "  SELECT NEW.name, substr(r.started, 1, 10), CASE WHEN NEW.value = 0 THEN 0.0 ELSE"
-    "  floor(NEW.value / power(10, floor(log10(abs(NEW.value))) - 2))"
-    "  * power(10, floor(log10(abs(NEW.value))) - 2) END, 1"
+    "  SELECT NEW.name, substr(r.started, 1, 10), " ZHAND_SQLITE_BIN("NEW.value") ", 1"
     "  FROM runs r WHERE r.id = NEW.run_id"
     "  ON CONFLICT (name, day, bin) DO UPDATE SET n = n + 1;"
     " INSERT INTO measurement_names (name, unit, n) VALUES (NEW.name, NEW.unit, 1)"
@@ -125,7 +137,56 @@ inline constexpr const char* kSqliteAggregates =
     "  FROM measurement_names WHERE name = NEW.name"
     "  ON CONFLICT (name, slot) DO UPDATE SET run_id = excluded.run_id, seq = excluded.seq,"
     "  value = excluded.value;"
+    " END;"
+    // The rows of a run that was running, when it ends or is found
+    // interrupted: each statement over the run's rows at once.
+    "CREATE TRIGGER runs_aggregate AFTER UPDATE OF outcome ON runs"
+    " WHEN OLD.outcome = 'running' AND NEW.outcome <> 'running'"
+    " BEGIN"
+    " INSERT INTO measurement_stats (name, test, station, day, unit, n, total, squares, least,"
+    "  most, out_of_spec, ranges, range_total, low, high, limits_run)"
+    "  SELECT name, NEW.test, NEW.station, substr(NEW.started, 1, 10), max(unit), count(*),"
+    "  sum(value), sum(value * value), min(value), max(value),"
+    "  sum((value < low OR value > high) IS 1), count(p), coalesce(sum(abs(value - p)), 0),"
+    "  max(CASE WHEN lim = 1 THEN low END), max(CASE WHEN lim = 1 THEN high END),"
+    "  max(CASE WHEN lim = 1 THEN NEW.id END)"
+    "  FROM (SELECT m.name, m.unit, m.value, m.low, m.high,"
+    "   coalesce(lag(m.value) OVER (PARTITION BY m.name ORDER BY m.seq),"
+    "   (SELECT s.last_value FROM measurement_streams s WHERE s.name = m.name"
+    "   AND s.test = NEW.test AND s.station = NEW.station)) AS p,"
+    "   CASE WHEN m.low IS NOT NULL OR m.high IS NOT NULL THEN row_number() OVER (PARTITION BY"
+    "   m.name, m.low IS NOT NULL OR m.high IS NOT NULL ORDER BY m.seq DESC) END AS lim"
+    "   FROM measurements m WHERE m.run_id = NEW.id AND " ZHAND_FINITE("m.value") ")"
+    "  WHERE true GROUP BY name" ZHAND_SQLITE_ADD_STATS
+    " INSERT INTO measurement_streams (name, test, station, last_value)"
+    "  SELECT name, NEW.test, NEW.station, value FROM (SELECT m.name, m.value,"
+    "  row_number() OVER (PARTITION BY m.name ORDER BY m.seq DESC) AS back"
+    "  FROM measurements m WHERE m.run_id = NEW.id AND " ZHAND_FINITE("m.value") ")"
+    "  WHERE back = 1"
+    "  ON CONFLICT (name, test, station) DO UPDATE SET last_value = excluded.last_value;"
+    " INSERT INTO measurement_bins (name, day, bin, n)"
+    "  SELECT m.name, substr(NEW.started, 1, 10), " ZHAND_SQLITE_BIN("m.value") ", count(*)"
+    "  FROM measurements m WHERE m.run_id = NEW.id AND " ZHAND_FINITE("m.value")
+    "  GROUP BY 1, 2, 3"
+    "  ON CONFLICT (name, day, bin) DO UPDATE SET n = n + excluded.n;"
+    " INSERT INTO measurement_latest (name, slot, run_id, seq, value)"
+    "  SELECT v.name, (coalesce(c.n, 0) + v.k - 1) % 1000, NEW.id, v.seq, v.value"
+    "  FROM (SELECT m.name, m.seq, m.value,"
+    "   row_number() OVER (PARTITION BY m.name ORDER BY m.seq) AS k,"
+    "   count(*) OVER (PARTITION BY m.name) AS total"
+    "   FROM measurements m WHERE m.run_id = NEW.id AND " ZHAND_FINITE("m.value") ") v"
+    "  LEFT JOIN measurement_names c ON c.name = v.name WHERE v.k > v.total - 1000"
+    "  ON CONFLICT (name, slot) DO UPDATE SET run_id = excluded.run_id, seq = excluded.seq,"
+    "  value = excluded.value;"
+    " INSERT INTO measurement_names (name, unit, n)"
+    "  SELECT m.name, max(m.unit), count(*) FROM measurements m"
+    "  WHERE m.run_id = NEW.id AND " ZHAND_FINITE("m.value") " GROUP BY m.name"
+    "  ON CONFLICT (name) DO UPDATE SET n = n + excluded.n, unit = coalesce(excluded.unit, unit);"
     " END;";
+
+#undef ZHAND_FINITE
+#undef ZHAND_SQLITE_BIN
+#undef ZHAND_SQLITE_ADD_STATS
 
 // The new rows of a statement with their run's test, station and day.
 #define ZHAND_NEW_VALUES                                                                      \
@@ -198,9 +259,11 @@ inline constexpr const char* kPostgresAggregates =
     "  least = least(s.least, EXCLUDED.least), most = greatest(s.most, EXCLUDED.most),"
     "  out_of_spec = s.out_of_spec + EXCLUDED.out_of_spec, ranges = s.ranges + EXCLUDED.ranges,"
     "  range_total = s.range_total + EXCLUDED.range_total,"
-    "  low = CASE WHEN EXCLUDED.limits_run IS NULL THEN s.low ELSE EXCLUDED.low END,"
-    "  high = CASE WHEN EXCLUDED.limits_run IS NULL THEN s.high ELSE EXCLUDED.high END,"
-    "  limits_run = coalesce(EXCLUDED.limits_run, s.limits_run);"
+    "  low = CASE WHEN EXCLUDED.limits_run >= coalesce(s.limits_run, -1) THEN EXCLUDED.low"
+    "  ELSE s.low END,"
+    "  high = CASE WHEN EXCLUDED.limits_run >= coalesce(s.limits_run, -1) THEN EXCLUDED.high"
+    "  ELSE s.high END,"
+    "  limits_run = greatest(EXCLUDED.limits_run, s.limits_run);"
     " INSERT INTO measurement_bins AS b SELECT name, day, zhand_bin(value), count(*)"
     "  FROM " ZHAND_NEW_VALUES
     " v GROUP BY 1, 2, 3 ORDER BY 1, 2, 3"

@@ -45,8 +45,8 @@ RunStart MakeRun(const std::string& uuid, const std::string& station, const std:
     return run;
 }
 
-Measurement Value(const std::string& run, int seq, const std::string& name, double value,
-                  std::optional<double> low = {}, std::optional<double> high = {}) {
+Measurement Fact(const std::string& run, int seq, const std::string& name, double value,
+                 std::optional<double> low = {}, std::optional<double> high = {}) {
     return Measurement{run, seq, name, value, "mm", low, high, std::nullopt, seq};
 }
 
@@ -55,16 +55,16 @@ std::vector<Dataset> Datasets() {
     sets.push_back({"empty", {MakeRun("a", "s1", "Multi-Axis", "2026-12-01T08:00:00.000Z")}, {}});
     sets.push_back({"one value",
                     {MakeRun("a", "s1", "Multi-Axis", "2026-12-01T08:00:00.000Z")},
-                    {Value("a", 1, "F1 closed", 15123.5, 15100.0, 15300.0)}});
+                    {Fact("a", 1, "F1 closed", 15123.5, 15100.0, 15300.0)}});
     {
         Dataset d{"limits on one side only", {}, {}};
         d.runs = {MakeRun("a", "s1", "Fingerprint", "2026-12-01T08:00:00.000Z"),
                   MakeRun("b", "s2", "Fingerprint", "2026-12-01T09:00:00.000Z")};
         const double lows[] = {0.5, 0.4, 0.61, 0.0, -0.2};
         for (int i = 0; i < 5; ++i) {
-            d.measurements.push_back(Value("a", i + 1, "low only", lows[i], 0.45, std::nullopt));
+            d.measurements.push_back(Fact("a", i + 1, "low only", lows[i], 0.45, std::nullopt));
             d.measurements.push_back(
-                Value("b", i + 1, "high only", 100 + i * 7.5, std::nullopt, 115.0));
+                Fact("b", i + 1, "high only", 100 + i * 7.5, std::nullopt, 115.0));
         }
         sets.push_back(std::move(d));
     }
@@ -79,12 +79,11 @@ std::vector<Dataset> Datasets() {
             for (int i = 0; i < 6; ++i) {
                 const double v = 15100 + 37.0 * ((i * 7 + seq) % 11) - 60;
                 const bool tight = std::string(run) >= "c";
-                d.measurements.push_back(Value(run, ++seq, "F2 closed", v,
-                                               tight ? 15100.0 : 15000.0,
-                                               tight ? 15300.0 : 15400.0));
+                d.measurements.push_back(Fact(run, ++seq, "F2 closed", v, tight ? 15100.0 : 15000.0,
+                                              tight ? 15300.0 : 15400.0));
             }
             // A value with no limits leaves the latest limits as they were.
-            d.measurements.push_back(Value(run, ++seq, "F2 closed", 15150.0));
+            d.measurements.push_back(Fact(run, ++seq, "F2 closed", 15150.0));
         }
         sets.push_back(std::move(d));
     }
@@ -98,10 +97,10 @@ std::vector<Dataset> Datasets() {
                                      "2026-12-0" + std::to_string(1 + r / 2) + "T10:00:00.000Z"));
             for (int i = 0; i < 300; ++i) {
                 const double v = std::sin(i * 0.37 + r) * 40.0 - (i % 17 == 0 ? 80 : 0);
-                d.measurements.push_back(Value("r" + std::to_string(r), 2 * i + 1, "F1 open",
-                                               i == 5 ? 0.0 : v, -50.0, 50.0));
+                d.measurements.push_back(Fact("r" + std::to_string(r), 2 * i + 1, "F1 open",
+                                              i == 5 ? 0.0 : v, -50.0, 50.0));
                 d.measurements.push_back(
-                    Value("r" + std::to_string(r), 2 * i + 2, "Temperature", 30 + i % 9));
+                    Fact("r" + std::to_string(r), 2 * i + 2, "Temperature", 30 + i % 9));
             }
         }
         sets.push_back(std::move(d));
@@ -141,13 +140,16 @@ bool Rows(ResultsReader& reader, const std::string& sql, Rows* rows) {
     return ok;
 }
 
-Figures Direct(ResultsReader& reader) {
+// The file counts a running run's rows when it ends; the server as they
+// arrive.
+Figures Direct(ResultsReader& reader, bool running) {
     Figures f;
     results::Rows rows;
     Rows(reader,
-         "SELECT m.name, r.test, r.station, substr(r.started, 1, 10), m.run_id, m.seq, m.value,"
-         " m.low, m.high FROM measurements m JOIN runs r ON r.id = m.run_id"
-         " ORDER BY m.run_id, m.seq",
+         std::string("SELECT m.name, r.test, r.station, substr(r.started, 1, 10), m.run_id,"
+                     " m.seq, m.value, m.low, m.high FROM measurements m JOIN runs r"
+                     " ON r.id = m.run_id") +
+             (running ? "" : " WHERE r.outcome <> 'running'") + " ORDER BY m.run_id, m.seq",
          &rows);
     std::map<std::tuple<std::string, std::string, std::string>, double> last;
     std::map<std::string, std::vector<std::tuple<long long, long long, double>>> byName;
@@ -270,6 +272,7 @@ std::string InsertRunsSql(const Dataset& d) {
             std::to_string(i + 1) + ", " + Sql(r.uuid) + ", " + Sql(r.station) + ", " +
             Sql(r.software) + ", " + Sql(r.serial) + ", 'JD', " + Sql(r.test) + ", 10, " +
             Sql(r.started) + ", 'x.txt');";
+        sql += "UPDATE runs SET outcome = 'pass' WHERE id = " + std::to_string(i + 1) + ";";
     }
     return sql;
 }
@@ -324,30 +327,46 @@ class AggregatesTest : public StoreDir {
         std::string error;
         auto reader = OpenResults(db, &error);
         ASSERT_NE(reader, nullptr) << error;
-        ExpectSame(Kept(*reader), Direct(*reader));
+        ExpectSame(Kept(*reader), Direct(*reader, false));
     }
 };
 
 TEST_F(AggregatesTest, TheFileKeepsEveryFigureOfItsRowsWhoeverWritesThem) {
     for (const Dataset& d : Datasets()) {
-        // The station's store: each fact committed as the journal commits it.
+        // The station's store: each fact committed as the journal commits it,
+        // every run ended but the last; that one is counted once it is
+        // found interrupted.
         {
             auto store = OpenFile();
             ASSERT_NE(store, nullptr);
             std::string error;
-            const std::vector<Entry> facts = Facts(d);
+            std::vector<Entry> facts = Facts(d);
+            for (std::size_t r = 0; r + 1 < d.runs.size(); ++r)
+                facts.push_back(RunEnd{d.runs[r].uuid, "2026-12-10T10:00:00.000Z",
+                                       r % 2 == 0 ? "pass" : "fail", 10, 0});
             for (std::size_t i = 0; i < facts.size(); i += 8) {
                 const std::size_t n = std::min<std::size_t>(8, facts.size() - i);
                 ASSERT_TRUE(store->ApplyAll(std::span(facts).subspan(i, n), &error)) << error;
             }
             // Facts stored again add nothing.
             ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
+            CheckFile("the station, a run still running", d.name);
+            ASSERT_GE(store->MarkInterrupted(d.runs.back().station, &error), 0) << error;
+            // Its end, recorded later, counts nothing twice.
+            ASSERT_TRUE(store->Apply(
+                RunEnd{d.runs.back().uuid, "2026-12-10T10:00:00.000Z", "pass", 10, 0}, &error))
+                << error;
+            // A late fact of a run that is over is counted as it arrives.
+            ASSERT_TRUE(
+                store->Apply(Fact(d.runs.back().uuid, 9999, "late", 3.25, 1.0, 3.0), &error))
+                << error;
         }
         CheckFile("the station", d.name);
         // Rows that were there before the figures were kept are counted when
         // the file is migrated.
         ASSERT_TRUE(
-            ExecFile("DROP TRIGGER measurements_aggregate; DROP TABLE measurement_stats;"
+            ExecFile("DROP TRIGGER measurements_aggregate; DROP TRIGGER runs_aggregate;"
+                     " DROP TABLE measurement_stats;"
                      " DROP TABLE measurement_streams; DROP TABLE measurement_bins;"
                      " DROP TABLE measurement_names; DROP TABLE measurement_latest;"
                      " PRAGMA user_version = 3;"));
@@ -403,7 +422,7 @@ class ServerAggregatesTest : public AggregatesTest {
         std::string error;
         auto reader = OpenResults(server.Uri(), &error);
         ASSERT_NE(reader, nullptr) << error;
-        ExpectSame(Kept(*reader), Direct(*reader));
+        ExpectSame(Kept(*reader), Direct(*reader, true));
     }
     PgServer server;
 };
