@@ -29,7 +29,7 @@ struct NameFigures {
     std::optional<double> low;  // the latest limits given
     std::optional<double> high;
     long long limitsRun = -1;                        // the run they came with
-    std::vector<std::pair<double, long long>> bins;  // lower edge (3 digits), count
+    std::vector<std::pair<double, long long>> bins;  // lower edge (4 digits), count
 };
 
 // The selection answered from the kept figures: whole UTC days, no unit.

@@ -300,6 +300,9 @@ int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
     if (!BuildReport(reader, options, &report, &error)) return Fail(error);
     facts.store = ShownStoreName(storeName);
     facts.generatedAt = results::NowIso();
+    // A file has no pages beside it: its links go to its own sections.
+    facts.unitPages.clear();
+    facts.measurementPages.clear();
 
     if (output == "-") {
         WriteHtml(report, facts, std::cout);
@@ -324,11 +327,11 @@ int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
         std::filesystem::remove(temporary);
         return Fail(output + ": " + ec.message());
     }
-    std::size_t values = 0;
-    for (const MeasurementSeries& series : report.measurements) values += series.values.size();
-    std::cout << "wrote " << output << ": " << report.runs.size() << " runs of "
-              << report.units.size() << " units, " << values << " measurements of "
-              << report.measurements.size() << " names\n";
+    long long values = 0;
+    for (const MeasurementSeries& series : report.measurements) values += series.process.count;
+    std::cout << "wrote " << output << ": " << report.runCount << " runs of " << report.unitCount
+              << " units, " << values << " measurements of " << report.measurements.size()
+              << " names\n";
     return 0;
 }
 

@@ -84,6 +84,8 @@ class StoreReader {
   public:
     explicit StoreReader(results::ResultsReader& store) : store_(store) {}
 
+    results::ResultsReader& Store() { return store_; }
+
     // Selected runs, oldest first.
     bool Runs(const Selection& selection, const std::function<void(const RunRow&)>& row,
               std::string* error);

@@ -13,6 +13,7 @@
 
 #include "html_report.h"
 #include "html_text.h"
+#include "report_pages.h"
 #include "run_ids.h"
 #include "station_board.h"
 #include "store.h"
@@ -282,6 +283,7 @@ int Serve(const std::string& store, const ListenAddress& listen, std::ostream& o
     server.Get("/report", [&](const httplib::Request& request, httplib::Response& response) {
         ServeReport(store, request, response);
     });
+    AddReportPages(server, store);
     // Nothing over HTTP changes data.
     const auto refuse = [](const httplib::Request&, httplib::Response& response) {
         response.status = 405;

@@ -8,7 +8,7 @@ namespace results {
 // falls in the same bin here as there.
 double BinOf(double value) {
     if (value == 0) return 0;
-    const double width = std::pow(10.0, std::floor(std::log10(std::fabs(value))) - 2);
+    const double width = std::pow(10.0, std::floor(std::log10(std::fabs(value))) - 3);
     return std::floor(value / width) * width;
 }
 

@@ -14,7 +14,7 @@
 //   range is taken, whatever day it falls on.
 // measurement_bins: per name and day, values counted in bins of three
 //   significant digits (the bin's lower edge: floor(v / w) * w with
-//   w = 10^(floor(log10 |v|) - 2); 0 for 0).
+//   w = 10^(floor(log10 |v|) - 3); 0 for 0).
 // measurement_names: each name with its count and unit, and
 // measurement_latest: the latest kLatestValues values of each name, a ring
 //   by slot (count - 1) mod kLatestValues, for the X-mR chart.
@@ -36,8 +36,8 @@ double BinOf(double value);
 // The bin of a value, as BinOf works it out.
 #define ZHAND_SQLITE_BIN(v)                                                        \
     "CASE WHEN " v " = 0 THEN 0.0 ELSE floor(" v " / power(10, floor(log10(abs(" v \
-    "))) - 2))"                                                                    \
-    " * power(10, floor(log10(abs(" v "))) - 2) END"
+    "))) - 3))"                                                                    \
+    " * power(10, floor(log10(abs(" v "))) - 3) END"
 // How a group's figures take in new ones (`excluded`); the latest limits
 // are those of the highest run that gave any.
 #define ZHAND_SQLITE_ADD_STATS                                                              \
@@ -192,17 +192,85 @@ inline constexpr const char* kSqliteAggregates =
 #define ZHAND_NEW_VALUES                                                                      \
     "(SELECT n.name, r.test, r.station, left(r.started, 10) AS day, n.unit, n.run_id, n.seq," \
     " n.value, n.low, n.high FROM new_rows n JOIN runs r ON r.id = n.run_id"                  \
-    " WHERE n.value = n.value AND n.value <> 'Infinity' AND n.value <> '-Infinity')"
+    " WHERE r.outcome <> 'running' AND n.value = n.value AND n.value <> 'Infinity'"           \
+    " AND n.value <> '-Infinity')"
+
+// The rows of the runs a statement ended (or found interrupted).
+#define ZHAND_ENDED_VALUES                                                                    \
+    "(SELECT m.name, n.test, n.station, left(n.started, 10) AS day, m.unit, m.run_id, m.seq," \
+    " m.value, m.low, m.high FROM new_runs n JOIN old_runs o ON o.id = n.id"                  \
+    " JOIN measurements m ON m.run_id = n.id"                                                 \
+    " WHERE o.outcome = 'running' AND n.outcome <> 'running' AND m.value = m.value"           \
+    " AND m.value <> 'Infinity' AND m.value <> '-Infinity')"
 
 // The rows stored before the figures were kept.
 #define ZHAND_OLD_VALUES                                                                      \
     "(SELECT m.name, r.test, r.station, left(r.started, 10) AS day, m.unit, m.run_id, m.seq," \
     " m.value, m.low, m.high FROM measurements m JOIN runs r ON r.id = m.run_id"              \
-    " WHERE m.value = m.value AND m.value <> 'Infinity' AND m.value <> '-Infinity')"
+    " WHERE r.outcome <> 'running' AND m.value = m.value AND m.value <> 'Infinity'"           \
+    " AND m.value <> '-Infinity')"
 
-// PostgreSQL: the same tables, kept by statement triggers that take each
-// statement's new rows at once (a shipment, a COPY) from its transition
-// table, and every upsert in key order, so that stations shipping at once
+// The figures of the rows `source` gives, taken in by a trigger function.
+#define ZHAND_PG_COUNT(source)                                                                    \
+    " SECURITY DEFINER SET search_path = public, pg_temp AS $f$"                                  \
+    " BEGIN"                                                                                      \
+    " WITH ordered AS (SELECT v.*, lag(v.value) OVER w AS prev, row_number() OVER w AS k"         \
+    "   FROM " source                                                                             \
+    " v"                                                                                          \
+    "   WINDOW w AS (PARTITION BY v.name, v.test, v.station ORDER BY v.run_id, v.seq)),"          \
+    "  before AS (SELECT o.*, CASE WHEN o.k = 1 THEN (SELECT s.last_value"                        \
+    "   FROM measurement_streams s WHERE s.name = o.name AND s.test = o.test"                     \
+    "   AND s.station = o.station) ELSE o.prev END AS p FROM ordered o),"                         \
+    "  streams AS (INSERT INTO measurement_streams AS t SELECT name, test, station,"              \
+    "   (array_agg(value ORDER BY run_id DESC, seq DESC))[1] FROM before"                         \
+    "   GROUP BY 1, 2, 3 ORDER BY 1, 2, 3"                                                        \
+    "   ON CONFLICT (name, test, station) DO UPDATE SET last_value = EXCLUDED.last_value)"        \
+    " INSERT INTO measurement_stats AS s SELECT name, test, station, day, max(unit), count(*),"   \
+    "  sum(value), sum(value * value), min(value), max(value),"                                   \
+    "  count(*) FILTER (WHERE value < low OR value > high), count(p),"                            \
+    "  coalesce(sum(abs(value - p)), 0),"                                                         \
+    "  (array_agg(low ORDER BY run_id DESC, seq DESC)"                                            \
+    "   FILTER (WHERE low IS NOT NULL OR high IS NOT NULL))[1],"                                  \
+    "  (array_agg(high ORDER BY run_id DESC, seq DESC)"                                           \
+    "   FILTER (WHERE low IS NOT NULL OR high IS NOT NULL))[1],"                                  \
+    "  max(run_id) FILTER (WHERE low IS NOT NULL OR high IS NOT NULL)"                            \
+    "  FROM before GROUP BY name, test, station, day ORDER BY name, test, station, day"           \
+    "  ON CONFLICT (name, test, station, day) DO UPDATE SET"                                      \
+    "  unit = coalesce(EXCLUDED.unit, s.unit), n = s.n + EXCLUDED.n,"                             \
+    "  total = s.total + EXCLUDED.total, squares = s.squares + EXCLUDED.squares,"                 \
+    "  least = least(s.least, EXCLUDED.least), most = greatest(s.most, EXCLUDED.most),"           \
+    "  out_of_spec = s.out_of_spec + EXCLUDED.out_of_spec, ranges = s.ranges + EXCLUDED.ranges,"  \
+    "  range_total = s.range_total + EXCLUDED.range_total,"                                       \
+    "  low = CASE WHEN EXCLUDED.limits_run >= coalesce(s.limits_run, -1) THEN EXCLUDED.low"       \
+    "  ELSE s.low END,"                                                                           \
+    "  high = CASE WHEN EXCLUDED.limits_run >= coalesce(s.limits_run, -1) THEN EXCLUDED.high"     \
+    "  ELSE s.high END,"                                                                          \
+    "  limits_run = greatest(EXCLUDED.limits_run, s.limits_run);"                                 \
+    " INSERT INTO measurement_bins AS b SELECT name, day, zhand_bin(value), count(*)"             \
+    "  FROM " source                                                                              \
+    " v GROUP BY 1, 2, 3 ORDER BY 1, 2, 3"                                                        \
+    "  ON CONFLICT (name, day, bin) DO UPDATE SET n = b.n + EXCLUDED.n;"                          \
+    " WITH fresh AS (SELECT * FROM " source                                                       \
+    " v),"                                                                                        \
+    "  counted AS (SELECT name, max(unit) AS unit, count(*) AS c FROM fresh GROUP BY name),"      \
+    "  bumped AS (INSERT INTO measurement_names AS m SELECT name, unit, c FROM counted"           \
+    "   ORDER BY name ON CONFLICT (name) DO UPDATE SET n = m.n + EXCLUDED.n,"                     \
+    "   unit = coalesce(EXCLUDED.unit, m.unit) RETURNING m.name, m.n),"                           \
+    "  numbered AS (SELECT f.*, row_number() OVER (PARTITION BY f.name ORDER BY f.run_id, f.seq)" \
+    "   AS k FROM fresh f)"                                                                       \
+    " INSERT INTO measurement_latest AS l SELECT u.name,"                                         \
+    "  ((b.n - c.c + u.k - 1) % 1000)::integer, u.run_id, u.seq, u.value"                         \
+    "  FROM numbered u JOIN counted c ON c.name = u.name JOIN bumped b ON b.name = u.name"        \
+    "  WHERE u.k > c.c - 1000 ORDER BY 1, 2"                                                      \
+    "  ON CONFLICT (name, slot) DO UPDATE SET run_id = EXCLUDED.run_id, seq = EXCLUDED.seq,"      \
+    "  value = EXCLUDED.value;"                                                                   \
+    " RETURN NULL;"                                                                               \
+    " END $f$;"
+
+// PostgreSQL: the same tables and the same rule (a run's rows count once it
+// is over), kept by statement triggers that take each statement's new rows
+// at once (a shipment, a COPY) from its transition table, or the rows of
+// the runs a statement ended, and every upsert in key order, so that stations shipping at once
 // wait for each other rather than deadlock. The trigger function runs as
 // its owner (SECURITY DEFINER): a station that may only insert into the
 // record still keeps the figures.
@@ -227,63 +295,12 @@ inline constexpr const char* kPostgresAggregates =
     " value double precision NOT NULL, PRIMARY KEY (name, slot));"
     "CREATE FUNCTION zhand_bin(v double precision) RETURNS double precision"
     " LANGUAGE sql IMMUTABLE AS $$ SELECT CASE WHEN v = 0 THEN 0::double precision ELSE"
-    " floor(v / power(10::double precision, floor(log(abs(v))) - 2))"
-    " * power(10::double precision, floor(log(abs(v))) - 2) END $$;"
+    " floor(v / power(10::double precision, floor(log(abs(v))) - 3))"
+    " * power(10::double precision, floor(log(abs(v))) - 3) END $$;"
     "CREATE FUNCTION measurements_aggregate() RETURNS trigger LANGUAGE plpgsql"
-    " SECURITY DEFINER SET search_path = public, pg_temp AS $f$"
-    " BEGIN"
-    " WITH ordered AS (SELECT v.*, lag(v.value) OVER w AS prev, row_number() OVER w AS k"
-    "   FROM " ZHAND_NEW_VALUES
-    " v"
-    "   WINDOW w AS (PARTITION BY v.name, v.test, v.station ORDER BY v.run_id, v.seq)),"
-    "  before AS (SELECT o.*, CASE WHEN o.k = 1 THEN (SELECT s.last_value"
-    "   FROM measurement_streams s WHERE s.name = o.name AND s.test = o.test"
-    "   AND s.station = o.station) ELSE o.prev END AS p FROM ordered o),"
-    "  streams AS (INSERT INTO measurement_streams AS t SELECT name, test, station,"
-    "   (array_agg(value ORDER BY run_id DESC, seq DESC))[1] FROM before"
-    "   GROUP BY 1, 2, 3 ORDER BY 1, 2, 3"
-    "   ON CONFLICT (name, test, station) DO UPDATE SET last_value = EXCLUDED.last_value)"
-    " INSERT INTO measurement_stats AS s SELECT name, test, station, day, max(unit), count(*),"
-    "  sum(value), sum(value * value), min(value), max(value),"
-    "  count(*) FILTER (WHERE value < low OR value > high), count(p),"
-    "  coalesce(sum(abs(value - p)), 0),"
-    "  (array_agg(low ORDER BY run_id DESC, seq DESC)"
-    "   FILTER (WHERE low IS NOT NULL OR high IS NOT NULL))[1],"
-    "  (array_agg(high ORDER BY run_id DESC, seq DESC)"
-    "   FILTER (WHERE low IS NOT NULL OR high IS NOT NULL))[1],"
-    "  max(run_id) FILTER (WHERE low IS NOT NULL OR high IS NOT NULL)"
-    "  FROM before GROUP BY name, test, station, day ORDER BY name, test, station, day"
-    "  ON CONFLICT (name, test, station, day) DO UPDATE SET"
-    "  unit = coalesce(EXCLUDED.unit, s.unit), n = s.n + EXCLUDED.n,"
-    "  total = s.total + EXCLUDED.total, squares = s.squares + EXCLUDED.squares,"
-    "  least = least(s.least, EXCLUDED.least), most = greatest(s.most, EXCLUDED.most),"
-    "  out_of_spec = s.out_of_spec + EXCLUDED.out_of_spec, ranges = s.ranges + EXCLUDED.ranges,"
-    "  range_total = s.range_total + EXCLUDED.range_total,"
-    "  low = CASE WHEN EXCLUDED.limits_run >= coalesce(s.limits_run, -1) THEN EXCLUDED.low"
-    "  ELSE s.low END,"
-    "  high = CASE WHEN EXCLUDED.limits_run >= coalesce(s.limits_run, -1) THEN EXCLUDED.high"
-    "  ELSE s.high END,"
-    "  limits_run = greatest(EXCLUDED.limits_run, s.limits_run);"
-    " INSERT INTO measurement_bins AS b SELECT name, day, zhand_bin(value), count(*)"
-    "  FROM " ZHAND_NEW_VALUES
-    " v GROUP BY 1, 2, 3 ORDER BY 1, 2, 3"
-    "  ON CONFLICT (name, day, bin) DO UPDATE SET n = b.n + EXCLUDED.n;"
-    " WITH fresh AS (SELECT * FROM " ZHAND_NEW_VALUES
-    " v),"
-    "  counted AS (SELECT name, max(unit) AS unit, count(*) AS c FROM fresh GROUP BY name),"
-    "  bumped AS (INSERT INTO measurement_names AS m SELECT name, unit, c FROM counted"
-    "   ORDER BY name ON CONFLICT (name) DO UPDATE SET n = m.n + EXCLUDED.n,"
-    "   unit = coalesce(EXCLUDED.unit, m.unit) RETURNING m.name, m.n),"
-    "  numbered AS (SELECT f.*, row_number() OVER (PARTITION BY f.name ORDER BY f.run_id, f.seq)"
-    "   AS k FROM fresh f)"
-    " INSERT INTO measurement_latest AS l SELECT u.name,"
-    "  ((b.n - c.c + u.k - 1) % 1000)::integer, u.run_id, u.seq, u.value"
-    "  FROM numbered u JOIN counted c ON c.name = u.name JOIN bumped b ON b.name = u.name"
-    "  WHERE u.k > c.c - 1000 ORDER BY 1, 2"
-    "  ON CONFLICT (name, slot) DO UPDATE SET run_id = EXCLUDED.run_id, seq = EXCLUDED.seq,"
-    "  value = EXCLUDED.value;"
-    " RETURN NULL;"
-    " END $f$;"
+    ZHAND_PG_COUNT(ZHAND_NEW_VALUES)
+    "CREATE FUNCTION runs_aggregate() RETURNS trigger LANGUAGE plpgsql"
+    ZHAND_PG_COUNT(ZHAND_ENDED_VALUES)
     // The rows already there.
     "INSERT INTO measurement_stats SELECT name, test, station, day, max(unit), count(*),"
     " sum(value), sum(value * value), min(value), max(value),"
@@ -315,9 +332,14 @@ inline constexpr const char* kPostgresAggregates =
     " WHERE k > c - 1000;"
     "CREATE TRIGGER measurements_aggregate AFTER INSERT ON measurements"
     " REFERENCING NEW TABLE AS new_rows FOR EACH STATEMENT"
-    " EXECUTE FUNCTION measurements_aggregate();";
+    " EXECUTE FUNCTION measurements_aggregate();"
+    "CREATE TRIGGER runs_aggregate AFTER UPDATE ON runs"
+    " REFERENCING OLD TABLE AS old_runs NEW TABLE AS new_runs FOR EACH STATEMENT"
+    " EXECUTE FUNCTION runs_aggregate();";
 
 #undef ZHAND_NEW_VALUES
+#undef ZHAND_ENDED_VALUES
+#undef ZHAND_PG_COUNT
 #undef ZHAND_OLD_VALUES
 
 }  // namespace results

@@ -93,6 +93,7 @@
       if (event.target.open) draw(event.target);
     });
   }
+  document.querySelectorAll("details[open]").forEach(draw);
   document.querySelectorAll("main > section").forEach(function (section) {
     section.querySelectorAll(":scope > .charts").forEach(draw);
   });
