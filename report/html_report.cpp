@@ -51,6 +51,10 @@ std::string OutcomeClass(const std::string& outcome) {
     return i < kOutcomes.size() ? "o-" + std::string(kOutcomes[i]) : "o-other";
 }
 
+// Measurements whose charts a page carries: with each chart's thousand
+// latest values, enough to keep the page within a few megabytes.
+constexpr std::size_t kChartedNames = 100;
+
 // A text as one segment of a URL path.
 std::string PathPart(std::string_view text) {
     static const char* kHex = "0123456789ABCDEF";
@@ -79,6 +83,7 @@ class Charts {
                "\" role=\"img\" aria-label=\"" + EscapeHtml(title) + "\"></canvas></figure>\n";
     }
     Json Specs() const { return Json(specs_); }
+    std::size_t Size() const { return specs_.size(); }
 
   private:
     std::vector<Json> specs_;
@@ -520,6 +525,13 @@ class Page {
         out_ << "<p class=\"tools\"><button type=\"button\" data-open=\"measurements\">Open "
                 "all</button> "
                 "<button type=\"button\" data-close=\"measurements\">Close all</button></p>\n";
+        if (r_.measurements.size() > kChartedNames)
+            out_ << "<p class=\"note\">The charts of the first " << kChartedNames
+                 << " measurements are on this page; every measurement's are on its own page"
+                 << (facts_.measurementPages.empty()
+                         ? std::string(" (<code>zhand-report html --name NAME</code>).")
+                         : ".")
+                 << "</p>\n";
         for (std::size_t i = 0; i < r_.measurements.size(); ++i) Measurement(i);
         out_ << "</section>\n";
     }
@@ -589,10 +601,13 @@ class Page {
             row("Pp (overall)", Optional(p.pp, "%.2f"));
             row("Ppk (overall)", Optional(p.ppk, "%.2f"));
         }
-        out_ << "</tbody></table>\n<div class=\"charts\">\n";
-        Histogram(s, unit);
-        ControlCharts(s, unit);
-        out_ << "</div>\n";
+        out_ << "</tbody></table>\n";
+        if (i < kChartedNames) {
+            out_ << "<div class=\"charts\">\n";
+            Histogram(s, unit);
+            ControlCharts(s, unit);
+            out_ << "</div>\n";
+        }
         RuleBreaks(s);
         out_ << "</details>\n";
     }
@@ -629,80 +644,68 @@ class Page {
         return label;
     }
 
+    // The individuals and moving-range charts of the latest values, compact
+    // (the page's script expands them): each point's run once, limits as
+    // one number, marks by index.
     void ControlCharts(const MeasurementSeries& s, const std::string& unit) {
         if (s.latest.size() < 2) return;
-        std::vector<std::string> labels;
-        Json values = Json::array(), colors = Json::array(), radii = Json::array();
-        Json ranges = Json::array(), rangeColors = Json::array(), rangeRadii = Json::array();
-        std::vector<int> rule(s.latest.size(), 0);
-        for (const RuleBreak& b : s.breaks) rule[b.index] = b.rule;
-        for (std::size_t i = 0; i < s.latest.size(); ++i) {
-            labels.push_back(PointLabel(s.latest[i]));
-            values.push_back(s.latest[i].value);
-            colors.push_back(rule[i] != 0 ? "#c62828" : "#1565c0");
-            radii.push_back(rule[i] != 0 ? 5 : 2);
-            const bool rangeBeyond =
-                i > 0 && s.limits &&
-                std::fabs(s.latest[i].value - s.latest[i - 1].value) > s.limits->mrUpper;
-            ranges.push_back(i == 0 ? Json(nullptr)
-                                    : Json(std::fabs(s.latest[i].value - s.latest[i - 1].value)));
-            rangeColors.push_back(rangeBeyond ? "#c62828" : "#1565c0");
-            rangeRadii.push_back(rangeBeyond ? 5 : 2);
+        Json runs = Json::array(), of = Json::array(), cycles = Json::array();
+        Json values = Json::array();
+        std::map<std::string, std::size_t> runIndex;
+        for (const LatestValue& v : s.latest) {
+            auto [it, added] = runIndex.try_emplace(v.run, runs.size());
+            if (added) runs.push_back(v.serial + " " + ShownTime(v.started));
+            of.push_back(it->second);
+            cycles.push_back(v.cycle ? Json(*v.cycle) : Json(nullptr));
+            values.push_back(v.value);
         }
-        const std::size_t n = labels.size();
-        const auto constant = [n](double v) { return Json(std::vector<double>(n, v)); };
+        Json marked = Json::array();
+        std::array<Json, 5> byRule;
+        for (Json& r : byRule) r = Json::array();
+        for (const RuleBreak& b : s.breaks) {
+            marked.push_back(b.index);
+            byRule[static_cast<std::size_t>(b.rule)].push_back(b.index);
+        }
         Json x = Dataset(s.name, std::move(values), "#1565c0");
-        x["pointColors"] = std::move(colors);
-        x["pointRadii"] = std::move(radii);
+        x["highlight"] = marked;
         Json xSets = Json::array({std::move(x)});
         // Each rule broken as a set of marks of its own, named by the rule.
         for (int r = 1; r <= 4; ++r) {
-            Json marks = Json::array();
-            bool any = false;
-            for (std::size_t i = 0; i < n; ++i) {
-                marks.push_back(rule[i] == r ? Json(s.latest[i].value) : Json(nullptr));
-                any = any || rule[i] == r;
-            }
-            if (!any) continue;
-            Json d = Dataset("rule " + std::to_string(r) + ": " + RuleText(r), std::move(marks),
-                             "#c62828");
+            if (byRule[static_cast<std::size_t>(r)].empty()) continue;
+            Json d =
+                Dataset("rule " + std::to_string(r) + ": " + RuleText(r), Json::array(), "#c62828");
+            d["markAt"] = std::move(byRule[static_cast<std::size_t>(r)]);
             d["showLine"] = false;
             d["pointRadius"] = 7;
             d["pointStyle"] = r == 1 ? "crossRot" : "triangle";
-            d["rule"] = r;
             xSets.push_back(std::move(d));
         }
-        Json mr = Dataset("moving range", std::move(ranges), "#1565c0");
-        mr["pointColors"] = std::move(rangeColors);
-        mr["pointRadii"] = std::move(rangeRadii);
+        Json mr = Dataset("moving range", Json::array(), "#1565c0");
+        mr["movingRanges"] = true;
         Json mrSets = Json::array({std::move(mr)});
+        const auto line = [](const char* label, double value, const char* color) {
+            Json d = Dataset(label, Json::array(), color);
+            d["constant"] = value;
+            d["dashed"] = true;
+            d["pointRadius"] = 0;
+            return d;
+        };
         if (s.limits) {
-            for (auto [label, value, color] :
-                 {std::tuple{"upper limit", s.limits->upper, "#c62828"},
-                  std::tuple{"centre", s.limits->center, "#2e7d32"},
-                  std::tuple{"lower limit", s.limits->lower, "#c62828"}}) {
-                Json d = Dataset(label, constant(value), color);
-                d["dashed"] = true;
-                d["pointRadius"] = 0;
-                xSets.push_back(std::move(d));
-            }
-            for (auto [label, value, color] :
-                 {std::tuple{"upper limit", s.limits->mrUpper, "#c62828"},
-                  std::tuple{"centre", s.limits->mrCenter, "#2e7d32"}}) {
-                Json d = Dataset(label, constant(value), color);
-                d["dashed"] = true;
-                d["pointRadius"] = 0;
-                mrSets.push_back(std::move(d));
-            }
+            xSets.push_back(line("upper limit", s.limits->upper, "#c62828"));
+            xSets.push_back(line("centre", s.limits->center, "#2e7d32"));
+            xSets.push_back(line("lower limit", s.limits->lower, "#c62828"));
+            mrSets.push_back(line("upper limit", s.limits->mrUpper, "#c62828"));
+            mrSets.push_back(line("centre", s.limits->mrCenter, "#2e7d32"));
         }
+        const std::size_t individuals = charts_.Size();
         out_ << charts_.Add({{"type", "line"},
                              {"title", "Individuals: " + s.name},
-                             {"labels", labels},
+                             {"points", {{"runs", runs}, {"of", of}, {"cycles", cycles}}},
                              {"yTitle", s.name + unit},
                              {"datasets", std::move(xSets)}});
         out_ << charts_.Add({{"type", "line"},
                              {"title", "Moving range: " + s.name},
-                             {"labels", std::move(labels)},
+                             {"valuesOf", individuals},
                              {"yTitle", "moving range" + unit},
                              {"datasets", std::move(mrSets)}});
     }

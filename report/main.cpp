@@ -54,18 +54,23 @@ constexpr const char* kExportHelp =
     "  --since DATE  runs started at or after DATE (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC)\n";
 
 constexpr const char* kHtmlHelp =
-    "usage: zhand-report html [-o FILE] [--serial S] [--since DATE] [--baseline FROM..TO]\n"
-    "                         [--results STORE]\n"
+    "usage: zhand-report html [-o FILE] [--serial S] [--since DATE] [--name NAME]\n"
+    "                         [--baseline FROM..TO] [--results STORE]\n"
     "\n"
     "Writes one self-contained HTML file (default report.html; - for standard output)\n"
     "that opens without a network: an overview (runs per day and test by outcome,\n"
-    "first-pass yield, latest units), a section per unit (its runs and plots) and a\n"
-    "section per measurement across units (histogram, X-mR chart, Cp/Cpk).\n"
+    "first-pass yield, the latest 200 units, each measurement's figures) and a\n"
+    "section per measurement across units (histogram, X-mR chart of the latest 1000\n"
+    "values with the run rules they break, values out of specification, Cp/Cpk from\n"
+    "the within sigma, Pp/Ppk from the overall sigma). The figures come from what the\n"
+    "store keeps of all values, however many there are. With --serial, the unit's\n"
+    "section in full: its runs and plots.\n"
     "  -o FILE              where to write the report\n"
-    "  --serial S           unit S only\n"
+    "  --serial S           unit S only, in full\n"
     "  --since DATE         runs started at or after DATE (UTC)\n"
-    "  --baseline FROM..TO  freeze the control limits from the runs of these days\n"
-    "                       (UTC dates, both included; default: the first 20 values)\n";
+    "  --name NAME          the measurement NAME alone\n"
+    "  --baseline FROM..TO  the natural process limits from the runs of these days\n"
+    "                       (UTC dates, both included; default: all of the selection)\n";
 
 constexpr const char* kImportHelp =
     "usage: zhand-report import [--serial S] [--results STORE] FILE...\n"
@@ -153,7 +158,7 @@ bool Takes(const std::string& command, const std::string& option) {
         return option == "--serial" || option == "--test" || option == "--since";
     if (command == "html")
         return option == "--serial" || option == "--since" || option == "--baseline" ||
-               option == "-o";
+               option == "-o" || option == "--name";
     if (command == "import") return option == "--serial";
     if (command == "summary" || command == "stats")
         return option == "--serial" || option == "--station" || option == "--test" ||
