@@ -30,13 +30,18 @@ constexpr const char* kUsage =
     "  results-unsaved.jsonl\n"
     "                  records the store could not take yet; loaded at the next\n"
     "                  start that can\n"
+    "  results-unsaved.bad\n"
+    "                  lines of results-unsaved.jsonl that could not be read\n"
     "  Defaults.dat    the hand's factory parameters, for the Parameter Check\n"
     "\n"
     "Environment:\n"
     "  ZHAND_RESULTS   the results store: a file, a postgresql:// URI (the local\n"
     "                  file is then results.db, shipped to the server), or off\n"
+    "  ZHAND_LOCAL_RESULTS\n"
+    "                  the local file beside a server (default: results.db)\n"
     "  ZHAND_STATION   this station's name in the records (default: host name)\n"
     "\n"
+    "Options:\n"
     "  --help          show this text\n"
     "  --version       show the version\n";
 

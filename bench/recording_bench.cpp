@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
     zhandsim::SimulatorOptions options;
     options.directory = dir;
     options.speed = 10000;  // a finger closes in about a tenth of a millisecond
+    options.pace = false;   // an instant peer
     zhandsim::Simulator sim(options);
     std::string error;
     if (!sim.Start(&error)) {

@@ -56,6 +56,7 @@ struct Wire {
         dir = pattern;
         zhandsim::SimulatorOptions options;
         options.directory = dir;
+        options.pace = false;  // an instant peer
         sim = std::make_unique<zhandsim::Simulator>(options);
         std::string error;
         running = sim->Start(&error);

@@ -1,9 +1,30 @@
 #include "defaults_file.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <system_error>
+#include <utility>
+
+#ifndef ZHAND_INSTALLED_DEFAULTS
+#define ZHAND_INSTALLED_DEFAULTS "/usr/share/zhand/Defaults.dat"
+#endif
 
 namespace {
+
+constexpr const char* kWorkingDefaults = "Defaults.dat";
+
+std::string& InstalledOverride() {
+    static std::string path;
+    return path;
+}
+
+// Anything of that name, a dangling link or an unreadable file too.
+bool Present(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() !=
+           std::filesystem::file_type::not_found;
+}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -110,4 +131,19 @@ std::optional<std::array<int, 4>> ParameterValues(std::string_view values, int l
         if (!ReadInt(text, pos, value)) return std::nullopt;
     }
     return result;
+}
+
+std::string InstalledDefaultsPath() {
+    return InstalledOverride().empty() ? ZHAND_INSTALLED_DEFAULTS : InstalledOverride();
+}
+
+void SetInstalledDefaultsPath(std::string path) {
+    InstalledOverride() = std::move(path);
+}
+
+DefaultsChoice ChooseDefaultsFile() {
+    if (Present(kWorkingDefaults)) return {kWorkingDefaults, false};
+    const std::string installed = InstalledDefaultsPath();
+    if (Present(installed)) return {installed, true};
+    return {kWorkingDefaults, false};
 }

@@ -21,6 +21,21 @@ struct DefaultsFile {
     int badLine = 0;  // > 0: reading ended at a record with fewer than four numbers on this line
 };
 
+// Where the Parameter Check reads its expected values: "Defaults.dat" in the
+// working directory, or, where the working directory has none, the installed
+// copy (ZHAND_INSTALLED_DEFAULTS, under the install prefix). A Defaults.dat
+// that is there but cannot be read is still the one chosen: its failure is
+// reported, never hidden by the installed copy.
+struct DefaultsChoice {
+    std::string path;
+    bool installed = false;  // the installed copy, not the working directory's
+};
+DefaultsChoice ChooseDefaultsFile();
+// The installed copy's path; SetInstalledDefaultsPath points it elsewhere
+// (tests), "" back to the build's.
+std::string InstalledDefaultsPath();
+void SetInstalledDefaultsPath(std::string path);
+
 // Reads the records of a defaults file: five fields separated by any white
 // space (a name, then four signed decimal 32-bit integers). Reading ends at
 // the end of the text, or at the first record whose four values are not all

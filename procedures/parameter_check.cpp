@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kName = "Parameter Check";
 constexpr int kDefaultCycles = 1;
-constexpr const char* kDefaultsFile = "Defaults.dat";
 
 // The technician's word on a difference, as the record keeps it, and the
 // line's end in the log.
@@ -30,8 +29,8 @@ constexpr FixOutcome kNotFixed{results::kNotFixed, " -User chose not to fix\n", 
 constexpr FixOutcome kCannotFix{results::kCannotFix, " -Can not fix!\n", 1};
 
 // The whole file, or nullopt when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const char* name) {
-    std::FILE* file = std::fopen(name, "rb");
+std::optional<std::string> ReadWholeFile(const std::string& name) {
+    std::FILE* file = std::fopen(name.c_str(), "rb");
     if (file == nullptr) return std::nullopt;
     std::string text;
     char buffer[4096];
@@ -138,6 +137,7 @@ int ParameterCheckTest(Station& station, int test) {
     run.WriteBanner(kName);
 
     // The summary reports the errors of the last pass only.
+    bool namedInstalled = false;
     const auto ending = run.RunCycles(
         [&](int pass) {
             run.ResetErrors();
@@ -146,7 +146,12 @@ int ParameterCheckTest(Station& station, int test) {
             run.Command("FLISTAV", &values);
             run.Command("FLISTA", &names);
             if (run.HandStopped()) return;  // the cycle loop ends the run
-            const std::optional<std::string> text = ReadWholeFile(kDefaultsFile);
+            const DefaultsChoice choice = ChooseDefaultsFile();
+            if (choice.installed && !namedInstalled) {
+                Report(run, "No Defaults.dat here: using " + choice.path + "\n");
+                namedInstalled = true;
+            }
+            const std::optional<std::string> text = ReadWholeFile(choice.path);
             if (!text) {
                 // The station cannot go on without its expected values.
                 ReportEvent(run, pass, results::kNoDefaultsFile,

@@ -73,7 +73,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$out/bin/zhand-sim" --dir "$work" --speed 100 >"$work/sim.out" &
+"$out/bin/zhand-sim" --instant --dir "$work" --speed 100 >"$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 100); do grep -q ready "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
 

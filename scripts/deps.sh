@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages that a part of the work needs, when missing:
+#   scripts/deps.sh build   building the station, the simulator, zhand-report,
+#                           the manual pages and the packages
+#   scripts/deps.sh test    the build's and every test's (the default)
+#   scripts/deps.sh run     running the station and the simulator built here
 # As root it runs apt-get; otherwise it prints the exact command and fails.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsqlite3-dev sqlite3 nlohmann-json3-dev libpq-dev postgresql
-          tmux python3 python3-serial srecord clang libclang-rt-14-dev faketime
-          chromium libjs-chart.js libcpp-httplib-dev help2man)
+build=(cmake g++ make pkg-config dpkg-dev file libsqlite3-dev nlohmann-json3-dev libpq-dev
+       libjs-chart.js libcpp-httplib-dev scdoc)
+test=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev sqlite3 postgresql tmux
+      python3 python3-serial srecord clang libclang-rt-14-dev faketime chromium
+      lintian man-db util-linux)
+run=(libsqlite3-0 libpq5 libstdc++6)
+case "${1:-test}" in
+    build) packages=("${build[@]}") ;;
+    test) packages=("${test[@]}") ;;
+    run) packages=("${run[@]}") ;;
+    *)
+        echo "usage: scripts/deps.sh [build|test|run]" >&2
+        exit 2
+        ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

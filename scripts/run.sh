@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds the station and the simulator, then runs the station in ./run
-# against zhand-sim on COM1. Press Enter at the port prompt; Ctrl-Q quits
-# the station and stops the simulator.
+# The demo at a real hand's speed: builds the station and the simulator
+# (build/release), then runs the station in ./run against zhand-sim on COM1,
+# which moves and talks as a real hand does. Press Enter at the port prompt;
+# Ctrl-Q quits the station and stops the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-scripts/deps.sh
+scripts/deps.sh build
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
+cmake --build --preset release --target zhand-station zhand-sim -j "$(nproc)"
 bin=$top/build/release/bin
 
 mkdir -p run

@@ -19,8 +19,10 @@ const char* kUsage =
     "  --dir DIR         make the link and the loader files in DIR (default .)\n"
     "  --speed X         run X times faster than a real hand (default 1; with 100\n"
     "                    a finger closes in about 10 ms)\n"
-    "  --pace            every byte takes its time on the wire (10 bits at the rate\n"
-    "                    the host set)\n"
+    "  --instant         every byte arrives at once instead of taking its time on\n"
+    "                    the wire: an instant peer for tests and benchmarks\n"
+    "  --pace            every byte takes its time on the wire, 10 bits at the rate\n"
+    "                    the host set (the default; kept for old command lines)\n"
     "  --trace           every command, reply and event on standard error\n"
     "  --seed N          seed of scatter, gauge and noise (default 1)\n"
     "  --min-spread-velocity V\n"
@@ -62,8 +64,10 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::fputs(zhandsim::FaultHelp().c_str(), stdout);
             return 0;
+        } else if (arg == "--instant") {
+            options.pace = false;
         } else if (arg == "--pace") {
-            options.pace = true;
+            // Pacing is the default; the option stays for old command lines.
         } else if (arg == "--trace") {
             options.trace = true;
         } else if (arg == "--port") {

@@ -35,10 +35,12 @@
 namespace zhandsim {
 
 struct SimulatorOptions {
-    std::filesystem::path directory = ".";            // where COMn is linked and loader files go
-    int port = 1;                                     // 1..9
-    double speed = 1;                                 // model time runs this many times faster
-    bool pace = false;                                // every byte takes its time on the wire
+    std::filesystem::path directory = ".";  // where COMn is linked and loader files go
+    int port = 1;                           // 1..9
+    double speed = 1;                       // model time runs this many times faster
+    // Every byte takes its time on the wire, as on a real hand's line; false
+    // gives an instant peer (tests and benchmarks that want speed).
+    bool pace = true;
     bool trace = false;                               // commands, replies and events to traceSink
     std::function<void(std::string_view)> traceSink;  // default: standard error
     std::uint64_t seed = 1;                           // noise, scatter and fault noise

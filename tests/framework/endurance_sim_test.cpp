@@ -84,6 +84,7 @@ class SimEnvironment : public ::testing::Environment {
         zhandsim::SimulatorOptions options;
         options.directory = home;
         options.speed = 500;
+        options.pace = false;  // an instant peer
         options.trace = true;
         options.traceSink = [](std::string_view text) { handTrace.Line(text); };
         sim = new zhandsim::Simulator(options);

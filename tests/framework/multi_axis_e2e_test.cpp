@@ -47,7 +47,7 @@ std::string TheLog(const TmuxStation& station) {
 const TmuxStation::Session kNamed = {.environment = {"ZHAND_STATION=bench-e2e"}};
 
 bool StartAtForm(TmuxStation& station, std::vector<std::string> simulator = {}) {
-    simulator.insert(simulator.begin(), {"--speed", "50"});
+    simulator.insert(simulator.begin(), {"--instant", "--speed", "50"});
     station.CopyDefaults();
     return station.StartSimulator(simulator) && station.StartStation(kNamed) &&
            station.ConnectAndWaitForForm();

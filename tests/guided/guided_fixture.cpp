@@ -42,6 +42,7 @@ class SimEnvironment : public ::testing::Environment {
         zhandsim::SimulatorOptions options;
         options.directory = home;
         options.speed = kSimSpeed;
+        options.pace = false;  // an instant peer
         options.seed = 7;
         options.minSpreadVelocity = kSimMinSpreadVelocity;
         options.trace = true;

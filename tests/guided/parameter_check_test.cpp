@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "defaults_file.h"
 #include "guided_fixture.h"
 #include "procedures.h"
 #include "seams.h"
@@ -21,7 +22,16 @@ class ParameterCheck : public GuidedTest {
         hand.Command("FDEF");
         hand.Command("FSAVE");
         HandCommands();
+        // The installed copy lives in the test's folder, absent until a test
+        // writes it, whatever the machine has installed.
+        installed = (std::filesystem::current_path() / "installed" / "Defaults.dat").string();
+        SetInstalledDefaultsPath(installed);
     }
+    void TearDown() override {
+        SetInstalledDefaultsPath("");
+        GuidedTest::TearDown();
+    }
+    std::string installed;
     static void WriteDefaults(const std::string& text) {
         std::ofstream("Defaults.dat", std::ios::binary) << text;
     }
@@ -111,30 +121,49 @@ TEST_F(ParameterCheck, SecondPassOffersTheDeclinedValueAgainAndCountsOnlyItself)
 
 struct FileCase {
     const char* title;
-    const char* defaults;  // nullptr: no file
+    const char* defaults;   // nullptr: no file; "/": a folder of that name
+    const char* installed;  // the installed copy; nullptr: none
     int result;
     const char* logAfterBanner;
     const char* outcome;  // of the run in the record
     const char* events;   // kinds recorded, one line each
 };
 
+// "<installed>" in a log stands for the installed copy's path.
 const FileCase kFileCases[] = {
-    {"missing file", nullptr, 1, "Could not open preferences file!\n", "error",
+    {"missing file", nullptr, nullptr, 1, "Could not open preferences file!\n", "error",
      "Could not open preferences file\n"},
-    {"empty file", "", 0, "\n\nSUMMARY:\nErrors: 0\n", "pass", ""},
-    {"record with three numbers", "MOV 100 100 100 50\nMCV 1 2\nHOLD 9 9 9 9\n", 0,
+    {"empty file", "", nullptr, 0, "\n\nSUMMARY:\nErrors: 0\n", "pass", ""},
+    {"record with three numbers", "MOV 100 100 100 50\nMCV 1 2\nHOLD 9 9 9 9\n", nullptr, 0,
      "Defaults.dat: bad record at line 2\n\n\nSUMMARY:\nErrors: 1\n", "fail", "bad record\n"},
+    {"none here, the installed copy", nullptr, "MOV 100 100 100 50\n", 0,
+     "No Defaults.dat here: using <installed>\n\n\nSUMMARY:\nErrors: 0\n", "pass", ""},
+    {"one here before the installed copy", "", "MCV 1 2\n", 0, "\n\nSUMMARY:\nErrors: 0\n", "pass",
+     ""},
+    {"one here that cannot be read, not the installed copy", "/", "MOV 100 100 100 50\n", 1,
+     "Could not open preferences file!\n", "error", "Could not open preferences file\n"},
 };
 
 TEST_F(ParameterCheck, FileProblems) {
     for (const auto& c : kFileCases) {
         SCOPED_TRACE(c.title);
         std::filesystem::remove("Defaults.dat");
+        std::filesystem::remove_all("installed");
         for (const auto& entry : std::filesystem::directory_iterator("."))
             if (entry.path().extension() == ".txt") std::filesystem::remove(entry.path());
-        if (c.defaults != nullptr) WriteDefaults(c.defaults);
+        if (c.defaults != nullptr && std::string(c.defaults) == "/")
+            std::filesystem::create_directory("Defaults.dat");
+        else if (c.defaults != nullptr)
+            WriteDefaults(c.defaults);
+        if (c.installed != nullptr) {
+            std::filesystem::create_directory("installed");
+            std::ofstream(installed, std::ios::binary) << c.installed;
+        }
         EXPECT_EQ(Run(kSlot), c.result);
-        EXPECT_EQ(MaskTimes(Log()), kBanner + c.logAfterBanner);
+        std::string log = kBanner + c.logAfterBanner;
+        if (const auto at = log.find("<installed>"); at != std::string::npos)
+            log.replace(at, 11, installed);
+        EXPECT_EQ(MaskTimes(Log()), log);
         // Nothing is changed in the hand, and no prompt is shown.
         for (const auto& command : HandCommands())
             EXPECT_EQ(command.find("FSET"), std::string::npos);

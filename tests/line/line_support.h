@@ -24,7 +24,7 @@ constexpr int kMultiAxisField = 7;
 // Starts a station named `name` that records to `uri`, and its hand.
 inline bool StartStation(TmuxStation& station, const std::string& name, const std::string& uri,
                          const std::vector<std::string>& faults) {
-    std::vector<std::string> simulator = {"--speed", "20"};
+    std::vector<std::string> simulator = {"--instant", "--speed", "20"};
     for (const std::string& fault : faults) simulator.insert(simulator.end(), {"--fault", fault});
     return station.StartSimulator(simulator) &&
            station.StartStation(

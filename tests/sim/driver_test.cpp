@@ -42,6 +42,7 @@ class DriverOnSim : public ::testing::Test {
         SimulatorOptions options;
         options.directory = dir.path();
         options.speed = speed;
+        options.pace = false;  // an instant peer
         options.faults = std::move(faults);
         sim = std::make_unique<Simulator>(options);
         std::string error;

@@ -150,12 +150,43 @@ TEST(Program, RefusesToReplaceAFile) {
     EXPECT_EQ(content, "not a link");
 }
 
+// The program paces its bytes at the line's rate unless told --instant;
+// --pace, the default, is still accepted.
+TEST(Program, PacesItsBytesUnlessInstant) {
+    const struct {
+        std::vector<std::string> args;
+        bool paced;
+    } cases[] = {{{}, true}, {{"--pace"}, true}, {{"--instant"}, false}};
+    for (const auto& c : cases) {
+        const std::string name = c.args.empty() ? "(default)" : c.args[0];
+        TempDir dir;
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--speed", "100"});
+        Program sim(dir.path(), args);
+        ASSERT_TRUE(sim.WaitForOutput("zhand-sim: ready\n", 10000)) << name << sim.output;
+        RawPort port;
+        ASSERT_TRUE(port.Open((dir.path() / "COM1").string())) << name;
+        ASSERT_TRUE(port.SetRate(9600)) << name;
+        port.Exchange("");
+        const auto start = std::chrono::steady_clock::now();
+        const std::string list = port.Exchange("FLISTAV");
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        ASSERT_TRUE(list.ends_with("=> ")) << name << list;
+        // ten bits a byte at 9600 baud: the time the reply takes on a wire
+        const auto wire = std::chrono::microseconds(1041 * list.size());
+        if (c.paced)
+            EXPECT_GE(elapsed, wire) << name;
+        else
+            EXPECT_LT(elapsed, wire / 2) << name;
+    }
+}
+
 TEST(Program, HelpDocumentsTheFaults) {
     TempDir dir;
     Program sim(dir.path(), {"--help"});
     EXPECT_EQ(sim.Wait(), 0);
-    for (const char* text : {"--port", "--speed", "--pace", "--trace", "--fault SPEC", "jam-open:F",
-                             "spread-short", "hangup", "from=N", "once=N"})
+    for (const char* text : {"--port", "--speed", "--instant", "--pace", "--trace", "--fault SPEC",
+                             "jam-open:F", "spread-short", "hangup", "from=N", "once=N"})
         EXPECT_NE(sim.output.find(text), std::string::npos) << text;
 }
 

@@ -42,7 +42,7 @@ SimulatorOptions Options(int port = 1, int graceMs = 500, bool pace = false) {
 
 class SimOnPty : public ::testing::Test {
   protected:
-    void Start(SimulatorOptions options = {}) {
+    void Start(SimulatorOptions options = Options()) {
         options.directory = dir.path();
         if (options.speed == 1) options.speed = 100;
         sim = std::make_unique<Simulator>(options);
@@ -285,7 +285,7 @@ TEST_F(SimOnPty, PacedBytesTakeTheirTimeOnTheWire) {
 TEST_F(SimOnPty, TraceShowsCommandsAndReplies) {
     std::vector<std::string> lines;
     std::mutex mutex;
-    SimulatorOptions options;
+    SimulatorOptions options = Options();
     options.trace = true;
     options.traceSink = [&](std::string_view text) {
         std::lock_guard lock(mutex);
@@ -299,7 +299,7 @@ TEST_F(SimOnPty, TraceShowsCommandsAndReplies) {
 }
 
 TEST_F(SimOnPty, HangupClosesTheLineAndOffersANewOne) {
-    SimulatorOptions options;
+    SimulatorOptions options = Options();
     options.faults = {Fault{.kind = FaultKind::Hangup, .after = 1, .downMs = 500}};
     Start(options);
     const std::string first = sim->DevicePath();

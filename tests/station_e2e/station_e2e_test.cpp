@@ -15,7 +15,7 @@ using golden::kPortPrompt;
 
 // zhand-sim beside every station of these tests runs at 50 times a real hand.
 std::vector<std::string> Simulator(std::vector<std::string> options = {}) {
-    options.insert(options.begin(), {"--speed", "50"});
+    options.insert(options.begin(), {"--instant", "--speed", "50"});
     return options;
 }
 
@@ -65,8 +65,8 @@ TEST_F(Station, PortPromptAndFormAsDrawn) {
     std::vector<std::string> screen = station.Rows();
     ASSERT_GE(screen.size(), 23u);
     EXPECT_EQ(screen[0].substr(0, golden::kClockColumn), golden::TitleRow("")) << screen[0];
-    EXPECT_TRUE(std::regex_match(screen[0].substr(golden::kClockColumn),
-                                 std::regex(golden::kClockPattern)))
+    EXPECT_TRUE(
+        std::regex_match(screen[0].substr(golden::kClockColumn), std::regex(golden::kClockPattern)))
         << screen[0];
     const std::vector<std::string> form = golden::MainFormAtStart("");
     for (int r = 1; r <= 22; ++r) EXPECT_EQ(screen[r], form[r]) << "row " << r;
@@ -238,9 +238,9 @@ TEST_F(Station, SmallTerminalGetsAWarningAndStillRuns) {
 }
 
 TEST_F(Station, WithoutATerminalItSaysSoAndTouchesNothing) {
-    std::string out = Shell("cd " + ShellQuoted(station.Dir().string()) + " && " +
-                            ShellQuoted(ZHAND_STATION_PATH) +
-                            " </dev/null >out.txt 2>err.txt; echo $?");
+    std::string out =
+        Shell("cd " + ShellQuoted(station.Dir().string()) + " && " +
+              ShellQuoted(ZHAND_STATION_PATH) + " </dev/null >out.txt 2>err.txt; echo $?");
     EXPECT_EQ(out, "1\n");
     EXPECT_EQ(station.Read("err.txt"),
               "zhand-station: standard input and output must be a terminal.\n");
@@ -266,11 +266,11 @@ TEST_F(Station, DayChangeAtStartUpAndPastMidnight) {
     ASSERT_TRUE(station.StartSimulator(Simulator()));
     const char* asan = std::getenv("ASAN_OPTIONS");
     const TmuxStation::Session faked = {
-        .environment = {"LD_PRELOAD=" + faketime,
-                        "FAKETIME_TIMESTAMP_FILE=" + (station.Dir() / "faketime.rc").string(),
-                        "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=UTC",
-                        "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
-                            ":verify_asan_link_order=0"}};
+        .environment = {
+            "LD_PRELOAD=" + faketime,
+            "FAKETIME_TIMESTAMP_FILE=" + (station.Dir() / "faketime.rc").string(),
+            "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=UTC",
+            "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
 
     ASSERT_TRUE(station.StartStation(faked));
     StartAtForm(station);

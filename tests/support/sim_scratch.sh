@@ -2,7 +2,7 @@
 # programs: a scratch folder removed at exit, with the simulator started in
 # it stopped first.
 #   scratch_dir NAME     sets $work to a new folder under $TMPDIR
-#   start_sim PROGRAM    starts PROGRAM --port 1 --speed 100 in the current
+#   start_sim PROGRAM    starts PROGRAM --instant --port 1 --speed 100 in the current
 #                        folder and waits for its COM1 link; fails without it
 sim=
 cleanup_scratch() {
@@ -17,7 +17,7 @@ scratch_dir() {
     trap cleanup_scratch EXIT
 }
 start_sim() {
-    "$1" --port 1 --speed 100 >sim.out 2>&1 &
+    "$1" --instant --port 1 --speed 100 >sim.out 2>&1 &
     sim=$!
     for _ in $(seq 200); do
         [ -L COM1 ] && return 0

@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
     zhandsim::SimulatorOptions options;
     options.directory = dir;
     options.speed = 1000;  // moves take a thousandth of their time
+    options.pace = false;  // an instant peer
     zhandsim::Simulator sim(options);
     std::string error;
     if (!sim.Start(&error)) {

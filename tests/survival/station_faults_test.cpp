@@ -129,7 +129,7 @@ TEST_P(SimulatorKilled, TheRunStopsAtTheLostLinkAndTheStationGoesOn) {
     const bool restart = GetParam().restart;
     TmuxStation station;
     // A cycle takes about a quarter of a second: time to see it before the kill.
-    ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
+    ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
 
@@ -149,7 +149,7 @@ TEST_P(SimulatorKilled, TheRunStopsAtTheLostLinkAndTheStationGoesOn) {
     const int lastCycle = std::stoi(match.str(1));
     EXPECT_EQ(match.str(2), std::to_string(cycles));
     if (restart) {
-        ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
+        ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
         ASSERT_TRUE(station.WaitForText("Press any key to continue", 30s)) << station.Screen();
         station.Keys("Space");
     } else {
@@ -179,7 +179,8 @@ TEST(HandFaults, NoisyHandFailsEveryReadingFastAndTheRunEnds) {
     TmuxStation station;
     // Noise longer than a reply may be: every command fails at once (-10)
     // instead of waiting for a prompt that never comes.
-    ASSERT_TRUE(station.StartSimulator({"--speed", "100", "--fault", "noise,after=35,bytes=6000"}));
+    ASSERT_TRUE(station.StartSimulator(
+        {"--instant", "--speed", "100", "--fault", "noise,after=35,bytes=6000"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     GoToField(station, kMultiAxisField);
@@ -208,7 +209,8 @@ TEST(HandFaults, NoisyHandFailsEveryReadingFastAndTheRunEnds) {
 
 TEST(HandFaults, SilentHandFailsEachCommandAfterItsTimeOut) {
     TmuxStation station;
-    ASSERT_TRUE(station.StartSimulator({"--fault", "silent,after=2"}));  // after the reset
+    ASSERT_TRUE(
+        station.StartSimulator({"--instant", "--fault", "silent,after=2"}));  // after the reset
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     station.Keys("C-t");
@@ -234,7 +236,7 @@ TEST(BadFiles, StationSaysWhatItCannotUseAndKeepsRunning) {
     station.Write("Defaults.dat", defaults);
     const int badLine = ParseDefaults(defaults).badLine;
     ASSERT_GT(badLine, 1);
-    ASSERT_TRUE(station.StartSimulator({"--speed", "100"}));
+    ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "100"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     EXPECT_TRUE(station.WaitForText("Hand Serial Number [HND000", 2s)) << station.Screen();
@@ -290,7 +292,7 @@ TEST(StoreFaults, ADiskThatFillsAndAStoreDeletedMidRunLoseNothing) {
         std::string dir;
         ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
     } unmount{dir};
-    ASSERT_TRUE(station.StartSimulator({"--speed", "20"}));
+    ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
     const int cycles = 200;

@@ -114,6 +114,7 @@ SimulatedHand::SimulatedHand(double speed) {
     zhandsim::SimulatorOptions options;
     options.directory = dir_;
     options.speed = speed;
+    options.pace = false;  // an instant peer
     sim_ = std::make_unique<zhandsim::Simulator>(options);
     std::string error;
     if (!sim_->Start(&error)) {

@@ -42,6 +42,7 @@ class SimStation : public ::testing::Environment {
         zhandsim::SimulatorOptions options;
         options.directory = dir_;
         options.speed = 100;
+        options.pace = false;  // an instant peer
         options.trace = true;
         options.traceSink = [this](std::string_view text) {
             std::lock_guard<std::mutex> lock(traceMutex_);

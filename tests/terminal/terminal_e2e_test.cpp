@@ -20,7 +20,7 @@ constexpr std::chrono::milliseconds kScreenWait = 15000ms;
 class TerminalE2E : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(station.StartSimulator({"--speed", "50", "--trace"}));
+        ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "50", "--trace"}));
         ASSERT_TRUE(station.StartStation({.columns = 100, .rows = 40}));
         ASSERT_TRUE(WaitForText(golden::kPortPrompt)) << station.Screen();
         station.Keys("Enter");
