@@ -15,7 +15,9 @@
 // empty full outboxes once it is back).
 //
 // The program starts its own PostgreSQL server (as the tests do) and stops
-// it at the end. Options: --seconds N (each phase, default 20), --stations N.
+// it at the end. Options: --seconds N (each phase, default 20), --stations N,
+// --owner (the stations log in as the database's owner instead of their own
+// logins, which row-level security binds).
 #include <time.h>
 #include <unistd.h>
 
@@ -36,6 +38,8 @@
 #include "postgres_store.h"
 #include "pty_peer.h"
 #include "run_ids.h"
+#include "server_logins.h"
+#include "server_schema.h"
 #include "sqlite_query.h"
 #include "zhand.h"
 
@@ -109,10 +113,27 @@ class RunFacts {
     int errors_ = 0;
 };
 
+// With --owner the stations log in as the database's owner, whom row-level
+// security does not bind: what the policies cost is the difference.
+bool asOwner = false;
+
+// The station's own login, made by the owner as add-station makes it.
+std::string StationLogin(const PgServer& server, const std::string& station) {
+    if (asOwner) return server.Uri();
+    std::string error;
+    auto owner = results::PgConnection::Connect(server.Uri(), {}, &error);
+    if (owner == nullptr ||
+        !results::AddLogin(*owner, results::LoginKind::Station, station, "bench", &error)) {
+        std::fprintf(stderr, "cannot make the login %s: %s\n", station.c_str(), error.c_str());
+        std::exit(1);
+    }
+    return "postgresql://" + station + ":bench@" + server.Address() + "/postgres";
+}
+
 results::JournalOptions Options(const PgServer* server, const std::string& local,
                                 const std::string& station) {
     results::JournalOptions options;
-    options.target = server != nullptr ? server->Uri() : local;
+    options.target = server != nullptr ? StationLogin(*server, station) : local;
     options.local = local;
     options.station = station;
     options.software = "bench";
@@ -312,8 +333,8 @@ void Print(const char* what, const Phase& p, int stations, LineMode mode) {
     std::printf(
         "  outbox backlog         largest %lld, at the end of writing %lld (all stations)\n",
         p.maxBacklog, p.lastBacklog);
-    std::printf("  drained %s   %.2f s", mode == LineMode::Outage ? "after restart" : "after stop   ",
-                p.drainSeconds);
+    std::printf("  drained %s   %.2f s",
+                mode == LineMode::Outage ? "after restart" : "after stop   ", p.drainSeconds);
     if (mode == LineMode::Outage) std::printf(" = %.0f facts/s shipped", p.put / p.drainSeconds);
     std::printf("\n  rows on the server     %lld of %lld (runs + measurements + events)\n",
                 p.onServer, p.rows);
@@ -328,10 +349,21 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
         if (std::strcmp(argv[i], "--stations") == 0) stations = std::atoi(argv[i + 1]);
     }
+    for (int i = 1; i < argc; ++i) asOwner = asOwner || std::strcmp(argv[i], "--owner") == 0;
     PgServer server;
     if (!server.Ready()) {
         std::fprintf(stderr, "cannot start PostgreSQL:\n%s\n", server.Log().c_str());
         return 1;
+    }
+    // The server as server init makes it; each station logs in as itself.
+    {
+        std::string error;
+        auto owner = results::PgConnection::Connect(server.Uri(), {}, &error);
+        results::InitOutcome outcome;
+        if (owner == nullptr || !results::InitServer(*owner, &outcome, &error)) {
+            std::fprintf(stderr, "cannot set up the server: %s\n", error.c_str());
+            return 1;
+        }
     }
     std::string pattern = (std::filesystem::temp_directory_path() / "zhand-ship-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) return 1;

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "export.h"
 #include "html_report.h"
 #include "importer.h"
 #include "run_ids.h"
 #include "serve.h"
+#include "server_admin.h"
 #include "server_uri.h"
 #include "stats_lines.h"
 #include "store.h"
@@ -36,12 +38,14 @@ constexpr const char* kUsageText =
     "  html     one self-contained HTML report\n"
     "  import   text logs of the station into the store\n"
     "  serve    the report and a live page of the stations over HTTP\n"
+    "  server   sets up the shared server (init, add-station, add-reader)\n"
     "  stats    figures of each measurement as JSON Lines\n"
     "  summary  a short table of runs, outcomes and yield per test\n"
     "\n"
     "--results STORE names the store: a SQLite file (or sqlite:PATH) or a shared\n"
-    "server (postgresql://USER@HOST:PORT/DB); default $ZHAND_RESULTS, else\n"
-    "results.db. Only import writes to it, and only to a file.\n"
+    "server (postgresql://USER@HOST:PORT/DB, its password in ~/.pgpass or\n"
+    "PGPASSFILE); default $ZHAND_RESULTS, else results.db. Only import writes to\n"
+    "it, and only to a file.\n"
     "zhand-report COMMAND --help tells more.\n";
 
 constexpr const char* kExportHelp =
@@ -384,6 +388,16 @@ int Import(const Arguments& a, results::SqliteStore& store) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A password in --results leaves the process's arguments before anything
+    // else is done; the copies are what is read.
+    std::vector<std::string> given = TakeArguments(argc, argv, std::cerr);
+    if (given.size() > 1 && given[1] == "server") {
+        return ServerCommand({given.begin() + 2, given.end()}, std::cin, std::cout, std::cerr);
+    }
+    std::vector<char*> kept;
+    for (std::string& arg : given) kept.push_back(arg.data());
+    kept.push_back(nullptr);
+    argv = kept.data();
     Arguments a;
     if (std::optional<int> status = Parse(argc, argv, &a)) return *status;
     if (a.help || a.command.empty()) {

@@ -564,6 +564,7 @@ bool Journal::Open() {
         ShipperOptions ship;
         ship.local = d.options.target;
         ship.server = d.server;
+        ship.station = d.options.station;
         ship.batch = d.options.shipBatch;
         ship.lingerMs = d.options.shipLingerMs;
         ship.retryMaxMs = d.options.shipRetryMaxMs;

@@ -64,7 +64,10 @@ std::unique_ptr<PgConnection> PgConnection::Connect(const std::string& uri, PgLi
     // The URI's own settings win over the fallback name; the station always
     // speaks UTF-8.
     const char* keys[] = {"fallback_application_name", "dbname", "client_encoding", nullptr};
-    const char* values[] = {"zhand-station", uri.c_str(), "UTF8", nullptr};
+    // The URI as ServerUri() makes it: a password typed unencoded is read
+    // whole, and no part of it lands in a host name that libpq's errors quote.
+    const std::string given = ServerUri(uri);
+    const char* values[] = {"zhand-station", given.c_str(), "UTF8", nullptr};
     pg_conn* raw = PQconnectStartParams(keys, values, 1);
     if (raw == nullptr) {
         if (error != nullptr) *error = "out of memory";
@@ -106,7 +109,6 @@ std::unique_ptr<PgConnection> PgConnection::Connect(const std::string& uri, PgLi
 
 bool PgConnection::Exec(const std::string& sql, std::span<const std::optional<std::string>> params,
                         Rows* rows, std::string* error) {
-    state_.clear();
     if (rows != nullptr) rows->clear();
     auto fail = [&](const std::string& why, bool lost) {
         if (lost) broken_ = true;
@@ -169,6 +171,7 @@ bool PgConnection::Exec(const std::string& sql, std::span<const std::optional<st
         } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && ok) {
             ok = false;
             why = ShortPgMessage(PQresultErrorMessage(result), uri_);
+            // Kept past a ROLLBACK, so that a caller learns why it failed.
             const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
             state_ = state != nullptr ? state : "";
         }

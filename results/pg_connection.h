@@ -43,7 +43,8 @@ class PgConnection {
 
     // The connection can no longer be used: dropped, timed out or cancelled.
     bool Broken() const;
-    // The server's SQLSTATE of the last failed statement ("" for none).
+    // The server's SQLSTATE of the last statement that failed on the server
+    // ("" for none yet); statements that succeed since leave it as it is.
     const std::string& State() const { return state_; }
 
     // Waits up to `timeoutMs` for a notification on a channel this

@@ -10,15 +10,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 namespace results {
 
+class PostgresStore;
+
 struct ShipperOptions {
     std::string local;      // the local store's file
     std::string server;     // the server's connection URI
+    std::string station;    // the station's name, which its login should be
     int batch = 1000;       // facts per shipment at most
     int lingerMs = 100;     // after a part batch, time for more to gather
     int retryMinMs = 250;   // first pause after a failure, doubled up to
@@ -64,6 +68,16 @@ class Shipper {
     void Pause(int ms, bool nudgeable);
     void SetProblem(std::string text);
     void CaughtUp(std::uint64_t look);
+    // Connects to the server and checks its schema and the login (a login
+    // that is not the station's becomes the notice); nullptr with the line
+    // for row 21 when it cannot be used now.
+    std::unique_ptr<PostgresStore> Connect(std::string* line, bool* unreachable);
+    // What stands on row 21 while nothing worse does ("" for nothing):
+    // a login that is not the station's, a server without this schema.
+    std::string Notice() const;
+    void SetNotice(std::string text);
+    // The line for a server that refused a shipment.
+    std::string Refusal(const std::string& why) const;
 
     ShipperOptions options_;
     std::string address_;
@@ -76,6 +90,8 @@ class Shipper {
     bool releaseAsked_ = false;
     bool released_ = true;
     std::string problem_;
+    // Shown whenever nothing worse is (Notice()).
+    std::string notice_;
     std::uint64_t problemVersion_ = 0;
     std::uint64_t looks_ = 0;      // looks at the outbox begun
     std::uint64_t emptyLook_ = 0;  // the last look that found it empty

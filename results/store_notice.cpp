@@ -18,7 +18,13 @@ std::string FitNotice(std::initializer_list<std::string> wordings) {
 
 std::string PlainTrouble(const std::string& why) {
     // SQLite's and the system's words, and what a technician calls them.
-    static const std::array<std::pair<const char*, const char*>, 10> kWords = {{
+    static const std::array<std::pair<const char*, const char*>, 16> kWords = {{
+        {"password authentication failed", "wrong password"},
+        {"no password supplied", "no password"},
+        {"could not translate host name", "unknown host"},
+        {"Connection refused", "not answering"},
+        {"timeout expired", "no answer"},
+        {"permission denied", "not allowed"},
         {"disk is full", "disk full"},
         {"No space left", "disk full"},
         {"readonly database", "read-only"},

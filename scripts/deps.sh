@@ -10,7 +10,7 @@ set -euo pipefail
 build=(cmake g++ make pkg-config dpkg-dev file libsqlite3-dev nlohmann-json3-dev libpq-dev
        libjs-chart.js libcpp-httplib-dev scdoc)
 test=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev sqlite3 postgresql tmux
-      python3 python3-serial srecord clang libclang-rt-14-dev faketime chromium
+      procps python3 python3-serial srecord clang libclang-rt-14-dev faketime chromium
       lintian man-db util-linux curl time)
 run=(libsqlite3-0 libpq5 libstdc++6)
 case "${1:-test}" in

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "line_support.h"
+#include "pg_logins.h"
 #include "pg_server.h"
 
 namespace {
@@ -36,17 +37,21 @@ void ExpectNoPasswordInFiles(const TmuxStation& station, bool unsaved) {
     for (const std::filesystem::path& file : files) {
         const std::string text = station.Read(file.filename());
         EXPECT_FALSE(text.empty()) << file;
-        EXPECT_EQ(text.find(PgServer::kPassword), std::string::npos) << file << ":\n" << text;
+        EXPECT_EQ(text.find(pg_logins::kLoginPassword), std::string::npos) << file << ":\n" << text;
     }
 }
 
 TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
     PgServer server;
     ASSERT_TRUE(server.Ready()) << server.Log();
+    // Each station logs in as itself, with only its group's grants.
+    ASSERT_EQ(pg_logins::Init(server), "");
     TmuxStation first, second;
-    ASSERT_TRUE(StartStation(first, "line-1", server.Uri(), {"no-breakaway:2,from=3"}))
+    ASSERT_TRUE(StartStation(first, "line-1", pg_logins::Station(server, "line-1"),
+                             {"no-breakaway:2,from=3"}))
         << first.Screen();
-    ASSERT_TRUE(StartStation(second, "line-2", server.Uri(), {"jam-open:1,from=2"}))
+    ASSERT_TRUE(
+        StartStation(second, "line-2", pg_logins::Station(server, "line-2"), {"jam-open:1,from=2"}))
         << second.Screen();
     TmuxStation* const stations[] = {&first, &second};
 
@@ -58,7 +63,7 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
         ASSERT_TRUE(WaitForRow21(*s, Unreachable, 30s)) << s->Screen();
         const std::string row = s->Row(21);
         EXPECT_NE(row.find(server.Address()), std::string::npos) << row;
-        EXPECT_EQ(s->Screen().find(PgServer::kPassword), std::string::npos);
+        EXPECT_EQ(s->Screen().find(pg_logins::kLoginPassword), std::string::npos);
     }
     for (TmuxStation* s : stations) ASSERT_NO_FATAL_FAILURE(FinishRun(*s));
     // Back on the form, row 21 keeps the line while the server is away.
@@ -84,7 +89,7 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
     }
 
     std::string error;
-    auto shared = results::OpenResults(server.Uri(), &error);
+    auto shared = results::OpenResults(pg_logins::Reader(server), &error);
     ASSERT_NE(shared, nullptr) << error;
     std::size_t runs = 0;
     for (const auto& [station, name] :
@@ -118,16 +123,18 @@ TEST(Line, TwoStationsShipThroughAServerStopAndStartExactlyOnce) {
 TEST(Line, AStationThatCannotStoreKeepsThePasswordOutOfItsFiles) {
     PgServer server;
     ASSERT_TRUE(server.Ready()) << server.Log();
+    ASSERT_EQ(pg_logins::Init(server), "");
     TmuxStation station;
     std::filesystem::create_directory(station.Dir() / "results.db");
-    ASSERT_TRUE(StartStation(station, "line-3", server.Uri(), {})) << station.Screen();
+    ASSERT_TRUE(StartStation(station, "line-3", pg_logins::Station(server, "line-3"), {}))
+        << station.Screen();
     RunMultiAxis(station, 3);
     ASSERT_TRUE(WaitForRow21(
         station,
         [](const std::string& row) { return row.find("Record not stored") != std::string::npos; },
         30s))
         << station.Screen();
-    EXPECT_EQ(station.Screen().find(PgServer::kPassword), std::string::npos);
+    EXPECT_EQ(station.Screen().find(pg_logins::kLoginPassword), std::string::npos);
     ASSERT_NO_FATAL_FAILURE(FinishRun(station));
     station.Keys("C-q");
     EXPECT_EQ(station.WaitForExit(30s), std::optional<int>(0)) << station.Screen();

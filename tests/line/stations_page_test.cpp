@@ -9,6 +9,7 @@
 
 #include "devtools.h"
 #include "line_support.h"
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "serve_process.h"
 
@@ -32,12 +33,15 @@ constexpr const char* kRow = R"js(
 TEST(StationsPage, TheCycleNumberAdvancesWhileTheStationTests) {
     PgServer server;
     ASSERT_TRUE(server.Ready()) << server.Log();
+    ASSERT_EQ(pg_logins::Init(server), "");
     TmuxStation station;
-    ASSERT_TRUE(StartStation(station, "line-7", server.Uri(), {"no-breakaway:3,from=2"}))
+    ASSERT_TRUE(StartStation(station, "line-7", pg_logins::Station(server, "line-7"),
+                             {"no-breakaway:3,from=2"}))
         << station.Screen();
     // A serial number that is markup (the form takes < and >).
     station.Type("<B>H7");
-    ServeProcess serve(server.Uri());
+    // The board reads through a login that may only read.
+    ServeProcess serve(pg_logins::Reader(server));
     ASSERT_GT(serve.Port(), 0) << serve.Said();
 
     Chromium browser;

@@ -1,5 +1,6 @@
 // Runs a program with arguments and extra environment, as a user would from
-// a shell, and keeps its exit status, standard output and standard error.
+// a shell (standard input from the file `input`), and keeps its exit
+// status, standard output and standard error.
 #pragma once
 
 #include <fcntl.h>
@@ -30,7 +31,8 @@ inline std::string SlurpFile(const std::filesystem::path& path) {
 
 inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::vector<std::string>& env = {},
-                                const std::filesystem::path& directory = {}) {
+                                const std::filesystem::path& directory = {},
+                                const std::string& input = "/dev/null") {
     const std::filesystem::path dir = std::filesystem::temp_directory_path();
     std::string outName = (dir / "zhand-report-out-XXXXXX").string();
     std::string errName = (dir / "zhand-report-err-XXXXXX").string();
@@ -40,7 +42,7 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
     if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());

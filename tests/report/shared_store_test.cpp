@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "run_program.h"
@@ -38,6 +39,8 @@ class SharedStore : public ::testing::Test {
         ASSERT_TRUE(file->ApplyAll(facts, &error)) << error;
         ShipToServer(facts);
     }
+    // The owner's `server init`, as before any station ships.
+    void InitServer() { ASSERT_EQ(pg_logins::Init(server_), ""); }
     void ShipToServer(const std::vector<results::Entry>& facts) {
         std::string error;
         auto shared = results::PostgresStore::Open(
@@ -81,6 +84,7 @@ std::string PageData(const std::string& html) {
 }
 
 TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
+    ASSERT_NO_FATAL_FAILURE(InitServer());
     // Numbers that 15 digits would not give back, NULLs, a unit's two runs.
     Store({StartOf("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z"),
            Figure("u1", 1, "F1 close time", 0.1 + 0.2), Figure("u1", 2, "F1 open time", 1e-7),
@@ -93,7 +97,8 @@ TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
            results::RunEnd{"u2", "2026-12-11T08:01:00.000Z", "pass", 3, 0},
            StartOf("u3", "bench-1", "HND2", "2026-12-11T09:00:00.000Z"),
            Figure("u3", 1, "F1 close time", 2.5)});
-    const std::string uri = server_.Uri();
+    // Through a login that may only read.
+    const std::string uri = pg_logins::Reader(server_);
     struct Case {
         std::vector<std::string> args;
         bool html;
@@ -116,7 +121,7 @@ TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
         if (c.html) {
             EXPECT_NE(PageData(file.out), "");
             EXPECT_EQ(PageData(shared.out), PageData(file.out));
-            EXPECT_EQ(shared.out.find(PgServer::kPassword), std::string::npos);
+            EXPECT_EQ(shared.out.find(pg_logins::kLoginPassword), std::string::npos);
             EXPECT_NE(shared.out.find(server_.Address()), std::string::npos);
         } else {
             EXPECT_EQ(shared.out, file.out);
@@ -131,7 +136,11 @@ TEST_F(SharedStore, EveryCommandReadsTheServerAsItReadsTheFile) {
 
 TEST_F(SharedStore, ImportWritesToFilesOnly) {
     std::ofstream(dir_ / "HND1JD261210_1.txt") << "not a log\n";
-    const ProgramResult r = Report({"import", "HND1JD261210_1.txt"}, server_.Uri());
+    // A URI without a password, as the README has it (one with a password
+    // adds its warning).
+    const ProgramResult r =
+        Report({"import", "HND1JD261210_1.txt"}, std::string("postgresql://") + PgServer::kUser +
+                                                     "@" + server_.Address() + "/postgres");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("import writes to a SQLite file, not to the server " + server_.Address()),
               std::string::npos)
@@ -141,13 +150,14 @@ TEST_F(SharedStore, ImportWritesToFilesOnly) {
 }
 
 TEST_F(SharedStore, ServeFollowsTheServerThroughAStop) {
-    // Started before any station has made the store on the server.
+    // Started before the owner has made the store on the server.
     ServeProcess serve(server_.Uri());
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     EXPECT_NE(serve.Said().find("no results store on this server; serving"), std::string::npos)
         << serve.Said();
     BoardStream stream(serve.Port());
     ASSERT_TRUE(stream.WaitFor([](const json& b) { return b["problem"] != ""; }, 5s));
+    ASSERT_NO_FATAL_FAILURE(InitServer());
     ShipToServer({StartOf("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z")});
     ASSERT_TRUE(stream.WaitFor([](const json& b) { return !b["stations"].empty(); }, 5s));
 
@@ -188,6 +198,67 @@ TEST_F(SharedStore, ServeFollowsTheServerThroughAStop) {
     ASSERT_TRUE(back);
     EXPECT_EQ(serve.Stop(SIGTERM, 5s), std::optional<int>(0));
     EXPECT_EQ(serve.Said().find(PgServer::kPassword), std::string::npos) << serve.Said();
+}
+
+// The line's engineer sets up the server with zhand-report alone: init
+// (again: nothing changes), a login for a report user whose password comes
+// from standard input, and reports through it. What is wrong is said.
+TEST_F(SharedStore, ServerCommandsSetUpTheLine) {
+    const std::string owner = server_.Uri();
+    const std::string warning = "warning: a password on the command line";
+    auto server = [&](std::vector<std::string> args, const std::string& uri,
+                      const std::string& input = "/dev/null") {
+        args.insert(args.begin(), "server");
+        args.insert(args.end(), {"--results", uri});
+        return RunProgram(ZHAND_REPORT_PATH, args, {}, dir_, input);
+    };
+    const ProgramResult init = server({"init"}, owner);
+    ASSERT_EQ(init.status, 0) << init.err;
+    EXPECT_EQ(init.out, "server " + server_.Address() +
+                            ": schema 4, roles zhand_station and zhand_reader with their grants"
+                            " and policies\n");
+    // The owner's password was on the command line: one warning.
+    EXPECT_NE(init.err.find(warning), std::string::npos) << init.err;
+    EXPECT_EQ(std::count(init.err.begin(), init.err.end(), '\n'), 1) << init.err;
+    const ProgramResult again = server({"init"}, owner);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("schema 4 (already)"), std::string::npos) << again.out;
+
+    std::ofstream(dir_ / "password") << "Rep/0rts@pw\n";
+    const ProgramResult added =
+        server({"add-reader", "reports"}, owner, (dir_ / "password").string());
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out, "server " + server_.Address() + ": login reports in zhand_reader\n");
+    Store({StartOf("u1", "bench-1", "HND1", "2026-12-10T08:00:00.000Z")});
+    const ProgramResult summary =
+        Report({"summary"}, "postgresql://reports:Rep/0rts@pw@" + server_.Address() + "/postgres");
+    EXPECT_EQ(summary.status, 0) << summary.err;
+    EXPECT_NE(summary.out.find("Multi-Axis"), std::string::npos) << summary.out;
+    EXPECT_NE(summary.err.find(warning), std::string::npos) << summary.err;
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string uri;
+        int status;
+        const char* says;
+    };
+    const std::string station = pg_logins::Station(server_, "line-1");
+    const Case wrong[] = {
+        {{"add-station", "line-2"}, owner, 1, "no password on standard input"},
+        {{"add-station"}, owner, 2, "add-station needs a NAME"},
+        {{"add-station", "line-2", "--password", "x"}, owner, 2, "unknown option '--password'"},
+        {{"drop-station", "line-2"}, owner, 2, "unknown action 'drop-station'"},
+        {{"init"}, (dir_ / "results.db").string(), 1, "not a server"},
+        {{"init"}, station, 1, "run it as the database's owner"},
+    };
+    for (const Case& c : wrong) {
+        SCOPED_TRACE(c.args[0]);
+        const ProgramResult r = server(c.args, c.uri);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(PgServer::kPassword), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(pg_logins::kLoginPassword), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "aggregate_schema.h"
 #include "pg_connection.h"
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "results_fixture.h"
@@ -396,10 +398,17 @@ class ServerAggregatesTest : public AggregatesTest {
     void SetUp() override {
         AggregatesTest::SetUp();
         ASSERT_TRUE(server.Ready()) << server.Log();
+        ASSERT_EQ(pg_logins::Init(server), "");
+        for (const char* station : {"s1", "s2"})
+            stations[station] = pg_logins::Station(server, station);
+        reader = pg_logins::Reader(server);
     }
-    std::unique_ptr<PostgresStore> OpenServer() {
+    // A station's own login, as it ships: it may write nothing but its own
+    // runs' facts, and the triggers keep the figures all the same.
+    std::unique_ptr<PostgresStore> OpenServer(const std::string& station) {
         std::string error;
-        auto store = PostgresStore::Open(server.Uri(), PostgresStore::Mode::ReadWrite, {}, &error);
+        auto store =
+            PostgresStore::Open(stations.at(station), PostgresStore::Mode::ReadWrite, {}, &error);
         EXPECT_NE(store, nullptr) << error;
         return store;
     }
@@ -419,37 +428,55 @@ class ServerAggregatesTest : public AggregatesTest {
     void CheckServer(const char* writer, const char* dataset) {
         SCOPED_TRACE(std::string(dataset) + ", written by " + writer);
         std::string error;
-        auto reader = OpenResults(server.Uri(), &error);
-        ASSERT_NE(reader, nullptr) << error;
-        ExpectSame(Kept(*reader), Direct(*reader, false));
+        auto owner = OpenResults(server.Uri(), &error);
+        ASSERT_NE(owner, nullptr) << error;
+        // The figures as the reports' login reads them.
+        auto reports = OpenResults(reader, &error);
+        ASSERT_NE(reports, nullptr) << error;
+        ExpectSame(Kept(*reports), Direct(*owner, false));
     }
     PgServer server;
+    std::map<std::string, std::string> stations;  // login URIs
+    std::string reader;
 };
 
 TEST_F(ServerAggregatesTest, TheServerKeepsEveryFigureOfItsRowsWhoeverWritesThem) {
-    ASSERT_NE(OpenServer(), nullptr);
     for (const Dataset& d : Datasets()) {
-        // The shipper: shipments of the outbox's size, each one statement
-        // per table; stored again, nothing changes. The last run is counted
-        // once it is found interrupted.
-        {
-            auto store = OpenServer();
+        // Each station's shipper with its own login: shipments of the
+        // outbox's size, each one statement per table; stored again,
+        // nothing changes. The last run is counted once it is found
+        // interrupted.
+        for (const auto& [station, uri] : stations) {
+            auto store = OpenServer(station);
             ASSERT_NE(store, nullptr);
             std::vector<Outgoing> facts;
-            for (const Entry& e : Facts(d)) facts.push_back(e);
+            std::set<std::string> own;
+            for (const RunStart& r : d.runs) {
+                if (r.station != station) continue;
+                own.insert(r.uuid);
+                facts.push_back(Entry(r));
+            }
+            for (const Measurement& m : d.measurements)
+                if (own.count(m.run)) facts.push_back(Entry(m));
             for (std::size_t r = 0; r + 1 < d.runs.size(); ++r)
-                facts.push_back(Entry(RunEnd{d.runs[r].uuid, "2026-12-10T10:00:00.000Z",
-                                             r % 2 == 0 ? "pass" : "fail", 10, 0}));
+                if (own.count(d.runs[r].uuid))
+                    facts.push_back(Entry(RunEnd{d.runs[r].uuid, "2026-12-10T10:00:00.000Z",
+                                                 r % 2 == 0 ? "pass" : "fail", 10, 0}));
             std::string error;
             for (std::size_t i = 0; i < facts.size(); i += 500) {
                 const std::size_t n = std::min<std::size_t>(500, facts.size() - i);
                 ASSERT_TRUE(store->ApplyAll(std::span(facts).subspan(i, n), &error)) << error;
             }
             ASSERT_TRUE(store->ApplyAll(facts, &error)) << error;
-            CheckServer("the shipper, a run still running", d.name);
+        }
+        CheckServer("the shippers, a run still running", d.name);
+        {
+            auto store = OpenServer(d.runs.back().station);
+            ASSERT_NE(store, nullptr);
             const std::vector<Outgoing> last = {
                 RunInterrupted{d.runs.back().uuid},
                 Entry(Fact(d.runs.back().uuid, 9999, "late", 3.25, 1.0, 3.0))};
+            std::string error;
             ASSERT_TRUE(store->ApplyAll(last, &error)) << error;
         }
         CheckServer("the shipper", d.name);
@@ -459,8 +486,8 @@ TEST_F(ServerAggregatesTest, TheServerKeepsEveryFigureOfItsRowsWhoeverWritesThem
             " DROP TRIGGER runs_aggregate ON runs; DROP FUNCTION runs_aggregate();"
             " DROP FUNCTION measurements_aggregate(); DROP FUNCTION zhand_bin(double precision);"
             " DROP TABLE measurement_stats, measurement_streams, measurement_bins,"
-            " measurement_names, measurement_latest; UPDATE schema_version SET version = 2"));
-        ASSERT_NE(OpenServer(), nullptr);
+            " measurement_names, measurement_latest; UPDATE schema_version SET version = 3"));
+        ASSERT_EQ(pg_logins::Init(server), "");
         CheckServer("an older server, then migrated", d.name);
         Empty();
 

@@ -1,7 +1,10 @@
 #include "results_reader.h"
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "results_fixture.h"
@@ -17,6 +20,7 @@ class ReaderTest : public StoreDir {
     void SetUp() override {
         StoreDir::SetUp();
         ASSERT_TRUE(server.Ready()) << server.Log();
+        ASSERT_EQ(pg_logins::Init(server), "");
         std::string error;
         file = SqliteStore::Open(db, SqliteStore::Mode::ReadWrite, 200, &error);
         ASSERT_NE(file, nullptr) << error;
@@ -55,7 +59,7 @@ TEST_F(ReaderTest, OneQueryReadsTheFileAndTheServerAlike) {
     std::string error;
     auto fromFile = OpenResults(db, &error);
     ASSERT_NE(fromFile, nullptr) << error;
-    auto fromServer = OpenResults(server.Uri(), &error);
+    auto fromServer = OpenResults(pg_logins::Reader(server), &error);
     ASSERT_NE(fromServer, nullptr) << error;
     EXPECT_EQ(fromFile->StoreKind(), ResultsReader::Kind::File);
     EXPECT_EQ(fromServer->StoreKind(), ResultsReader::Kind::Server);
@@ -100,13 +104,49 @@ TEST_F(ReaderTest, OneQueryReadsTheFileAndTheServerAlike) {
     EXPECT_EQ(error.find("Wr0ng-Guess"), std::string::npos) << error;
 }
 
+// A URI without a password reads the server with the password from each
+// of libpq's own places; nothing of ours stands in the way.
+TEST_F(ReaderTest, ThePasswordComesFromLibpqsOwnPlaces) {
+    const std::string reader = pg_logins::Reader(server);
+    const std::string bare = "postgresql://reports@" + server.Address() + "/postgres";
+    const std::string pgpass = (dir / "pgpass").string();
+    std::ofstream(pgpass) << "*:*:*:reports:" << pg_logins::kLoginPassword << "\n";
+    std::filesystem::permissions(pgpass, std::filesystem::perms::owner_read);
+    const std::string services = (dir / "pg_service.conf").string();
+    std::ofstream(services) << "[line]\nhost=127.0.0.1\nport=" << server.Port()
+                            << "\ndbname=postgres\nuser=reports\npassword="
+                            << pg_logins::kLoginPassword << "\n";
+    struct Case {
+        const char* variable;
+        std::string value;
+        std::string uri;
+    };
+    const Case cases[] = {
+        {"PGPASSFILE", pgpass, bare},
+        {"PGSERVICEFILE", services, "postgresql://?service=line"},
+        {"PGPASSWORD", pg_logins::kLoginPassword, bare},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.variable);
+        std::string error;
+        EXPECT_EQ(OpenResults(c.uri, &error), nullptr) << "without " << c.variable;
+        setenv(c.variable, c.value.c_str(), 1);
+        auto store = OpenResults(c.uri, &error);
+        unsetenv(c.variable);
+        ASSERT_NE(store, nullptr) << error;
+        Rows rows;
+        EXPECT_TRUE(store->Query("SELECT session_user", &rows, &error)) << error;
+        EXPECT_EQ(rows, (Rows{{std::string("reports")}}));
+    }
+}
+
 // A live page waits for the next commit instead of asking again and again.
 TEST_F(ReaderTest, AReaderIsToldOfTheNextCommit) {
     std::string error;
     Store({Run("u1")});
     auto fromFile = OpenResults(db, &error);
     ASSERT_NE(fromFile, nullptr) << error;
-    auto fromServer = OpenResults(server.Uri(), &error);
+    auto fromServer = OpenResults(pg_logins::Reader(server), &error);
     ASSERT_NE(fromServer, nullptr) << error;
     for (ResultsReader* reader : {fromFile.get(), fromServer.get()}) {
         EXPECT_FALSE(reader->WaitForChange(300, &error)) << "nothing new yet";

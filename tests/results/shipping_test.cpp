@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "journal.h"
+#include "pg_logins.h"
 #include "pg_server.h"
 #include "postgres_store.h"
 #include "results_fixture.h"
@@ -97,13 +98,23 @@ QueryRows Normalized(QueryRows rows) {
 
 class ShippingTest : public StoreDir {
   protected:
+    // The line as its engineer sets it up: init, a login for each station
+    // of the tests, and one for reading.
     void SetUp() override {
         StoreDir::SetUp();
         ASSERT_TRUE(server.Ready()) << server.Log();
+        ASSERT_EQ(pg_logins::Init(server), "");
+        for (const char* station : {"bench-1", "line-1", "line-2"}) {
+            ASSERT_NE(pg_logins::Station(server, station), "");
+        }
+        reader = pg_logins::Reader(server);
+        ASSERT_NE(reader, "");
     }
-    JournalOptions Options(const std::string& local, const std::string& station = "bench-1") const {
+    // A station that logs in as itself (or as `login`).
+    JournalOptions Options(const std::string& local, const std::string& station = "bench-1",
+                           const std::string& login = "") const {
         JournalOptions options;
-        options.target = server.Uri();
+        options.target = pg_logins::LoginUri(server, login.empty() ? station : login);
         options.local = local;
         options.station = station;
         options.software = "3.0.0";
@@ -113,7 +124,7 @@ class ShippingTest : public StoreDir {
         options.shipTimeoutMs = 1500;
         return options;
     }
-    QueryRows Server(const std::string& sql) const { return ServerQuery(server.Uri(), sql); }
+    QueryRows Server(const std::string& sql) const { return ServerQuery(reader, sql); }
     std::string ServerValue(const std::string& sql) const {
         const QueryRows rows = Server(sql);
         return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : "";
@@ -145,6 +156,7 @@ class ShippingTest : public StoreDir {
     }
 
     PgServer server;
+    std::string reader;
 };
 
 TEST_F(ShippingTest, FactsAreShippedAndReadBack) {
@@ -342,7 +354,7 @@ TEST_F(ShippingTest, NoPasswordOnRow21) {
     };
     const Case cases[] = {
         {"server stopped", PgServer::kPassword, true, "unreachable"},
-        {"wrong password", "Wr0ng-Guess", false, "password authentication failed"},
+        {"wrong password", "Wr0ng-Guess", false, "(wrong password)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -350,7 +362,7 @@ TEST_F(ShippingTest, NoPasswordOnRow21) {
             ASSERT_TRUE(server.Stop());
         }
         JournalOptions options = Options((dir / (std::string(c.what) + ".db")).string());
-        options.target = server.Uri(c.password);
+        options.target = pg_logins::LoginUri(server, "bench-1", c.password);
         Journal journal(options);
         ASSERT_TRUE(journal.Open());
         RunWriter run(journal, NewRunUuid());
@@ -360,11 +372,81 @@ TEST_F(ShippingTest, NoPasswordOnRow21) {
         EXPECT_NE(problem.find(c.says), std::string::npos) << problem;
         EXPECT_NE(problem.find(server.Address()), std::string::npos) << problem;
         EXPECT_EQ(problem.find(c.password), std::string::npos) << problem;
-        EXPECT_EQ(problem.find(PgServer::kPassword), std::string::npos) << problem;
+        EXPECT_EQ(problem.find(pg_logins::kLoginPassword), std::string::npos) << problem;
         if (c.stopServer) {
             ASSERT_TRUE(server.Start());
         }
     }
+}
+
+// A server that holds no store (or an older one) is named on row 21 as
+// soon as the station starts, in words that say what to do; the station
+// keeps its facts, and ships them all once the owner has run init.
+TEST_F(ShippingTest, AServerWithoutInitIsToldAtStartAndGetsEverythingAfterIt) {
+    {
+        std::string error;
+        auto owner = PgConnection::Connect(server.Uri(), {}, &error);
+        ASSERT_NE(owner, nullptr) << error;
+        ASSERT_TRUE(owner->Exec("CREATE DATABASE bare", &error)) << error;
+    }
+    const std::string bare = pg_logins::LoginUri(server, "bench-1");
+    JournalOptions options = Options(db);
+    options.target = bare.substr(0, bare.rfind('/')) + "/bare";
+    Journal journal(options);
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    ASSERT_TRUE(WaitUntil([&] { return !journal.Problem().empty(); }, 20s));
+    EXPECT_EQ(journal.Problem(),
+              "Results server " + server.Address() + " needs zhand-report server init");
+    RunWriter run(journal, "waiting");
+    run.Cycles(10);
+    run.End();
+    EXPECT_FALSE(journal.WaitForShipping(1s));
+    EXPECT_NE(journal.Problem().find("needs zhand-report server init"), std::string::npos);
+    EXPECT_LE(journal.Problem().size(), 78u);
+    EXPECT_NE(QueryValue(db, "SELECT count(*) FROM outbox"), "0");
+
+    const std::string owner = server.Uri().substr(0, server.Uri().rfind('/')) + "/bare";
+    {
+        std::string error;
+        auto connection = PgConnection::Connect(owner, {}, &error);
+        ASSERT_NE(connection, nullptr) << error;
+        InitOutcome outcome;
+        ASSERT_TRUE(InitServer(*connection, &outcome, &error)) << error;
+    }
+    ASSERT_TRUE(journal.WaitForShipping(60s)) << journal.Problem();
+    EXPECT_EQ(journal.Problem(), "");
+    EXPECT_EQ(ServerQuery(owner, "SELECT uuid, outcome, cycles_done FROM runs"),
+              (QueryRows{{"waiting", "fail", "10"}}));
+}
+
+// A station whose name is not its login is told so at start-up. The server
+// refuses its runs (they are not under the login's name); they stay in its
+// outbox, none lost, and go once it logs in as itself.
+TEST_F(ShippingTest, AStationLoggedInUnderAnotherNameIsToldAndKeepsItsFacts) {
+    {
+        Journal journal(Options(db, "line-1", "line-2"));
+        ASSERT_TRUE(journal.Open()) << journal.Problem();
+        ASSERT_TRUE(WaitUntil([&] { return !journal.Problem().empty(); }, 20s));
+        const std::string told = "Station line-1 logs in to results server as line-2";
+        EXPECT_EQ(journal.Problem(), told);
+        RunWriter run(journal, "misnamed");
+        run.Cycles(10);
+        run.End();
+        EXPECT_FALSE(journal.WaitForShipping(2s));
+        EXPECT_EQ(journal.Problem(), told);
+        EXPECT_EQ(ServerValue("SELECT count(*) FROM runs"), "0");
+        // Every fact of the run is still waiting: its start, measurements,
+        // events and end at least.
+        EXPECT_GE(std::stoi(QueryValue(db, "SELECT count(*) FROM outbox")),
+                  std::stoi(QueryValue(db,
+                                       "SELECT (SELECT count(*) FROM measurements) +"
+                                       " (SELECT count(*) FROM events) + 2")));
+    }
+    Journal journal(Options(db, "line-1"));
+    ASSERT_TRUE(journal.Open()) << journal.Problem();
+    ASSERT_TRUE(journal.WaitForShipping(60s)) << journal.Problem();
+    EXPECT_EQ(journal.Problem(), "");
+    ExpectServerMatches(db, "line-1", 1, 10 * 8);
 }
 
 }  // namespace
