@@ -71,12 +71,21 @@ int ZHand::Initialize(int portNumber, int priority) {
     return rc == 0 ? Reset() : rc;
 }
 
-int ZHand::Impl::OpenPort(int portNumber, int priority) {
+bool ZHand::Impl::TakeInstance() {
     bool expected = false;
-    if (!instanceInitialized.compare_exchange_strong(expected, true)) return -1;
+    if (!instanceInitialized.compare_exchange_strong(expected, true)) return false;
     ownsInstance = true;
+    return true;
+}
+
+int ZHand::Impl::OpenPort(int portNumber, int priority) {
+    if (!TakeInstance()) return -1;
     if (portNumber < 1 || portNumber > 9) return -2;
-    if (port.Open(DevicePath(portNumber)) != 0) return -2;
+    return OpenDevice(DevicePath(portNumber), priority);
+}
+
+int ZHand::Impl::OpenDevice(const std::string& path, int priority) {
+    if (port.Open(path) != 0) return -2;
     int rc = hand.SetBaudRate(9600);
     if (rc == 0 && hand.SetTimeouts(0, 100, 15000, 100, 5000) != 0) rc = -5;
     if (rc == 0 && !hand.PurgePort()) rc = -11;
@@ -100,6 +109,12 @@ int ZHand::Impl::OpenPort(int portNumber, int priority) {
 
 int ZHand::OpenPort(int portNumber, int priority) {
     return impl->OpenPort(portNumber, priority);
+}
+
+int ZHand::OpenDevice(const char* path, int priority) {
+    if (!impl->TakeInstance()) return -1;
+    if (path == nullptr || *path == '\0') return -2;
+    return impl->OpenDevice(path, priority);
 }
 
 int ZHand::SetBaudRate(int baud) {

@@ -80,6 +80,10 @@ class ZHAND_API ZHand {
     // Opens port 1..9 (./COMn, else /dev/ttyS<n-1>) at 9600 8N1, starts the
     // I/O thread. 0, -1 (an instance exists), -2, -3, -4, -5, -6, -7, -11.
     int OpenPort(int port, int priority);
+    // Opens the device at `path` (such as /dev/serial/by-id/...) as OpenPort
+    // opens the device of a port, with the same codes; a lost link comes back
+    // through the same path. -2 for a null or empty path.
+    int OpenDevice(const char* path, int priority);
     // Port speed in bits per second, 8N1, read back from the device. 0, -3
     // (port unreadable), -4 (refused, or the adapter would run at a rate of
     // its own: the port then keeps the rate of before).

@@ -20,6 +20,11 @@ struct __attribute__((visibility("hidden"))) ZHand::Impl {
 
     // The public operations, on the object's own state.
     int OpenPort(int port, int priority);
+    // Takes the one-instance flag for this object; false when another holds it.
+    bool TakeInstance();
+    // The rest of an open once the flag is held: the device, 9600 8N1, the
+    // time-outs, the I/O thread.
+    int OpenDevice(const std::string& path, int priority);
     int Request(int kind);
     bool IsBusy();
     int WaitDone(int ms);

@@ -8,10 +8,10 @@
 # As root it runs apt-get; otherwise it prints the exact command and fails.
 set -euo pipefail
 build=(cmake g++ make pkg-config dpkg-dev file libsqlite3-dev nlohmann-json3-dev libpq-dev
-       libjs-chart.js libcpp-httplib-dev scdoc)
+       libjs-chart.js libcpp-httplib-dev scdoc pybind11-dev python3-dev)
 test=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev sqlite3 postgresql tmux
       procps python3 python3-serial srecord clang libclang-rt-14-dev faketime chromium
-      lintian man-db util-linux curl time)
+      lintian man-db util-linux python3-pytest curl time)
 run=(libsqlite3-0 libpq5 libstdc++6)
 case "${1:-test}" in
     build) packages=("${build[@]}") ;;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the whole suite under AddressSanitizer +
-# UndefinedBehaviorSanitizer, then the driver's concurrency tests under
-# ThreadSanitizer.
+# UndefinedBehaviorSanitizer (the Python module's among them, with Debian's
+# /usr/bin/python3 -m pytest: ctest -L python), then the driver's
+# concurrency tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -124,6 +124,40 @@ cat out.txt
 grep -q '^closed: F1 [0-9]' out.txt || fail "grasp printed no closed positions"
 echo "packages unpacked: all good"
 
+# python3-zhand, where the build has the Python module: Debian's Python
+# imports the unpacked package, which drives the unpacked simulator with the
+# unpacked library, and its pytest finds the plugin through the entry point.
+if compgen -G "$BUILD_DIR/python/zhand/_zhand.*.so" >/dev/null; then
+    [ -n "${deb[python3-zhand]:-}" ] || fail "no package python3-zhand among: ${!deb[*]}"
+    dpkg-deb -c "${deb[python3-zhand]}" | awk '{print $6}' | sed 's|^\./|/|' >"$work/python3-zhand.files"
+    dpkg-deb -x "${deb[python3-zhand]}" "$root"
+    site=/usr/lib/python3/dist-packages
+    for file in "zhand/_zhand\..*\.so" zhand/__init__\.py zhand/_zhand\.pyi zhand/pytest_plugin\.py \
+        "zhand-[0-9.]+\.dist-info/entry_points\.txt" ; do
+        has python3-zhand "$site/$file$"
+    done
+    has python3-zhand "/usr/share/doc/python3-zhand/copyright$"
+    grep -q "$libpkg" <<<"$(dpkg-deb -f "${deb[python3-zhand]}" Depends)" ||
+        fail "python3-zhand does not depend on $libpkg"
+    preload=
+    case $SAN_FLAGS in *address*)
+        preload="$("$CC" -print-file-name=libasan.so) $("$CC" -print-file-name=libstdc++.so)" ;;
+    esac
+    run_python() {
+        PYTHONPATH="$root$site" LD_LIBRARY_PATH=$libdir LD_PRELOAD="$preload" /usr/bin/python3 "$@"
+    }
+    run_python -c 'import zhand
+with zhand.Hand(1) as hand:
+    hand.close("G")
+    print("python closed:", hand.get_parameters("G", "P"))
+print(zhand.__file__)' >py.txt || { cat py.txt; fail "import zhand from the unpacked root"; }
+    cat py.txt
+    grep -q "^$root$site/zhand/__init__.py$" py.txt || fail "zhand imported from elsewhere"
+    run_python -m pytest -p no:cacheprovider --help >pytest-help.txt 2>&1 || true
+    grep -q -- --zhand-port pytest-help.txt || { cat pytest-help.txt; fail "pytest did not find the plugin"; }
+    echo "python3-zhand unpacked: all good"
+fi
+
 kill "$sim" && wait "$sim" 2>/dev/null || true
 sim=
 
