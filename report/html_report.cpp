@@ -1,9 +1,12 @@
 #include "html_report.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <map>
 
+#include "aggregate_schema.h"
 #include "html_text.h"
 
 namespace report {
@@ -48,6 +51,26 @@ std::string OutcomeClass(const std::string& outcome) {
     return i < kOutcomes.size() ? "o-" + std::string(kOutcomes[i]) : "o-other";
 }
 
+// Measurements whose charts a page carries: with each chart's thousand
+// latest values, enough to keep the page within a few megabytes.
+constexpr std::size_t kChartedNames = 100;
+
+// A text as one segment of a URL path.
+std::string PathPart(std::string_view text) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string part;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            part += static_cast<char>(c);
+        } else {
+            part += '%';
+            part += kHex[c >> 4];
+            part += kHex[c & 15];
+        }
+    }
+    return part;
+}
+
 // The page's charts: each gets a placeholder in the page and a spec in the
 // page's data, from which the page's script builds the Chart.js chart.
 class Charts {
@@ -60,6 +83,7 @@ class Charts {
                "\" role=\"img\" aria-label=\"" + EscapeHtml(title) + "\"></canvas></figure>\n";
     }
     Json Specs() const { return Json(specs_); }
+    std::size_t Size() const { return specs_.size(); }
 
   private:
     std::vector<Json> specs_;
@@ -90,10 +114,7 @@ Json OutcomeBars(const std::string& title, const std::vector<std::string>& label
 class Page {
   public:
     Page(const Report& report, const PageFacts& facts, std::ostream& out)
-        : r_(report), facts_(facts), out_(out), unitOfRun_(report.runs.size()) {
-        for (std::size_t u = 0; u < report.units.size(); ++u)
-            for (std::size_t run : report.units[u].runs) unitOfRun_[run] = u;
-    }
+        : r_(report), facts_(facts), out_(out) {}
 
     void Write() {
         out_ << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -102,7 +123,7 @@ class Page {
              << assets::kReportCss << "</style>\n</head>\n<body>\n";
         Heading();
         out_ << "<main>\n";
-        Overview();
+        if (facts_.overview) Overview();
         Units();
         Measurements();
         out_ << "</main>\n<script>\n" << assets::kChartJs << "\n</script>\n";
@@ -114,24 +135,25 @@ class Page {
   private:
     void Heading() {
         out_ << "<header>\n<h1>ZorvathHand test report</h1>\n<p class=\"facts\">";
-        out_ << r_.runs.size() << (r_.runs.size() == 1 ? " run" : " runs") << " of "
-             << r_.units.size() << (r_.units.size() == 1 ? " unit" : " units");
-        if (!r_.runs.empty()) {
-            out_ << ", " << EscapeHtml(r_.days.front()) << " to " << EscapeHtml(r_.days.back())
+        out_ << r_.runCount << (r_.runCount == 1 ? " run" : " runs") << " of " << r_.unitCount
+             << (r_.unitCount == 1 ? " unit" : " units");
+        if (r_.firstDay) {
+            out_ << ", " << EscapeHtml(*r_.firstDay) << " to " << EscapeHtml(*r_.lastDay)
                  << " (UTC)";
         }
         if (!facts_.selection.empty()) out_ << "; " << EscapeHtml(facts_.selection);
         out_ << ". Store " << EscapeHtml(facts_.store) << ", made "
              << EscapeHtml(ShownTime(facts_.generatedAt)) << " UTC by zhand-report "
              << ZHAND_VERSION << ".</p>\n";
-        out_ << "<nav><a href=\"#overview\">Overview</a> <a href=\"#units\">Units ("
-             << r_.units.size() << ")</a> <a href=\"#measurements\">Measurements ("
-             << r_.measurements.size() << ")</a></nav>\n</header>\n";
+        out_ << "<nav><a href=\"#overview\">Overview</a> <a href=\"#"
+             << (r_.units.empty() ? "latest-units" : "units") << "\">Units (" << r_.unitCount
+             << ")</a> <a href=\"#measurements\">Measurements (" << r_.measurements.size()
+             << ")</a></nav>\n</header>\n";
     }
 
     void Overview() {
         out_ << "<section id=\"overview\">\n<h2>Overview</h2>\n";
-        if (r_.runs.empty()) {
+        if (r_.runCount == 0) {
             out_ << "<p class=\"empty\">No runs in the store for this selection.</p>\n</section>\n";
             return;
         }
@@ -179,26 +201,82 @@ class Page {
         }
         out_ << "</tbody>\n</table>\n";
 
-        out_ << "<h3>Latest units tested</h3>\n<table>\n<thead><tr><th>unit</th><th>last run</th>"
-                "<th>last test</th><th>outcome</th><th>runs</th></tr></thead>\n<tbody>\n";
-        for (std::size_t u : r_.latestUnits) {
-            const UnitReport& unit = r_.units[u];
-            const RunRow& last = r_.runs[unit.runs.back()];
-            out_ << "<tr><td><a href=\"#unit-" << u << "\">" << EscapeHtml(unit.serial)
-                 << "</a></td><td>" << EscapeHtml(ShownTime(last.started)) << "</td><td>"
-                 << EscapeHtml(last.test) << "</td><td><span class=\"badge "
-                 << OutcomeClass(last.outcome) << "\">" << EscapeHtml(last.outcome)
-                 << "</span></td><td class=\"n\">" << unit.runs.size() << "</td></tr>\n";
+        out_ << "<p class=\"note\">Runs the station itself could not finish (error, "
+                "interrupted) say nothing of the hand: they are counted apart and the unit's next "
+                "run of the test is its first.</p>\n";
+        LatestUnits();
+        MeasurementIndex();
+        out_ << "</section>\n";
+    }
+
+    // Each measurement in a line, linked to its section or page.
+    void MeasurementIndex() {
+        if (r_.measurements.empty()) return;
+        out_ << "<h3>Measurements</h3>\n<table class=\"measurements\">\n<thead><tr>"
+                "<th>measurement</th><th>values</th><th>out of specification</th><th>ppm</th>"
+                "<th>in control</th><th>Cpk</th><th>Ppk</th></tr></thead>\n<tbody>\n";
+        for (const MeasurementSeries& s : r_.measurements) {
+            const ProcessFigures& p = s.process;
+            const bool spec = s.low || s.high;
+            out_ << "<tr><td><a href=\"" << EscapeHtml(MeasurementHref(s.name)) << "\">"
+                 << EscapeHtml(s.name) << "</a></td><td class=\"n\">" << p.count
+                 << "</td><td class=\"n\">" << (spec ? std::to_string(p.outOfSpec) : "-")
+                 << "</td><td class=\"n\">" << Optional(p.ppm, "%.0f") << "</td><td>"
+                 << (!s.inControl   ? "-"
+                     : *s.inControl ? "yes"
+                                    : "no")
+                 << "</td><td class=\"n\">"
+                 << (p.cpk && s.inControl && !*s.inControl ? std::string("not meaningful")
+                                                           : Optional(p.cpk, "%.2f"))
+                 << "</td><td class=\"n\">" << Optional(p.ppk, "%.2f") << "</td></tr>\n";
         }
-        out_ << "</tbody>\n</table>\n</section>\n";
+        out_ << "</tbody>\n</table>\n";
+    }
+
+    std::string UnitHref(const std::string& serial) const {
+        if (!r_.units.empty() || facts_.unitPages.empty()) return "#unit-" + AnchorId(serial);
+        return facts_.unitPages + PathPart(serial);
+    }
+    std::string MeasurementHref(const std::string& name) const {
+        if (facts_.measurementPages.empty()) return "#m-" + AnchorId(name);
+        return facts_.measurementPages + PathPart(name);
+    }
+
+    void LatestUnits() {
+        out_
+            << "<h3 id=\"latest-units\">Latest units tested</h3>\n<table>\n<thead><tr><th>unit</th>"
+               "<th>last run</th><th>last test</th><th>outcome</th><th>runs</th></tr></thead>\n"
+               "<tbody>\n";
+        const bool links = !r_.units.empty() || !facts_.unitPages.empty();
+        for (const LatestUnit& unit : r_.latestUnits) {
+            out_ << "<tr><td>";
+            if (links)
+                out_ << "<a href=\"" << EscapeHtml(UnitHref(unit.serial)) << "\">"
+                     << EscapeHtml(unit.serial) << "</a>";
+            else
+                out_ << EscapeHtml(unit.serial);
+            out_ << "</td><td>" << EscapeHtml(ShownTime(unit.started)) << "</td><td>"
+                 << EscapeHtml(unit.test) << "</td><td><span class=\"badge "
+                 << OutcomeClass(unit.outcome) << "\">" << EscapeHtml(unit.outcome)
+                 << "</span></td><td class=\"n\">" << unit.runs << "</td></tr>\n";
+        }
+        out_ << "</tbody>\n</table>\n";
+        const long more = r_.unitCount - static_cast<long>(r_.latestUnits.size());
+        if (more > 0)
+            out_ << "<p class=\"note more-units\">" << more
+                 << (more == 1 ? " more unit" : " more units") << " in this selection; "
+                 << (facts_.unitPages.empty()
+                         ? "<code>zhand-report html --serial SERIAL</code> writes any unit's page."
+                         : "a unit's page is at <code>" + EscapeHtml(facts_.unitPages) +
+                               "SERIAL</code>.")
+                 << "</p>\n";
     }
 
     void Units() {
+        // A whole line's units are listed in the overview, each with a page
+        // of its own: in full only for a selection by serial number.
+        if (r_.units.empty()) return;
         out_ << "<section id=\"units\">\n<h2>Units</h2>\n";
-        if (r_.units.empty()) {
-            out_ << "<p class=\"empty\">No units.</p>\n</section>\n";
-            return;
-        }
         out_ << "<p class=\"tools\"><button type=\"button\" data-open=\"units\">Open all</button> "
                 "<button type=\"button\" data-close=\"units\">Close all</button> "
                 "<input type=\"search\" id=\"unit-filter\" placeholder=\"Filter by serial number\" "
@@ -210,7 +288,8 @@ class Page {
     void Unit(std::size_t u) {
         const UnitReport& unit = r_.units[u];
         const RunRow& last = r_.runs[unit.runs.back()];
-        out_ << "<details class=\"unit\" id=\"unit-" << u << "\" data-serial=\""
+        out_ << "<details class=\"unit\" id=\"unit-" << AnchorId(unit.serial) << "\""
+             << (r_.units.size() == 1 ? " open" : "") << " data-serial=\""
              << EscapeHtml(unit.serial) << "\">\n<summary><span class=\"serial\">"
              << EscapeHtml(unit.serial) << "</span> " << unit.runs.size()
              << (unit.runs.size() == 1 ? " run" : " runs") << ", last "
@@ -435,35 +514,67 @@ class Page {
             out_ << "<p class=\"empty\">No measurements.</p>\n</section>\n";
             return;
         }
-        out_ << "<p class=\"note\">Control limits are frozen from "
-             << (facts_.baseline.empty()
-                     ? "the first " + std::to_string(kBaselineValues) + " values"
-                     : "the runs of " + EscapeHtml(facts_.baseline))
-             << "; sigma is estimated from the mean moving range. The charts show the latest "
-             << kPlottedValues << " values.</p>\n";
+        out_ << "<p class=\"note\">Figures of all values of the selection, as the store keeps "
+                "them. Sigma within comes from the moving ranges of each station's values, "
+                "overall sigma from all values. The natural process limits are the centre "
+                "&plusmn; 3 sigma within, from "
+             << (facts_.baseline.empty() ? std::string("all values of the selection")
+                                         : "the runs of " + EscapeHtml(facts_.baseline))
+             << "; the charts show the latest " << results::kLatestValues
+             << " values, and a Cpk is meaningful only while they are in control.</p>\n";
         out_ << "<p class=\"tools\"><button type=\"button\" data-open=\"measurements\">Open "
                 "all</button> "
                 "<button type=\"button\" data-close=\"measurements\">Close all</button></p>\n";
+        if (r_.measurements.size() > kChartedNames)
+            out_ << "<p class=\"note\">The charts of the first " << kChartedNames
+                 << " measurements are on this page; every measurement's are on its own page"
+                 << (facts_.measurementPages.empty()
+                         ? std::string(" (<code>zhand-report html --name NAME</code>).")
+                         : ".")
+                 << "</p>\n";
         for (std::size_t i = 0; i < r_.measurements.size(); ++i) Measurement(i);
         out_ << "</section>\n";
     }
 
+    std::string Capability(const MeasurementSeries& s, const std::optional<double>& value) const {
+        if (!value) return "-";
+        if (s.inControl && !*s.inControl)
+            return Number(*value, "%.2f") + " (not meaningful: the process is not in control)";
+        return Number(*value, "%.2f");
+    }
+
     void Measurement(std::size_t i) {
         const MeasurementSeries& s = r_.measurements[i];
+        const ProcessFigures& p = s.process;
         const std::string unit = s.unit ? " (" + *s.unit + ")" : "";
-        out_ << "<details class=\"measurement\" id=\"m-" << i
-             << "\">\n<summary><span class=\"name\">" << EscapeHtml(s.name + unit) << "</span> "
-             << s.values.size() << (s.values.size() == 1 ? " value" : " values");
-        if (s.limits) out_ << ", " << s.beyondCount << " beyond the control limits";
-        if (s.capability.cpk) out_ << ", Cpk " << Number(*s.capability.cpk, "%.2f");
-        out_ << "</summary>\n<table class=\"stats\"><tbody>\n";
+        const bool spec = s.low || s.high;
+        out_ << "<details class=\"measurement\" id=\"m-" << AnchorId(s.name) << "\""
+             << (r_.measurements.size() == 1 ? " open" : "") << ">\n<summary><span class=\"name\">"
+             << EscapeHtml(s.name + unit) << "</span> " << p.count
+             << (p.count == 1 ? " value" : " values");
+        if (spec) out_ << ", " << p.outOfSpec << " out of specification";
+        if (s.inControl) out_ << (*s.inControl ? ", in control" : ", not in control");
+        if (p.cpk) {
+            out_ << ", Cpk ";
+            if (s.inControl && !*s.inControl)
+                out_ << "not meaningful";
+            else
+                out_ << Number(*p.cpk, "%.2f");
+        }
+        if (p.ppk) out_ << ", Ppk " << Number(*p.ppk, "%.2f");
+        out_ << "</summary>\n";
+        if (!facts_.measurementPages.empty() && r_.measurements.size() > 1)
+            out_ << "<p><a href=\"" << EscapeHtml(MeasurementHref(s.name))
+                 << "\">This measurement's page</a></p>\n";
+        out_ << "<table class=\"stats\"><tbody>\n";
         const auto row = [&](const char* label, const std::string& value) {
             out_ << "<tr><th>" << label << "</th><td>" << EscapeHtml(value) << "</td></tr>\n";
         };
-        row("values",
-            std::to_string(s.values.size()) + " from " + std::to_string(Units(s)) + " units");
-        row("mean", Optional(s.mean, "%.6g"));
-        row("sigma (moving range)", Optional(s.sigma, "%.4g"));
+        row("values", std::to_string(p.count));
+        row("mean", Optional(p.mean, "%.6g"));
+        row("sigma overall", Optional(p.sd, "%.4g"));
+        row("sigma within (moving range)", Optional(p.sdWithin, "%.4g"));
+        row("least, greatest", Optional(p.min, "%.6g") + ", " + Optional(p.max, "%.6g"));
         if (s.limits) {
             row("baseline", std::to_string(s.baselineCount) + " values");
             row("centre line", Number(s.limits->center));
@@ -471,42 +582,52 @@ class Page {
                 Number(s.limits->lower) + " to " + Number(s.limits->upper));
             row("moving range: centre, upper limit",
                 Number(s.limits->mrCenter) + ", " + Number(s.limits->mrUpper));
-            row("beyond the limits", std::to_string(s.beyondCount));
+            row("in control (latest values)",
+                *s.inControl
+                    ? "yes"
+                    : "no: " + std::to_string(s.breaks.size()) +
+                          (s.breaks.size() == 1 ? " point breaks" : " points break") + " a rule");
         } else {
             row("control limits", "none: the baseline holds " + std::to_string(s.baselineCount) +
-                                      " values, at least 2 are needed");
+                                      " values and no moving range");
         }
-        if (s.low || s.high) {
+        if (spec) {
             row("specification", (s.low ? Number(*s.low) : std::string("-")) + " to " +
                                      (s.high ? Number(*s.high) : std::string("-")));
-            row("Cp", Optional(s.capability.cp, "%.3f"));
-            row("Cpk", Optional(s.capability.cpk, "%.3f"));
+            row("out of specification",
+                std::to_string(p.outOfSpec) + " values, " + Optional(p.ppm, "%.0f") + " ppm");
+            row("Cp (within)", Capability(s, p.cp));
+            row("Cpk (within)", Capability(s, p.cpk));
+            row("Pp (overall)", Optional(p.pp, "%.2f"));
+            row("Ppk (overall)", Optional(p.ppk, "%.2f"));
         }
-        out_ << "</tbody></table>\n<div class=\"charts\">\n";
-        Histogram(s, unit);
-        ControlCharts(s, unit);
-        out_ << "</div>\n</details>\n";
+        out_ << "</tbody></table>\n";
+        if (i < kChartedNames) {
+            out_ << "<div class=\"charts\">\n";
+            Histogram(s, unit);
+            ControlCharts(s, unit);
+            out_ << "</div>\n";
+        }
+        RuleBreaks(s);
+        out_ << "</details>\n";
     }
 
-    std::size_t Units(const MeasurementSeries& s) const {
-        std::vector<bool> seen(r_.units.size());
-        std::size_t count = 0;
-        for (std::size_t run : s.runOf) {
-            const std::size_t unit = unitOfRun_[run];
-            if (!seen[unit]) {
-                seen[unit] = true;
-                ++count;
-            }
-        }
-        return count;
+    // The round bins' edges with as many decimals as their width needs.
+    static std::string Edge(double value, double width) {
+        const int decimals =
+            width >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(width) - 1e-9));
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 12), value);
+        return text;
     }
 
     void Histogram(const MeasurementSeries& s, const std::string& unit) {
         if (s.histogram.counts.empty()) return;
         std::vector<std::string> labels;
+        const double width = s.histogram.edges[1] - s.histogram.edges[0];
         for (std::size_t b = 0; b < s.histogram.counts.size(); ++b)
-            labels.push_back(Number(s.histogram.edges[b], "%.4g") + " to " +
-                             Number(s.histogram.edges[b + 1], "%.4g"));
+            labels.push_back(Edge(s.histogram.edges[b], width) + " to " +
+                             Edge(s.histogram.edges[b + 1], width));
         out_ << charts_.Add(
             {{"type", "bar"},
              {"title", "Histogram of " + s.name},
@@ -517,76 +638,121 @@ class Page {
              {"datasets", Json::array({Dataset("values", s.histogram.counts, "#1565c0")})}});
     }
 
+    std::string PointLabel(const LatestValue& v) const {
+        std::string label = v.serial + " " + ShownTime(v.started);
+        if (v.cycle) label += " cycle " + std::to_string(*v.cycle);
+        return label;
+    }
+
+    // The individuals and moving-range charts of the latest values, compact
+    // (the page's script expands them): each point's run once, limits as
+    // one number, marks by index.
     void ControlCharts(const MeasurementSeries& s, const std::string& unit) {
-        if (s.values.size() < 2) return;
-        const std::size_t from =
-            s.values.size() > kPlottedValues ? s.values.size() - kPlottedValues : 0;
-        std::vector<std::string> labels;
-        Json values = Json::array(), colors = Json::array(), radii = Json::array();
-        Json ranges = Json::array(), rangeColors = Json::array(), rangeRadii = Json::array();
-        for (std::size_t i = from; i < s.values.size(); ++i) {
-            const RunRow& run = r_.runs[s.runOf[i]];
-            labels.push_back(run.serial + " " + ShownTime(run.started));
-            values.push_back(s.values[i]);
-            colors.push_back(s.beyond[i] ? "#c62828" : "#1565c0");
-            radii.push_back(s.beyond[i] ? 5 : 2);
-            if (i == 0) {
-                ranges.push_back(nullptr);
-            } else {
-                ranges.push_back(std::fabs(s.values[i] - s.values[i - 1]));
-            }
-            rangeColors.push_back(s.rangeBeyond[i] ? "#c62828" : "#1565c0");
-            rangeRadii.push_back(s.rangeBeyond[i] ? 5 : 2);
+        if (s.latest.size() < 2) return;
+        Json runs = Json::array(), of = Json::array(), cycles = Json::array();
+        Json values = Json::array();
+        std::map<std::string, std::size_t> runIndex;
+        for (const LatestValue& v : s.latest) {
+            auto [it, added] = runIndex.try_emplace(v.run, runs.size());
+            if (added) runs.push_back(v.serial + " " + ShownTime(v.started));
+            of.push_back(it->second);
+            cycles.push_back(v.cycle ? Json(*v.cycle) : Json(nullptr));
+            values.push_back(v.value);
         }
-        const std::size_t n = labels.size();
-        const auto constant = [n](double v) { return Json(std::vector<double>(n, v)); };
+        Json marked = Json::array();
+        std::array<Json, 5> byRule;
+        for (Json& r : byRule) r = Json::array();
+        for (const RuleBreak& b : s.breaks) {
+            marked.push_back(b.index);
+            byRule[static_cast<std::size_t>(b.rule)].push_back(b.index);
+        }
         Json x = Dataset(s.name, std::move(values), "#1565c0");
-        x["pointColors"] = std::move(colors);
-        x["pointRadii"] = std::move(radii);
+        x["highlight"] = marked;
         Json xSets = Json::array({std::move(x)});
-        Json mr = Dataset("moving range", std::move(ranges), "#1565c0");
-        mr["pointColors"] = std::move(rangeColors);
-        mr["pointRadii"] = std::move(rangeRadii);
-        Json mrSets = Json::array({std::move(mr)});
-        if (s.limits) {
-            for (auto [label, value, color] :
-                 {std::tuple{"upper limit", s.limits->upper, "#c62828"},
-                  std::tuple{"centre", s.limits->center, "#2e7d32"},
-                  std::tuple{"lower limit", s.limits->lower, "#c62828"}}) {
-                Json d = Dataset(label, constant(value), color);
-                d["dashed"] = true;
-                d["pointRadius"] = 0;
-                xSets.push_back(std::move(d));
-            }
-            for (auto [label, value, color] :
-                 {std::tuple{"upper limit", s.limits->mrUpper, "#c62828"},
-                  std::tuple{"centre", s.limits->mrCenter, "#2e7d32"}}) {
-                Json d = Dataset(label, constant(value), color);
-                d["dashed"] = true;
-                d["pointRadius"] = 0;
-                mrSets.push_back(std::move(d));
-            }
+        // Each rule broken as a set of marks of its own, named by the rule.
+        for (int r = 1; r <= 4; ++r) {
+            if (byRule[static_cast<std::size_t>(r)].empty()) continue;
+            Json d =
+                Dataset("rule " + std::to_string(r) + ": " + RuleText(r), Json::array(), "#c62828");
+            d["markAt"] = std::move(byRule[static_cast<std::size_t>(r)]);
+            d["showLine"] = false;
+            d["pointRadius"] = 7;
+            d["pointStyle"] = r == 1 ? "crossRot" : "triangle";
+            xSets.push_back(std::move(d));
         }
+        Json mr = Dataset("moving range", Json::array(), "#1565c0");
+        mr["movingRanges"] = true;
+        Json mrSets = Json::array({std::move(mr)});
+        const auto line = [](const char* label, double value, const char* color) {
+            Json d = Dataset(label, Json::array(), color);
+            d["constant"] = value;
+            d["dashed"] = true;
+            d["pointRadius"] = 0;
+            return d;
+        };
+        if (s.limits) {
+            xSets.push_back(line("upper limit", s.limits->upper, "#c62828"));
+            xSets.push_back(line("centre", s.limits->center, "#2e7d32"));
+            xSets.push_back(line("lower limit", s.limits->lower, "#c62828"));
+            mrSets.push_back(line("upper limit", s.limits->mrUpper, "#c62828"));
+            mrSets.push_back(line("centre", s.limits->mrCenter, "#2e7d32"));
+        }
+        const std::size_t individuals = charts_.Size();
         out_ << charts_.Add({{"type", "line"},
                              {"title", "Individuals: " + s.name},
-                             {"labels", labels},
+                             {"points", {{"runs", runs}, {"of", of}, {"cycles", cycles}}},
                              {"yTitle", s.name + unit},
                              {"datasets", std::move(xSets)}});
         out_ << charts_.Add({{"type", "line"},
                              {"title", "Moving range: " + s.name},
-                             {"labels", std::move(labels)},
+                             {"valuesOf", individuals},
                              {"yTitle", "moving range" + unit},
                              {"datasets", std::move(mrSets)}});
+    }
+
+    // The points that break a rule, latest first (at most kListedBreaks).
+    void RuleBreaks(const MeasurementSeries& s) {
+        if (s.breaks.empty()) return;
+        constexpr std::size_t kListedBreaks = 20;
+        out_ << "<table class=\"rules\">\n<caption>Points that break a rule"
+             << (s.breaks.size() > kListedBreaks
+                     ? " (the latest " + std::to_string(kListedBreaks) + " of " +
+                           std::to_string(s.breaks.size()) + ")"
+                     : std::string())
+             << "</caption>\n<thead><tr><th>unit, run start, cycle</th><th>value</th>"
+                "<th>rule</th></tr></thead>\n<tbody>\n";
+        for (std::size_t k = 0; k < s.breaks.size() && k < kListedBreaks; ++k) {
+            const RuleBreak& b = s.breaks[s.breaks.size() - 1 - k];
+            const LatestValue& v = s.latest[b.index];
+            out_ << "<tr data-rule=\"" << b.rule << "\"><td>" << EscapeHtml(PointLabel(v))
+                 << "</td><td class=\"n\">" << Number(v.value) << "</td><td>rule " << b.rule << ": "
+                 << RuleText(b.rule) << "</td></tr>\n";
+        }
+        out_ << "</tbody>\n</table>\n";
     }
 
     const Report& r_;
     const PageFacts& facts_;
     std::ostream& out_;
-    std::vector<std::size_t> unitOfRun_;
     Charts charts_;
 };
 
 }  // namespace
+
+std::string AnchorId(std::string_view text) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string id;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-') {
+            id += static_cast<char>(c);
+        } else {
+            id += '_';
+            id += kHex[c >> 4];
+            id += kHex[c & 15];
+        }
+    }
+    return id;
+}
 
 void WriteHtml(const Report& report, const PageFacts& facts, std::ostream& out) {
     Page(report, facts, out).Write();

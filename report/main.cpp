@@ -20,6 +20,7 @@
 #include "serve_users.h"
 #include "server_admin.h"
 #include "server_uri.h"
+#include "stats_lines.h"
 #include "store.h"
 #include "summary.h"
 #include "time_text.h"
@@ -40,6 +41,7 @@ constexpr const char* kUsageText =
     "  import   text logs of the station into the store\n"
     "  serve    the report, a live page of the stations and metrics over HTTP(S)\n"
     "  server   sets up the shared server (init, add-station, add-reader)\n"
+    "  stats    figures of each measurement as JSON Lines\n"
     "  summary  a short table of runs, outcomes and yield per test\n"
     "  hash-password  a password from standard input as a line for serve's users file\n"
     "\n"
@@ -59,18 +61,23 @@ constexpr const char* kExportHelp =
     "  --since DATE  runs started at or after DATE (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC)\n";
 
 constexpr const char* kHtmlHelp =
-    "usage: zhand-report html [-o FILE] [--serial S] [--since DATE] [--baseline FROM..TO]\n"
-    "                         [--results STORE]\n"
+    "usage: zhand-report html [-o FILE] [--serial S] [--since DATE] [--name NAME]\n"
+    "                         [--baseline FROM..TO] [--results STORE]\n"
     "\n"
     "Writes one self-contained HTML file (default report.html; - for standard output)\n"
     "that opens without a network: an overview (runs per day and test by outcome,\n"
-    "first-pass yield, latest units), a section per unit (its runs and plots) and a\n"
-    "section per measurement across units (histogram, X-mR chart, Cp/Cpk).\n"
+    "first-pass yield, the latest 200 units, each measurement's figures) and a\n"
+    "section per measurement across units (histogram, X-mR chart of the latest 1000\n"
+    "values with the run rules they break, values out of specification, Cp/Cpk from\n"
+    "the within sigma, Pp/Ppk from the overall sigma). The figures come from what the\n"
+    "store keeps of all values, however many there are. With --serial, the unit's\n"
+    "section in full: its runs and plots.\n"
     "  -o FILE              where to write the report\n"
-    "  --serial S           unit S only\n"
+    "  --serial S           unit S only, in full\n"
     "  --since DATE         runs started at or after DATE (UTC)\n"
-    "  --baseline FROM..TO  freeze the control limits from the runs of these days\n"
-    "                       (UTC dates, both included; default: the first 20 values)\n";
+    "  --name NAME          the measurement NAME alone\n"
+    "  --baseline FROM..TO  the natural process limits from the runs of these days\n"
+    "                       (UTC dates, both included; default: all of the selection)\n";
 
 constexpr const char* kImportHelp =
     "usage: zhand-report import [--serial S] [--results STORE] FILE...\n"
@@ -114,12 +121,33 @@ constexpr const char* kHashHelp =
     "and prints its argon2id hash. A line of serve's users file is NAME:HASH.\n"
     "It takes no option but --help.\n";
 
+#define ZHAND_SELECTION_HELP                                                          \
+    "  --serial S     unit S only\n"                                                  \
+    "  --station N    the runs of station N only\n"                                   \
+    "  --test T       the runs of test T only (any case: multi-axis is Multi-Axis)\n" \
+    "  --since DATE   runs started at or after DATE (YYYY-MM-DD[THH:MM[:SS]], UTC)\n" \
+    "  --until DATE   runs started at or before DATE (a bare date: to its end)\n"     \
+    "  --name NAME    measurements of this name only\n"
+
 constexpr const char* kSummaryHelp =
-    "usage: zhand-report summary [--serial S] [--results STORE]\n"
+    "usage: zhand-report summary [SELECTION] [--results STORE]\n"
     "\n"
     "Prints runs per test by outcome and the first-pass yield (the share of units\n"
-    "whose first run of the test passed).\n"
-    "  --serial S   unit S only\n";
+    "whose first run of the test passed). A run the station itself could not finish\n"
+    "(error, interrupted) says nothing of the hand: it is counted apart and the\n"
+    "unit's next run is its first.\n" ZHAND_SELECTION_HELP;
+
+constexpr const char* kStatsHelp =
+    "usage: zhand-report stats [SELECTION] [--results STORE]\n"
+    "\n"
+    "Writes one JSON object per measurement name on standard output: name, unit,\n"
+    "count, mean, sd (overall, the sample standard deviation), sd_within (the mean\n"
+    "moving range of each station's values / 1.128), min, max, low, high (the latest\n"
+    "limits), out_of_spec (values outside their own limits), cp, cpk (within sigma),\n"
+    "pp, ppk (overall sigma), in_control and rules: each run rule the latest values\n"
+    "break, with the run's uuid and the point's cycle. Whole days of the line come\n"
+    "from the figures the store keeps; a unit or a time within a day from its "
+    "rows.\n" ZHAND_SELECTION_HELP;
 
 struct Arguments {
     std::string command;
@@ -135,6 +163,9 @@ struct Arguments {
     std::optional<std::string> users;
     std::vector<std::string> hosts;
     bool insecure = false;
+    std::optional<std::string> station;
+    std::optional<std::string> until;
+    std::optional<std::string> name;
     std::vector<std::string> files;
     bool help = false;
 };
@@ -158,9 +189,11 @@ bool Takes(const std::string& command, const std::string& option) {
         return option == "--serial" || option == "--test" || option == "--since";
     if (command == "html")
         return option == "--serial" || option == "--since" || option == "--baseline" ||
-               option == "-o";
+               option == "-o" || option == "--name";
     if (command == "import") return option == "--serial";
-    if (command == "summary") return option == "--serial";
+    if (command == "summary" || command == "stats")
+        return option == "--serial" || option == "--station" || option == "--test" ||
+               option == "--since" || option == "--until" || option == "--name";
     if (command == "serve")
         return option == "--listen" || option == "--tls-cert" || option == "--tls-key" ||
                option == "--users" || option == "--host" || option == "--insecure";
@@ -176,7 +209,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
             if (a->command.empty() && !filesOnly) {
                 a->command = arg;
                 if (a->command != "export" && a->command != "html" && a->command != "import" &&
-                    a->command != "serve" && a->command != "summary" &&
+                    a->command != "serve" && a->command != "summary" && a->command != "stats" &&
                     a->command != "hash-password")
                     return Usage("unknown command '" + arg + "'");
             } else if (a->command == "import") {
@@ -203,7 +236,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
         }
         if (!Takes(a->command, arg)) {
             if (arg == "--results" || arg == "--serial" || arg == "--test" || arg == "--since" ||
-                arg == "--baseline" || arg == "-o" || arg == "--listen")
+                arg == "--baseline" || arg == "-o" || arg == "--listen" || arg == "--station" ||
+                arg == "--until" || arg == "--name")
                 return Usage(a->command.empty() ? arg + " belongs after a command"
                                                 : a->command + " takes no " + arg);
             return Usage("unknown option '" + arg + "'");
@@ -230,6 +264,9 @@ std::optional<int> Parse(int argc, char** argv, Arguments* a) {
                                            : arg == "--tls-cert" ? &a->tlsCert
                                            : arg == "--tls-key"  ? &a->tlsKey
                                            : arg == "--users"    ? &a->users
+                                           : arg == "--station"  ? &a->station
+                                           : arg == "--until"    ? &a->until
+                                           : arg == "--name"     ? &a->name
                                                                  : &a->output;
         if (*slot) return Usage(arg + " given twice");
         *slot = *value;
@@ -243,6 +280,14 @@ std::optional<int> Options(const Arguments& a, ReportOptions* options, PageFacts
     Selection& selection = options->selection;
     selection.serial = a.serial;
     selection.test = a.test;
+    selection.station = a.station;
+    selection.name = a.name;
+    if (a.until) {
+        selection.until = StoreTimeFromArgument(*a.until, true);
+        if (!selection.until)
+            return Usage("--until " + *a.until +
+                         ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS])");
+    }
     if (a.since) {
         selection.since = StoreTimeFromArgument(*a.since);
         if (!selection.since)
@@ -284,6 +329,16 @@ int Summary(const ReportOptions& options, results::ResultsReader& store) {
     return std::cout ? 0 : Fail("cannot write to standard output");
 }
 
+int Stats(const ReportOptions& options, results::ResultsReader& store) {
+    std::string error;
+    std::size_t names = 0;
+    if (!WriteStats(store, options.selection, std::cout, &names, &error)) return Fail(error);
+    std::cout.flush();
+    if (!std::cout) return Fail("cannot write to standard output");
+    if (names == 0) std::cerr << "zhand-report: no measurements match the selection\n";
+    return 0;
+}
+
 int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
          results::ResultsReader& store, const std::string& storeName) {
     const std::string output = a.output.value_or("report.html");
@@ -296,6 +351,9 @@ int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
     if (!BuildReport(reader, options, &report, &error)) return Fail(error);
     facts.store = ShownStoreName(storeName);
     facts.generatedAt = results::NowIso();
+    // A file has no pages beside it: its links go to its own sections.
+    facts.unitPages.clear();
+    facts.measurementPages.clear();
 
     if (output == "-") {
         WriteHtml(report, facts, std::cout);
@@ -320,11 +378,11 @@ int Html(const Arguments& a, const ReportOptions& options, PageFacts facts,
         std::filesystem::remove(temporary);
         return Fail(output + ": " + ec.message());
     }
-    std::size_t values = 0;
-    for (const MeasurementSeries& series : report.measurements) values += series.values.size();
-    std::cout << "wrote " << output << ": " << report.runs.size() << " runs of "
-              << report.units.size() << " units, " << values << " measurements of "
-              << report.measurements.size() << " names\n";
+    long long values = 0;
+    for (const MeasurementSeries& series : report.measurements) values += series.process.count;
+    std::cout << "wrote " << output << ": " << report.runCount << " runs of " << report.unitCount
+              << " units, " << values << " measurements of " << report.measurements.size()
+              << " names\n";
     return 0;
 }
 
@@ -416,6 +474,7 @@ int main(int argc, char** argv) {
                            : a.command == "import"        ? kImportHelp
                            : a.command == "serve"         ? kServeHelp
                            : a.command == "summary"       ? kSummaryHelp
+                           : a.command == "stats"         ? kStatsHelp
                            : a.command == "hash-password" ? kHashHelp
                                                           : kUsageText;
         if (!a.help) {
@@ -465,5 +524,6 @@ int main(int argc, char** argv) {
     if (store == nullptr) return Fail(error);
     if (a.command == "export") return Export(options, *store);
     if (a.command == "summary") return Summary(options, *store);
+    if (a.command == "stats") return Stats(options, *store);
     return Html(a, options, facts, *store, storeName);
 }

@@ -8,7 +8,6 @@ namespace report {
 namespace {
 
 using results::Row;
-using Params = std::vector<std::optional<std::string>>;
 
 // A row's columns read as the record's types. A number the store holds
 // reads back exactly; a value that is no number reads as 0.
@@ -47,8 +46,6 @@ class Columns {
     const Row& row_;
 };
 
-// " WHERE ..." over the runs table (alias r) for the selection, and the
-// values for its parameters $1, $2, ... in order.
 std::string Where(const Selection& selection, Params* values) {
     std::vector<std::string> terms;
     const auto add = [&](const char* column, const std::optional<std::string>& value) {
@@ -57,8 +54,14 @@ std::string Where(const Selection& selection, Params* values) {
         terms.push_back(std::string("r.") + column + " $" + std::to_string(values->size()));
     };
     add("serial =", selection.serial);
-    add("test =", selection.test);
     add("started >=", selection.since);
+    add("started <=", selection.until);
+    add("station =", selection.station);
+    if (selection.test) {
+        // Typed by hand: "multi-axis" is Multi-Axis.
+        values->push_back(*selection.test);
+        terms.push_back("lower(r.test) = lower($" + std::to_string(values->size()) + ")");
+    }
     std::string where;
     for (std::size_t i = 0; i < terms.size(); ++i)
         where += (i == 0 ? " WHERE " : " AND ") + terms[i];
@@ -103,6 +106,10 @@ void ReadEvent(const Columns& q, EventRow* e) {
 }
 
 }  // namespace
+
+std::string SelectionWhere(const Selection& selection, Params* values) {
+    return Where(selection, values);
+}
 
 bool StoreReader::Runs(const Selection& selection, const std::function<void(const RunRow&)>& row,
                        std::string* error) {
@@ -204,10 +211,11 @@ bool StoreReader::FirstRuns(const std::optional<std::string>& serial,
     bySerial.serial = serial;
     Params values;
     const std::string sql =
-        "SELECT f.serial, f.test, f.started, f.outcome FROM (SELECT r.serial, r.test, r.started,"
-        " r.outcome, ROW_NUMBER() OVER (PARTITION BY r.serial, r.test ORDER BY r.started, r.id)"
-        " AS n FROM runs r" +
-        Where(bySerial, &values) + ") AS f WHERE f.n = 1";
+        "SELECT f.serial, f.test, f.started, f.outcome, f.station FROM (SELECT r.serial, r.test,"
+        " r.started, r.outcome, r.station, ROW_NUMBER() OVER (PARTITION BY r.serial, r.test"
+        " ORDER BY r.started, r.id) AS n FROM runs r" +
+        Where(bySerial, &values) + (bySerial.serial ? " AND" : " WHERE") +
+        " r.outcome NOT IN ('error', 'interrupted')) AS f WHERE f.n = 1";
     FirstRun f;
     return Read(
         store_, sql, values,
@@ -216,6 +224,7 @@ bool StoreReader::FirstRuns(const std::optional<std::string>& serial,
             q.Text(1, &f.test);
             q.Text(2, &f.started);
             q.Text(3, &f.outcome);
+            q.Text(4, &f.station);
             row(f);
         },
         error);

@@ -16,6 +16,10 @@ struct Selection {
     std::optional<std::string> serial;
     std::optional<std::string> test;
     std::optional<std::string> since;  // store time text: started >= since
+    std::optional<std::string> until;  // store time text: started <= until
+    std::optional<std::string> station;
+    // Measurements of this name only (stats); runs are not narrowed by it.
+    std::optional<std::string> name;
 };
 
 struct RunRow {
@@ -57,19 +61,30 @@ struct EventRow {
     std::string text;
 };
 
-// A unit's first run of a test (the first-pass yield counts these).
+// A unit's first run of a test that the station finished (the first-pass
+// yield counts these): a run the station itself could not finish (error,
+// interrupted) says nothing of the hand and is passed over.
 struct FirstRun {
     std::string serial;
     std::string test;
     std::string started;
     std::string outcome;
+    std::string station;
 };
+
+using Params = std::vector<std::optional<std::string>>;
+
+// " WHERE ..." over the runs table (alias r) for the selection ("" for all
+// runs), its values appended to `values` as $n, $n+1, ...
+std::string SelectionWhere(const Selection& selection, Params* values);
 
 // Each call streams its rows to `row` (the object is reused between rows)
 // and returns false with *error set when the store could not be read.
 class StoreReader {
   public:
     explicit StoreReader(results::ResultsReader& store) : store_(store) {}
+
+    results::ResultsReader& Store() { return store_; }
 
     // Selected runs, oldest first.
     bool Runs(const Selection& selection, const std::function<void(const RunRow&)>& row,

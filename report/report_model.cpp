@@ -1,5 +1,7 @@
 #include "report_model.h"
 
+#include "overview.h"
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -53,6 +55,49 @@ bool StrainName(std::string_view name, int* finger, double* force) {
     return false;
 }
 
+// Equal but for the case of ASCII letters, as the store's lower() compares.
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// Each unit's plots in run order, and its strain gauge lines.
+void FinishUnit(UnitReport* unit) {
+    UnitReport& u = *unit;
+    const auto byRun = [](const auto& a, const auto& b) { return a.run < b.run; };
+    std::sort(u.speeds.begin(), u.speeds.end(), byRun);
+    std::sort(u.encoder.begin(), u.encoder.end(), byRun);
+    std::sort(u.temperatures.begin(), u.temperatures.end(), byRun);
+    std::stable_sort(u.strain.begin(), u.strain.end(), byRun);
+    for (std::size_t from = 0; from < u.strain.size();) {
+        const std::size_t run = u.strain[from].run;
+        std::size_t to = from;
+        while (to < u.strain.size() && u.strain[to].run == run) ++to;
+        UnitReport::StrainRun fitted{run, {}};
+        for (int finger = 1; finger <= 3; ++finger) {
+            std::vector<Point> points;
+            for (std::size_t i = from; i < to; ++i)
+                if (u.strain[i].finger == finger)
+                    points.push_back({u.strain[i].force, u.strain[i].reading});
+            if (points.empty()) continue;
+            const auto f = static_cast<std::size_t>(finger - 1);
+            fitted.fit[f] = LeastSquares(points);
+            // Runs come oldest first: the last one seen is the latest.
+            u.strainFitRun[f] = run;
+            u.strainFit[f] = fitted.fit[f];
+        }
+        u.strainRuns.push_back(fitted);
+        from = to;
+    }
+    std::sort(
+        u.faults.begin(), u.faults.end(),
+        [](const UnitReport::Fault& a, const UnitReport::Fault& b) { return a.cycle < b.cycle; });
+}
+
 }  // namespace
 
 std::size_t OutcomeIndex(std::string_view outcome) {
@@ -77,9 +122,11 @@ std::vector<TestTally> TallyTests(const std::vector<RunRow>& runs,
         ++tally.outcomes[OutcomeIndex(run.outcome)];
     }
     for (const FirstRun& first : firstRuns) {
-        if (selection.test && first.test != *selection.test) continue;
+        if (selection.test && !SameText(first.test, *selection.test)) continue;
         if (selection.serial && first.serial != *selection.serial) continue;
         if (selection.since && first.started < *selection.since) continue;
+        if (selection.until && first.started > *selection.until) continue;
+        if (selection.station && first.station != *selection.station) continue;
         if (first.outcome == "running") continue;
         TestTally& tally = byTest[first.test];
         tally.test = first.test;
@@ -93,115 +140,131 @@ std::vector<TestTally> TallyTests(const std::vector<RunRow>& runs,
     return tallies;
 }
 
-void AnalyseSeries(MeasurementSeries* s, const std::vector<bool>* inBaseline) {
-    std::vector<double> baseline;
-    for (std::size_t i = 0; i < s->values.size(); ++i) {
-        const bool take = inBaseline != nullptr ? (*inBaseline)[i] : i < kBaselineValues;
-        if (take) baseline.push_back(s->values[i]);
+void AnalyseSeries(MeasurementSeries* s, const NameFigures* baseline) {
+    const NameFigures& base = baseline != nullptr ? *baseline : s->figures;
+    const ProcessFigures b = Summarise(base);
+    s->baselineCount = base.count;
+    s->limits.reset();
+    s->breaks.clear();
+    s->inControl.reset();
+    if (b.mean && b.sdWithin) {
+        const double sigma = *b.sdWithin;
+        XmrLimits limits;
+        limits.center = *b.mean;
+        limits.lower = *b.mean - 3 * sigma;
+        limits.upper = *b.mean + 3 * sigma;
+        limits.mrCenter = 1.128 * sigma;
+        limits.mrUpper = 3.267 * limits.mrCenter;
+        s->limits = limits;
+        std::vector<double> values;
+        values.reserve(s->latest.size());
+        for (const LatestValue& v : s->latest) values.push_back(v.value);
+        s->breaks = BrokenRules(values, limits.center, sigma);
+        s->inControl = s->breaks.empty();
     }
-    s->baselineCount = baseline.size();
-    s->limits = ComputeXmrLimits(baseline);
-    s->beyond.assign(s->values.size(), false);
-    s->rangeBeyond.assign(s->values.size(), false);
-    s->beyondCount = 0;
-    if (s->limits) {
-        for (std::size_t i = 0; i < s->values.size(); ++i) {
-            const double v = s->values[i];
-            s->beyond[i] = v < s->limits->lower || v > s->limits->upper;
-            if (s->beyond[i]) ++s->beyondCount;
-            if (i > 0) s->rangeBeyond[i] = std::fabs(v - s->values[i - 1]) > s->limits->mrUpper;
-        }
-    }
-    s->mean = Mean(s->values);
-    s->sigma = SigmaFromMovingRange(s->values);
-    s->capability = ComputeCapability(s->values, s->low, s->high);
-    s->histogram = ComputeHistogram(s->values);
+    s->histogram = RoundHistogram(s->figures);
 }
 
-bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* report,
-                 std::string* error) {
+Histogram RoundHistogram(const NameFigures& f, int maxBins) {
+    Histogram h;
+    if (f.count == 0 || f.bins.empty()) return h;
+    const double least = f.least, most = f.most;
+    int bins = 1 + static_cast<int>(std::ceil(std::log2(static_cast<double>(f.count))));
+    bins = std::clamp(bins, 1, std::max(1, maxBins));
+    // The kept bins' width at the largest magnitude: a round width of at
+    // least that many holds whole kept bins.
+    const double magnitude = std::max(std::fabs(least), std::fabs(most));
+    const double finest =
+        magnitude > 0 ? std::pow(10.0, std::floor(std::log10(magnitude)) - 3) : 1.0;
+    double width = std::max((most - least) / bins, finest);
+    const double power = std::pow(10.0, std::floor(std::log10(width)));
+    for (double step : {1.0, 2.0, 5.0, 10.0}) {
+        if (step * power >= width * (1 - 1e-12)) {
+            width = step * power;
+            break;
+        }
+    }
+    const double start = std::floor(least / width) * width;
+    int count = std::max(1, static_cast<int>(std::ceil((most - start) / width - 1e-9)));
+    if (start + count * width <= most) ++count;
+    h.edges.resize(static_cast<std::size_t>(count) + 1);
+    for (int i = 0; i <= count; ++i) h.edges[static_cast<std::size_t>(i)] = start + width * i;
+    h.counts.assign(static_cast<std::size_t>(count), 0);
+    for (const auto& [edge, n] : f.bins) {
+        int i = static_cast<int>(std::floor((edge - start) / width + 1e-9));
+        i = std::clamp(i, 0, count - 1);
+        h.counts[static_cast<std::size_t>(i)] += n;
+    }
+    return h;
+}
+
+namespace {
+
+bool BuildSeries(results::ResultsReader& store, const ReportOptions& options,
+                 std::vector<MeasurementSeries>* series, std::string* error) {
+    std::vector<NameFigures> figures;
+    if (!ReadFigures(store, options.selection, &figures, error)) return false;
+    std::map<std::string, NameFigures> baseline;
+    if (options.baselineFrom) {
+        Selection b = options.selection;
+        b.since = options.baselineFrom;
+        b.until = options.baselineTo;
+        std::vector<NameFigures> of;
+        if (!ReadFigures(store, b, &of, error)) return false;
+        for (NameFigures& f : of) baseline[f.name] = std::move(f);
+    }
+    const NameFigures none;
+    for (NameFigures& f : figures) {
+        if (f.count == 0) continue;
+        MeasurementSeries s;
+        s.name = f.name;
+        s.unit = f.unit;
+        s.low = f.low;
+        s.high = f.high;
+        s.process = Summarise(f);
+        s.figures = std::move(f);
+        if (!ReadLatest(store, options.selection, s.name, &s.latest, error)) return false;
+        const auto it = baseline.find(s.name);
+        AnalyseSeries(&s, !options.baselineFrom  ? nullptr
+                          : it != baseline.end() ? &it->second
+                                                 : &none);
+        series->push_back(std::move(s));
+    }
+    return true;
+}
+
+// The selected units in full: their runs, and what their plots need.
+bool BuildUnits(StoreReader& reader, const Selection& selection, Report* report,
+                std::string* error) {
     Report& r = *report;
     std::unordered_map<long long, std::size_t> runIndex;
     if (!reader.Runs(
-            options.selection,
+            selection,
             [&](const RunRow& run) {
                 runIndex.emplace(run.id, r.runs.size());
                 r.runs.push_back(run);
             },
             error))
         return false;
-
-    // Runs per day and per unit.
     std::map<std::string, std::size_t> unitIndex;
-    for (std::size_t i = 0; i < r.runs.size(); ++i) {
-        const RunRow& run = r.runs[i];
-        const std::string day = run.started.substr(0, 10);
-        if (r.days.empty() || r.days.back() != day) {
-            // Runs come oldest first, so each day starts once.
-            r.days.push_back(day);
-            r.perDay.push_back({});
-        }
-        ++r.perDay.back()[OutcomeIndex(run.outcome)];
-        unitIndex.emplace(run.serial, 0);
-    }
+    for (const RunRow& run : r.runs) unitIndex.emplace(run.serial, 0);
     for (auto& [serial, index] : unitIndex) {
         index = r.units.size();
         r.units.push_back({});
         r.units.back().serial = serial;
     }
-    // The unit of each run, looked up once rather than per measurement.
     std::vector<std::size_t> unitOfRun(r.runs.size());
     for (std::size_t i = 0; i < r.runs.size(); ++i) {
         unitOfRun[i] = unitIndex[r.runs[i].serial];
         r.units[unitOfRun[i]].runs.push_back(i);
     }
-
-    std::vector<FirstRun> firsts;
-    if (!reader.FirstRuns(
-            options.selection.serial, [&](const FirstRun& f) { firsts.push_back(f); }, error))
-        return false;
-    r.tests = TallyTests(r.runs, firsts, options.selection);
-
-    std::vector<std::size_t> order(r.units.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return r.runs[r.units[a].runs.back()].started > r.runs[r.units[b].runs.back()].started;
-    });
-    order.resize(std::min(order.size(), kLatestUnits));
-    r.latestUnits = order;
-
-    // Measurements: the series across units, and what the unit plots need.
-    struct Value {
-        std::size_t run;
-        int seq;
-        double value;
-    };
-    std::unordered_map<std::string, std::size_t> seriesIndex;
-    std::vector<std::vector<Value>> seriesValues;
-    std::vector<std::size_t> limitRun;  // the run of the latest limits of each series
     std::map<std::pair<std::size_t, std::size_t>, std::size_t> speedOf, encoderOf;  // (unit, run)
     const bool measured = reader.Measurements(
-        options.selection,
+        selection,
         [&](const MeasurementRow& m) {
             const auto found = runIndex.find(m.runId);
             if (found == runIndex.end() || !std::isfinite(m.value)) return;
             const std::size_t run = found->second;
-            auto [it, added] = seriesIndex.try_emplace(m.name, r.measurements.size());
-            if (added) {
-                r.measurements.push_back({});
-                r.measurements.back().name = m.name;
-                seriesValues.emplace_back();
-                limitRun.push_back(0);
-            }
-            MeasurementSeries& s = r.measurements[it->second];
-            if (m.unit) s.unit = m.unit;
-            if ((m.low || m.high) && (!s.low && !s.high ? true : run >= limitRun[it->second])) {
-                s.low = m.low;
-                s.high = m.high;
-                limitRun[it->second] = run;
-            }
-            seriesValues[it->second].push_back({run, m.seq, m.value});
-
             const RunRow& owner = r.runs[run];
             const std::size_t unit = unitOfRun[run];
             UnitReport& u = r.units[unit];
@@ -229,7 +292,7 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
     if (!measured) return false;
 
     const bool evented = reader.Events(
-        options.selection,
+        selection,
         [&](const EventRow& e) {
             const auto found = runIndex.find(e.runId);
             if (found == runIndex.end() || !e.cycle) return;
@@ -240,64 +303,18 @@ bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* repo
         },
         error);
     if (!evented) return false;
-
-    for (UnitReport& u : r.units) {
-        const auto byRun = [](const auto& a, const auto& b) { return a.run < b.run; };
-        std::sort(u.speeds.begin(), u.speeds.end(), byRun);
-        std::sort(u.encoder.begin(), u.encoder.end(), byRun);
-        std::sort(u.temperatures.begin(), u.temperatures.end(), byRun);
-        std::stable_sort(u.strain.begin(), u.strain.end(), byRun);
-        for (std::size_t from = 0; from < u.strain.size();) {
-            const std::size_t run = u.strain[from].run;
-            std::size_t to = from;
-            while (to < u.strain.size() && u.strain[to].run == run) ++to;
-            UnitReport::StrainRun fitted{run, {}};
-            for (int finger = 1; finger <= 3; ++finger) {
-                std::vector<Point> points;
-                for (std::size_t i = from; i < to; ++i)
-                    if (u.strain[i].finger == finger)
-                        points.push_back({u.strain[i].force, u.strain[i].reading});
-                if (points.empty()) continue;
-                const auto f = static_cast<std::size_t>(finger - 1);
-                fitted.fit[f] = LeastSquares(points);
-                // Runs come oldest first: the last one seen is the latest.
-                u.strainFitRun[f] = run;
-                u.strainFit[f] = fitted.fit[f];
-            }
-            u.strainRuns.push_back(fitted);
-            from = to;
-        }
-        std::sort(u.faults.begin(), u.faults.end(),
-                  [](const UnitReport::Fault& a, const UnitReport::Fault& b) {
-                      return a.cycle < b.cycle;
-                  });
-    }
-
-    for (std::size_t i = 0; i < r.measurements.size(); ++i) {
-        std::vector<Value>& values = seriesValues[i];
-        std::sort(values.begin(), values.end(), [](const Value& a, const Value& b) {
-            return a.run != b.run ? a.run < b.run : a.seq < b.seq;
-        });
-        MeasurementSeries& s = r.measurements[i];
-        s.values.reserve(values.size());
-        s.runOf.reserve(values.size());
-        std::vector<bool> inBaseline;
-        for (const Value& v : values) {
-            s.values.push_back(v.value);
-            s.runOf.push_back(v.run);
-            if (options.baselineFrom) {
-                const std::string& started = r.runs[v.run].started;
-                inBaseline.push_back(started >= *options.baselineFrom &&
-                                     (!options.baselineTo || started <= *options.baselineTo));
-            }
-        }
-        values = {};
-        AnalyseSeries(&s, options.baselineFrom ? &inBaseline : nullptr);
-    }
-    std::sort(
-        r.measurements.begin(), r.measurements.end(),
-        [](const MeasurementSeries& a, const MeasurementSeries& b) { return a.name < b.name; });
+    for (UnitReport& u : r.units) FinishUnit(&u);
     return true;
+}
+
+}  // namespace
+
+bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* report,
+                 std::string* error) {
+    if (!ReadOverview(reader.Store(), options.selection, report, error)) return false;
+    if (options.selection.serial && !BuildUnits(reader, options.selection, report, error))
+        return false;
+    return BuildSeries(reader.Store(), options, &report->measurements, error);
 }
 
 }  // namespace report

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "capability.h"
+#include "figures.h"
 #include "reader.h"
 #include "stats.h"
 
@@ -97,50 +99,73 @@ struct UnitReport {
     std::vector<Temperature> temperatures;
 };
 
+// A measurement across the selection: its figures from what the store keeps
+// of all its values, and its latest values for the X-mR chart.
 struct MeasurementSeries {
     std::string name;
     std::optional<std::string> unit;
     std::optional<double> low;  // the latest limits given
     std::optional<double> high;
-    std::vector<double> values;      // across units, in run order
-    std::vector<std::size_t> runOf;  // the run of each value
-    std::size_t baselineCount = 0;   // values the limits were frozen from
+    NameFigures figures;
+    ProcessFigures process;
+    Histogram histogram;              // of all values, in round bins
+    std::vector<LatestValue> latest;  // oldest first, at most results::kLatestValues
+    // Natural process limits: centre +- 3 within sigma, from the baseline's
+    // figures (all of the selection without one).
     std::optional<XmrLimits> limits;
-    std::vector<bool> beyond;       // per value: outside the natural limits
-    std::vector<bool> rangeBeyond;  // per moving range (index i: values i-1, i)
-    long beyondCount = 0;
-    std::optional<double> mean;
-    std::optional<double> sigma;
-    Capability capability;
-    Histogram histogram;
+    long long baselineCount = 0;
+    std::vector<RuleBreak> breaks;  // among the latest values
+    // No latest value beyond the limits and no run rule broken; unknown
+    // without a within sigma.
+    std::optional<bool> inControl;
 };
 
 struct ReportOptions {
     Selection selection;
-    // Limits are frozen from the values of runs started in [from, to]
-    // (store time texts); without them from the first kBaselineValues values.
+    // Limits come from the values of runs started in [from, to] (store
+    // time texts); without them from all values of the selection.
     std::optional<std::string> baselineFrom;
     std::optional<std::string> baselineTo;
 };
-inline constexpr std::size_t kBaselineValues = 20;
+
+// A unit among the most recently tested: its last run.
+struct LatestUnit {
+    std::string serial;
+    std::string started;
+    std::string test;
+    std::string outcome;
+    long runs = 0;
+};
 
 struct Report {
-    std::vector<RunRow> runs;       // selected, oldest first
+    long runCount = 0;
+    long unitCount = 0;
+    std::optional<std::string> firstDay, lastDay;
     std::vector<std::string> days;  // "YYYY-MM-DD" (UTC) with runs
     std::vector<OutcomeCounts> perDay;
     std::vector<TestTally> tests;
-    std::vector<UnitReport> units;                // by serial number
-    std::vector<std::size_t> latestUnits;         // into units, the most recently tested first
+    std::vector<LatestUnit> latestUnits;  // the most recently tested first
+    // Units in full, with their runs and plots: only for a selection by
+    // serial number (a whole line's units are too many for one page).
+    std::vector<RunRow> runs;  // theirs, oldest first
+    std::vector<UnitReport> units;
     std::vector<MeasurementSeries> measurements;  // by name
 };
-inline constexpr std::size_t kLatestUnits = 20;
+inline constexpr std::size_t kLatestUnits = 200;
 
+// Reads only what the store keeps of its measurements, the runs' counts and
+// the latest values, whatever the store holds; a unit's rows only when the
+// selection names a serial number.
 bool BuildReport(StoreReader& reader, const ReportOptions& options, Report* report,
                  std::string* error);
 
-// Limits, points beyond and capability of one series whose values (and
-// runOf) are filled; `inBaseline` tells which values form the baseline
-// (nullptr: the first kBaselineValues).
-void AnalyseSeries(MeasurementSeries* series, const std::vector<bool>* inBaseline);
+// The limits, rule breaks and histogram of a series whose figures and
+// latest values are filled, the limits from `baseline` (the series' own
+// figures when null).
+void AnalyseSeries(MeasurementSeries* series, const NameFigures* baseline);
+
+// Equal round bins (1, 2 or 5 times a power of ten wide, about Sturges'
+// count) over the kept bins of four significant digits.
+Histogram RoundHistogram(const NameFigures& figures, int maxBins = 30);
 
 }  // namespace report

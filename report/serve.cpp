@@ -16,6 +16,7 @@
 #include "html_report.h"
 #include "html_text.h"
 #include "metrics.h"
+#include "report_pages.h"
 #include "run_ids.h"
 #include "serve_front.h"
 #include "serve_policy.h"
@@ -415,6 +416,12 @@ void Route(httplib::Server& server, const std::string& store, LiveBoard& board, 
     server.Get("/metrics", [&](const httplib::Request&, httplib::Response& response) {
         ServeMetrics(store, reports, response);
     });
+    AddReportPages(server, store,
+                   {.page = Page,
+                    .limit = [](results::ResultsReader& reader,
+                                std::string* error) { return reader.LimitQueries(kQueryMs, error); },
+                    .take = [&reports] { return reports.Take(); },
+                    .give = [&reports] { reports.Give(); }});
 }
 
 }  // namespace

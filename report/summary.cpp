@@ -51,7 +51,12 @@ bool WriteSummary(StoreReader& reader, const Selection& selection, std::ostream&
             << runs.back().started.substr(0, 10) << " (UTC)";
     }
     out << "\n";
-    if (runs.empty()) return true;
+    if (runs.empty()) {
+        if (selection.serial || selection.test || selection.since || selection.until ||
+            selection.station)
+            out << "No runs match the selection.\n";
+        return true;
+    }
     out << "\n";
     std::snprintf(line, sizeof line, "%-24s %5s %5s %5s %7s %5s %6s %7s  %s\n", "test", "runs",
                   "pass", "fail", "aborted", "error", "interr", "running", "first-pass yield");

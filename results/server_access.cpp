@@ -79,6 +79,18 @@ const std::vector<TableAccess>& Declared() {
           {"station_updates_own", "UPDATE", kStationRole, "station = session_user",
            "station = session_user"},
           {"reader_reads_heartbeats", "SELECT", kReaderRole, "true", nullptr}}},
+        // The kept figures (aggregate_schema.h): written only by the
+        // triggers, which run as the owner; the reports read them.
+        {"measurement_stats", {{kReaderRole, "SELECT"}},
+         {{"reader_reads_figures", "SELECT", kReaderRole, "true", nullptr}}},
+        {"measurement_streams", {{kReaderRole, "SELECT"}},
+         {{"reader_reads_figures", "SELECT", kReaderRole, "true", nullptr}}},
+        {"measurement_bins", {{kReaderRole, "SELECT"}},
+         {{"reader_reads_figures", "SELECT", kReaderRole, "true", nullptr}}},
+        {"measurement_names", {{kReaderRole, "SELECT"}},
+         {{"reader_reads_figures", "SELECT", kReaderRole, "true", nullptr}}},
+        {"measurement_latest", {{kReaderRole, "SELECT"}},
+         {{"reader_reads_figures", "SELECT", kReaderRole, "true", nullptr}}},
     };
     return tables;
 }

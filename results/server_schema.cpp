@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "aggregate_schema.h"
 #include "heartbeat_sql.h"
 #include "server_access.h"
 
@@ -61,6 +62,9 @@ constexpr std::array<const char*, kServerSchemaVersion> kMigrations = {
     "ALTER TABLE events ENABLE ROW LEVEL SECURITY;",
     // 4: the latest heartbeat of each station (heartbeat_sql.h).
     kHeartbeatsTablePg,
+    // 5: the figures of all measurements, kept as rows arrive, by trigger
+    // functions that run as the owner (the stations may not write them).
+    kPostgresAggregates,
 };
 
 // Serialises inits (and the first contact of stations of before version 3).

@@ -10,9 +10,10 @@
 namespace results {
 
 // The schema version of this software (the table schema_version holds the
-// server's). 3: the group roles, grants and row-level security. 4: the
-// stations' heartbeats.
-inline constexpr int kServerSchemaVersion = 4;
+// server's). 3: the group roles, grants and row-level security; 4: the
+// stations' heartbeats; 5: the kept figures of all measurements
+// (aggregate_schema.h).
+inline constexpr int kServerSchemaVersion = 5;
 
 // What the server's schema is, as one login can see it.
 struct SchemaCheck {

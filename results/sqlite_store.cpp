@@ -1,5 +1,7 @@
 #include "sqlite_store.h"
 
+#include "aggregate_schema.h"
+
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -60,6 +62,8 @@ constexpr std::array<const char*, kSchemaVersion> kMigrations = {
     "CREATE TABLE outbox ("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " fact TEXT NOT NULL);",
+    // 4: the figures of all measurements, kept as rows arrive.
+    kSqliteAggregates,
 };
 
 // Stations before this one also indexed the measurements by name. No reader

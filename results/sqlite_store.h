@@ -20,7 +20,7 @@ struct sqlite3;
 namespace results {
 
 // The schema version this station writes (PRAGMA user_version).
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 class SqliteStore {
   public:

@@ -2,7 +2,8 @@
 # Installs the Debian packages that a part of the work needs, when missing:
 #   scripts/deps.sh build   building the station, the simulator, zhand-report,
 #                           the manual pages and the packages
-#   scripts/deps.sh test    the build's and every test's (the default)
+#   scripts/deps.sh test    the build's and every test's (the default), and the
+#                           benchmarks' (bench/year_bench.sh: curl, time)
 #   scripts/deps.sh run     running the station and the simulator built here
 # As root it runs apt-get; otherwise it prints the exact command and fails.
 set -euo pipefail
@@ -11,7 +12,7 @@ build=(cmake g++ make pkg-config dpkg-dev file libsqlite3-dev nlohmann-json3-dev
        python3-dev)
 test=("${build[@]}" libgtest-dev libgmock-dev libbenchmark-dev sqlite3 postgresql tmux
       procps python3 python3-serial srecord clang libclang-rt-14-dev faketime chromium
-      lintian man-db util-linux python3-pytest openssl curl prometheus)
+      lintian man-db util-linux python3-pytest openssl curl prometheus time)
 run=(libsqlite3-0 libpq5 libstdc++6)
 case "${1:-test}" in
     build) packages=("${build[@]}") ;;

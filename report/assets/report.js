@@ -47,7 +47,43 @@
     return set;
   }
 
+  // The X-mR charts come compact: their labels as the runs' labels and an
+  // index into them with the cycle, their limit lines as one number, their
+  // marks as the indices of the points, and the moving ranges as those of
+  // the individuals chart they name.
+  function expand(spec) {
+    if (spec.expanded) return spec;
+    spec.expanded = true;
+    var base = spec.valuesOf !== undefined ? expand(specs[spec.valuesOf]) : spec;
+    if (spec.points) {
+      var p = spec.points;
+      spec.labels = p.of.map(function (r, i) {
+        return p.runs[r] + (p.cycles[i] !== null ? " cycle " + p.cycles[i] : "");
+      });
+    } else if (spec.valuesOf !== undefined) {
+      spec.labels = base.labels;
+    }
+    var values = base.datasets[0].data;
+    spec.datasets.forEach(function (d) {
+      if (d.constant !== undefined) d.data = spec.labels.map(function () { return d.constant; });
+      if (d.movingRanges) {
+        d.data = values.map(function (v, i) { return i === 0 ? null : Math.abs(v - values[i - 1]); });
+      }
+      if (d.markAt) {
+        d.data = values.map(function () { return null; });
+        d.markAt.forEach(function (i) { d.data[i] = values[i]; });
+      }
+      if (d.highlight) {
+        d.pointColors = d.data.map(function () { return d.color; });
+        d.pointRadii = d.data.map(function () { return 2; });
+        d.highlight.forEach(function (i) { d.pointColors[i] = "#c62828"; d.pointRadii[i] = 5; });
+      }
+    });
+    return spec;
+  }
+
   function config(spec) {
+    spec = expand(spec);
     var numericX = spec.type === "scatter";
     var y = axis(spec.yTitle, { stacked: !!spec.stacked });
     if (spec.yMax !== undefined) { y.min = 0; y.max = spec.yMax; }
@@ -93,6 +129,7 @@
       if (event.target.open) draw(event.target);
     });
   }
+  document.querySelectorAll("details[open]").forEach(draw);
   document.querySelectorAll("main > section").forEach(function (section) {
     section.querySelectorAll(":scope > .charts").forEach(draw);
   });

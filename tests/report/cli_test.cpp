@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -148,7 +150,9 @@ TEST_F(ReportCli, BadArgumentsAreUsageErrors) {
         {"html", "--baseline", "2026-12-01"},
         {"html", "--baseline", "2026-12-01..soon"},
         {"import"},
-        {"summary", "--test", "Multi-Axis"},
+        {"summary", "--baseline", "2026-12-01..2026-12-02"},
+        {"stats", "--until", "tomorrow"},
+        {"stats", "-o", "x"},
         {"export", "--serial"},
         {"export", "--serial", "A", "--serial", "B"},
         {"export", "stray"},
@@ -279,6 +283,62 @@ TEST_F(ReportCli, SummaryIsAShortTable) {
         << r.out;
     const ProgramResult one = Report({"summary", "--results", store_, "--serial", "HND7"});
     EXPECT_NE(one.out.find("Unit HND7: 3 runs of 1 unit"), std::string::npos) << one.out;
+}
+
+// The selection of summary and stats: test names in any case, station,
+// until; a selection that matches nothing says so.
+TEST_F(ReportCli, SummaryAndStatsTakeTheSameSelection) {
+    ASSERT_EQ(Report(Import(WriteLogs())).status, 0);
+    const ProgramResult any = Report({"summary", "--results", store_, "--test", "multi-axis"});
+    ASSERT_EQ(any.status, 0) << any.err;
+    EXPECT_NE(any.out.find("3 runs of 2 units"), std::string::npos) << any.out;
+    const ProgramResult until =
+        Report({"summary", "--results", store_, "--until", "2026-12-10", "--station", "imported"});
+    EXPECT_NE(until.out.find("4 runs of 2 units, 2026-12-10 to 2026-12-10"), std::string::npos)
+        << until.out;
+    const ProgramResult none = Report({"summary", "--results", store_, "--test", "Vibration"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_NE(none.out.find("No runs match the selection."), std::string::npos) << none.out;
+    const ProgramResult nothing = Report({"stats", "--results", store_, "--name", "no such"});
+    EXPECT_EQ(nothing.status, 0);
+    EXPECT_EQ(nothing.out, "");
+    EXPECT_NE(nothing.err.find("no measurements match the selection"), std::string::npos);
+}
+
+TEST_F(ReportCli, StatsGivesEachNameItsFiguresFromTheStoreOrTheRows) {
+    ASSERT_EQ(Report(Import(WriteLogs())).status, 0);
+    // From the kept figures (the line) and from the rows (one unit): the
+    // same fields, and one unit's figures are its own.
+    for (const std::string& serial : {std::string(), std::string("HND7")}) {
+        std::vector<std::string> args = {"stats", "--results", store_, "--name",
+                                         "Maximum temperature"};
+        if (!serial.empty()) args.insert(args.end(), {"--serial", serial});
+        const ProgramResult r = Report(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const nlohmann::ordered_json line =
+            nlohmann::ordered_json::parse(r.out.substr(0, r.out.find('\n')));
+        std::vector<std::string> keys;
+        for (const auto& [key, value] : line.items()) keys.push_back(key);
+        EXPECT_EQ(keys,
+                  (std::vector<std::string>{"name", "unit", "count", "mean", "sd", "sd_within",
+                                            "min", "max", "low", "high", "out_of_spec", "cp", "cpk",
+                                            "pp", "ppk", "in_control", "rules"}));
+        // The Multi-Axis logs end at 41, 39 and 40 degrees.
+        const std::vector<double> values =
+            serial.empty() ? std::vector<double>{41, 39, 40} : std::vector<double>{39, 40};
+        double mean = 0;
+        for (double v : values) mean += v / static_cast<double>(values.size());
+        double squares = 0;
+        for (double v : values) squares += (v - mean) * (v - mean);
+        EXPECT_EQ(line["count"], values.size()) << line;
+        EXPECT_NEAR(line["mean"].get<double>(), mean, 1e-9) << line;
+        EXPECT_NEAR(line["sd"].get<double>(),
+                    std::sqrt(squares / static_cast<double>(values.size() - 1)), 1e-9)
+            << line;
+        EXPECT_EQ(line["min"], *std::min_element(values.begin(), values.end()));
+        EXPECT_EQ(line["max"], *std::max_element(values.begin(), values.end()));
+        EXPECT_TRUE(line["cpk"].is_null()) << "no limits, no capability";
+    }
 }
 
 TEST_F(ReportCli, OnlyImportWritesToTheStore) {

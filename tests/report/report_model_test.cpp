@@ -82,9 +82,20 @@ TEST_F(ReportModel, RunsPerDayAndTestByOutcome) {
     EXPECT_EQ(r.tests[0].test, "Finger Movement");  // the test table's order
     EXPECT_EQ(r.tests[1].test, "Multi-Axis");
     EXPECT_EQ(r.tests[1].outcomes, (OutcomeCounts{1, 1, 0, 0, 1, 1, 0}));
-    ASSERT_EQ(r.units.size(), 3u);
-    EXPECT_EQ(r.units[0].runs.size(), 2u);
-    EXPECT_EQ(r.latestUnits, (std::vector<std::size_t>{2, 1, 0}));
+    EXPECT_EQ(r.runCount, 5);
+    EXPECT_EQ(r.unitCount, 3);
+    EXPECT_TRUE(r.units.empty()) << "a line's units in full only by serial number";
+    ASSERT_EQ(r.latestUnits.size(), 3u);
+    EXPECT_EQ(r.latestUnits[0].serial, "C");
+    EXPECT_EQ(r.latestUnits[1].serial, "B");
+    EXPECT_EQ(r.latestUnits[1].outcome, "interrupted");
+    EXPECT_EQ(r.latestUnits[2].serial, "A");
+    EXPECT_EQ(r.latestUnits[2].runs, 2);
+    ReportOptions unitA;
+    unitA.selection.serial = "A";
+    const Report a = Build(unitA);
+    ASSERT_EQ(a.units.size(), 1u);
+    EXPECT_EQ(a.units[0].runs.size(), 2u);
 }
 
 TEST_F(ReportModel, FirstPassYieldCountsEachUnitsFirstRun) {
@@ -111,29 +122,56 @@ TEST_F(ReportModel, FirstPassYieldCountsEachUnitsFirstRun) {
     EXPECT_EQ(Build(unitA).tests[0].firstPassed, 0);
 }
 
-TEST_F(ReportModel, SeriesRunInRunOrderWithLimitsFromTheBaseline) {
-    // Added out of order: the series follows the runs' start times.
-    AddRun("B", "Multi-Axis", "2026-12-02T08:00:00.000Z", "pass", {{"F1 closed", 30}}, 15100, {});
+TEST_F(ReportModel, FirstPassYieldPassesOverRunsTheStationCouldNotFinish) {
+    // E lost its link first, then passed; F was interrupted, then failed.
+    AddRun("E", "Multi-Axis", "2026-12-01T08:00:00.000Z", "error");
+    AddRun("E", "Multi-Axis", "2026-12-01T09:00:00.000Z", "pass");
+    AddRun("F", "Multi-Axis", "2026-12-01T08:00:00.000Z", "interrupted");
+    AddRun("F", "Multi-Axis", "2026-12-01T09:00:00.000Z", "fail");
+    const Report r = Build();
+    ASSERT_EQ(r.tests.size(), 1u);
+    EXPECT_EQ(r.tests[0].firstRuns, 2);
+    EXPECT_EQ(r.tests[0].firstPassed, 1);
+    EXPECT_EQ(r.tests[0].outcomes[OutcomeIndex("error")], 1) << "shown apart";
+    EXPECT_EQ(r.tests[0].outcomes[OutcomeIndex("interrupted")], 1);
+    ReportOptions anyCase;
+    anyCase.selection.test = "multi-AXIS";
+    EXPECT_EQ(Build(anyCase).tests[0].firstRuns, 2);
+}
+
+TEST_F(ReportModel, SeriesComeFromTheKeptFiguresWithLimitsFromTheBaseline) {
     AddRun("A", "Multi-Axis", "2026-12-01T08:00:00.000Z", "pass",
            {{"F1 closed", 10}, {"F1 closed", 12}}, 15000, {});
     AddRun("A", "Multi-Axis", "2026-12-01T09:00:00.000Z", "pass", {{"F1 closed", 11}}, 15100, {});
+    AddRun("B", "Multi-Axis", "2026-12-02T08:00:00.000Z", "pass", {{"F1 closed", 30}}, 15100, {});
     const Report r = Build();
     ASSERT_EQ(r.measurements.size(), 1u);
     const MeasurementSeries& s = r.measurements[0];
-    EXPECT_EQ(s.values, (std::vector<double>{10, 12, 11, 30}));
+    EXPECT_EQ(s.process.count, 4);
+    EXPECT_DOUBLE_EQ(*s.process.mean, 63.0 / 4);
+    ASSERT_EQ(s.latest.size(), 4u);
+    EXPECT_EQ(s.latest.back().value, 30);
+    EXPECT_EQ(s.latest.back().serial, "B");
     EXPECT_EQ(s.low, 15100) << "the latest limits";
-    EXPECT_EQ(s.baselineCount, 4u);
+    EXPECT_EQ(s.process.outOfSpec, 4) << "every value below its low limit";
+    EXPECT_EQ(s.baselineCount, 4);
     ReportOptions firstDay;
     firstDay.baselineFrom = "2026-12-01T00:00:00.000Z";
     firstDay.baselineTo = "2026-12-01T23:59:59.999Z";
     const MeasurementSeries frozen = Build(firstDay).measurements[0];
-    ASSERT_EQ(frozen.baselineCount, 3u);
+    ASSERT_EQ(frozen.baselineCount, 3);
     ASSERT_TRUE(frozen.limits);
+    // Moving ranges of the first day: 2, 1; sigma within 1.5 / 1.128.
     EXPECT_DOUBLE_EQ(frozen.limits->center, 11);
-    EXPECT_DOUBLE_EQ(frozen.limits->mrCenter, 1.5);
-    EXPECT_EQ(frozen.beyond, (std::vector<bool>{false, false, false, true}));
-    EXPECT_EQ(frozen.rangeBeyond, (std::vector<bool>{false, false, false, true}));
-    EXPECT_EQ(frozen.beyondCount, 1);
+    EXPECT_NEAR(frozen.limits->upper, 11 + 3 * 1.5 / 1.128, 1e-12);
+    ASSERT_EQ(frozen.breaks.size(), 1u);
+    EXPECT_EQ(frozen.breaks[0].index, 3u);
+    EXPECT_EQ(frozen.breaks[0].rule, 1);
+    EXPECT_EQ(frozen.inControl, false);
+    // Round bins over the kept ones: 10, 11, 12 and 30 in three bins of 10
+    // (a greatest value on an edge opens the next bin).
+    EXPECT_EQ(frozen.histogram.edges, (std::vector<double>{10, 20, 30, 40}));
+    EXPECT_EQ(frozen.histogram.counts, (std::vector<long>{3, 0, 1}));
 }
 
 TEST_F(ReportModel, UnitPlotsTakeTheirTestsFigures) {
@@ -149,7 +187,9 @@ TEST_F(ReportModel, UnitPlotsTakeTheirTestsFigures) {
                            "no cycle"}});
     // Another test's figure of the same name is no finger speed.
     AddRun("A", "Multi-Axis", "2026-12-01T11:00:00.000Z", "pass", {{"F2 Clse55", 99}});
-    const Report r = Build();
+    ReportOptions unitA;
+    unitA.selection.serial = "A";
+    const Report r = Build(unitA);
     ASSERT_EQ(r.units.size(), 1u);
     const UnitReport& u = r.units[0];
     ASSERT_EQ(u.speeds.size(), 1u);
@@ -183,7 +223,9 @@ TEST_F(ReportModel, StrainLinesComeFromEachFingersLatestRun) {
             {"F2 2000g", 205},
             {"F3 250g", 30},
             {"F3 1500g", 155}});
-    const Report r = Build();
+    ReportOptions unitA;
+    unitA.selection.serial = "A";
+    const Report r = Build(unitA);
     ASSERT_EQ(r.units.size(), 1u);
     const UnitReport& u = r.units[0];
     ASSERT_EQ(r.runs.size(), 2u);
@@ -239,11 +281,12 @@ TEST_F(ReportModel, AGroupOfWholesKeepsEachApart) {
     EXPECT_TRUE(store_->ApplyAll(run("u3", "C"), &error)) << error;
     ASSERT_TRUE(store_->CommitGroup(&error)) << error;
     const Report r = Build();
-    ASSERT_EQ(r.units.size(), 2u);
-    EXPECT_EQ(r.units[0].serial, "A");
-    EXPECT_EQ(r.units[1].serial, "C");
+    EXPECT_EQ(r.unitCount, 2);
+    ASSERT_EQ(r.latestUnits.size(), 2u);
+    EXPECT_EQ(r.latestUnits[0].serial, "A");
+    EXPECT_EQ(r.latestUnits[1].serial, "C");
     ASSERT_EQ(r.measurements.size(), 1u);
-    EXPECT_EQ(r.measurements[0].values.size(), 2u);
+    EXPECT_EQ(r.measurements[0].process.count, 2);
 }
 
 }  // namespace

@@ -114,6 +114,10 @@ TEST_F(Serve, TheBoardFollowsEachFactWithinASecond) {
 
 TEST_F(Serve, PagesReadTheStoreAndNothingOverHttpChangesIt) {
     Put(Start("run-a", "bench-1", "HND123", 10));
+    Put(results::Measurement{"run-a", 1, "F1 closed/open", 15200, "counts", 15100.0, 15300.0,
+                             "pass", 1});
+    Put(results::Measurement{"run-a", 2, "F1 closed/open", 15230, "counts", 15100.0, 15300.0,
+                             "pass", 2});
     Put(results::RunEnd{"run-a", "2026-12-10T09:54:00.000Z", "pass", 10, 0});
     store_.reset();
     const std::string before = SlurpFile(db_);
@@ -133,6 +137,13 @@ TEST_F(Serve, PagesReadTheStoreAndNothingOverHttpChangesIt) {
         {"/report", 200, "text/html", "ZorvathHand test report"},
         {"/report?serial=HND123&since=2026-12-01", 200, "text/html", "unit HND123, since"},
         {"/report?since=yesterday", 400, "text/plain", "not a date"},
+        // The overview links each unit and measurement to a page of its own.
+        {"/report", 200, "text/html", "href=\"/report/unit/HND123\""},
+        {"/report", 200, "text/html", "href=\"/report/measurement/F1%20closed%2Fopen\""},
+        {"/report/unit/HND123", 200, "text/html", "id=\"unit-HND123\" open"},
+        {"/report/unit/HND999", 404, "text/plain", "no runs of unit HND999"},
+        {"/report/measurement/F1%20closed%2Fopen", 200, "text/html", "2 values, 0 out of"},
+        {"/report/measurement/nothing", 404, "text/plain", "no measurement named nothing"},
         {"/nothing", 404, "", ""},
     };
     for (const Page& p : pages) {

@@ -215,14 +215,14 @@ TEST_F(SharedStore, ServerCommandsSetUpTheLine) {
     const ProgramResult init = server({"init"}, owner);
     ASSERT_EQ(init.status, 0) << init.err;
     EXPECT_EQ(init.out, "server " + server_.Address() +
-                            ": schema 4, roles zhand_station and zhand_reader with their grants"
+                            ": schema 5, roles zhand_station and zhand_reader with their grants"
                             " and policies\n");
     // The owner's password was on the command line: one warning.
     EXPECT_NE(init.err.find(warning), std::string::npos) << init.err;
     EXPECT_EQ(std::count(init.err.begin(), init.err.end(), '\n'), 1) << init.err;
     const ProgramResult again = server({"init"}, owner);
     ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_NE(again.out.find("schema 4 (already)"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("schema 5 (already)"), std::string::npos) << again.out;
 
     std::ofstream(dir_ / "password") << "Rep/0rts@pw\n";
     const ProgramResult added =
