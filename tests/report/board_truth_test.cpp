@@ -13,6 +13,7 @@
 #include "run_ids.h"
 #include "serve_process.h"
 #include "sqlite_store.h"
+#include "store_file_fixture.h"
 
 namespace {
 
@@ -30,21 +31,8 @@ json Station(const json& board, const std::string& name) {
     return nullptr;
 }
 
-class BoardTruth : public ::testing::Test {
+class BoardTruth : public StoreFileTest {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zhand-board-XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-        db_ = (dir_ / "results.db").string();
-        std::string error;
-        store_ =
-            results::SqliteStore::Open(db_, results::SqliteStore::Mode::ReadWrite, 2000, &error);
-        ASSERT_NE(store_, nullptr) << error;
-    }
-    void TearDown() override {
-        store_.reset();
-        fs::remove_all(dir_);
-    }
     void Put(std::vector<results::Entry> facts) {
         std::string error;
         ASSERT_TRUE(store_->ApplyAll(facts, &error)) << error;
@@ -54,10 +42,6 @@ class BoardTruth : public ::testing::Test {
         return {uuid,   station,   "3.0.0",  "HND" + station.substr(6), "JD", "Multi-Axis",
                 cycles, Ago(600s), "log.txt"};
     }
-
-    fs::path dir_;
-    std::string db_;
-    std::unique_ptr<results::SqliteStore> store_;
 };
 
 TEST_F(BoardTruth, EachStationTestingIdleOrNotSeen) {

@@ -9,6 +9,7 @@
 #include "run_program.h"
 #include "serve_process.h"
 #include "sqlite_store.h"
+#include "store_file_fixture.h"
 
 namespace {
 
@@ -16,21 +17,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-class Serve : public ::testing::Test {
+class Serve : public StoreFileTest {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zhand-serve-XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-        db_ = (dir_ / "results.db").string();
-        std::string error;
-        store_ =
-            results::SqliteStore::Open(db_, results::SqliteStore::Mode::ReadWrite, 2000, &error);
-        ASSERT_NE(store_, nullptr) << error;
-    }
-    void TearDown() override {
-        store_.reset();
-        fs::remove_all(dir_);
-    }
 
     void Put(const results::Entry& entry) {
         std::string error;
@@ -54,10 +42,6 @@ class Serve : public ::testing::Test {
             if (s["station"] == station) return s;
         return nullptr;
     }
-
-    fs::path dir_;
-    std::string db_;
-    std::unique_ptr<results::SqliteStore> store_;
 };
 
 TEST_F(Serve, TheBoardFollowsEachFactWithinASecond) {
