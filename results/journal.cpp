@@ -41,6 +41,8 @@ constexpr int kRetryBusyMs = 50;
 constexpr int kWriterNice = 10;
 // While facts wait in memory, room is looked for this often.
 constexpr int kHeldRetryMs = 1000;
+// What waits in memory goes to disk this many facts at a time.
+constexpr std::size_t kDrainPart = 1000;
 
 std::string Beside(const std::string& target, const char* name) {
     std::filesystem::path path(target);
@@ -282,35 +284,43 @@ struct Journal::Impl {
     }
 
     // Brings what waits in memory (facts of a file that left the path, then
-    // the held ones) into the store, else into the unsaved file.
+    // the held ones, then the events of dropped measurements) into the store,
+    // else into the unsaved file, a part at a time and in order: a disk still
+    // full costs one part's attempt, not all that waits.
     bool Drain(int busyMs) {
         if (!Behind()) return true;
         if (Clock::now() < nextTry) return false;
-        std::vector<Entry> facts(carried.begin(), carried.end());
-        facts.insert(facts.end(), held.begin(), held.end());
-        const std::vector<Entry> gaps = DroppedEvents();
-        facts.insert(facts.end(), gaps.begin(), gaps.end());
-        std::string why;
-        bool safe = false;
-        if (Recover(busyMs)) {
+        bool storeUp = Recover(busyMs);
+        while (Behind()) {
+            const std::size_t fromCarried = std::min(carried.size(), kDrainPart);
+            const std::size_t fromHeld = std::min(held.size(), kDrainPart - fromCarried);
+            std::vector<Entry> part(carried.begin(), carried.begin() + fromCarried);
+            part.insert(part.end(), held.begin(), held.begin() + fromHeld);
+            const bool last = fromCarried == carried.size() && fromHeld == held.size();
+            if (last) {
+                const std::vector<Entry> gaps = DroppedEvents();
+                part.insert(part.end(), gaps.begin(), gaps.end());
+            }
+            std::string why;
             // Facts of runs whose start went into a file now gone are left
             // out: nothing could show them.
-            safe = store->ApplyAll(facts, &why, true);
+            bool safe = storeUp && store->ApplyAll(part, &why, true);
             if (safe) {
                 Nudge();
-            } else {
+                Committed(part);
+            } else if (storeUp) {
                 Trouble(why);
                 store.reset();
+                storeUp = false;
             }
+            if (!safe && !WriteUnsaved(part)) {
+                nextTry = Clock::now() + std::chrono::milliseconds(kHeldRetryMs);
+                return false;
+            }
+            carried.erase(carried.begin(), carried.begin() + fromCarried);
+            held.erase(held.begin(), held.begin() + fromHeld);
+            if (last) dropped.clear();
         }
-        if (!safe && !WriteUnsaved(facts)) {
-            nextTry = Clock::now() + std::chrono::milliseconds(kHeldRetryMs);
-            return false;
-        }
-        if (safe) Committed(facts);
-        carried.clear();
-        held.clear();
-        dropped.clear();
         return true;
     }
 

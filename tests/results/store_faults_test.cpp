@@ -28,7 +28,7 @@ using namespace results;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-constexpr int kCycles = 200;
+constexpr int kCycles = 400;  // a full disk holds more than one part of what waits
 constexpr int kPerCycle = 8;  // a Multi-Axis cycle's measurements
 constexpr int kFaultAt = 100;
 
