@@ -8,8 +8,13 @@
 # strips t where component c installs it (dir, relative to the prefix) and
 # installs its debug symbols with component d, whose package links its doc
 # folder to that of package p.
-function(zhand_install_debug_symbols)
-  cmake_parse_arguments(arg "" "TARGET;COMPONENT;DEBUG_COMPONENT;DESTINATION;PACKAGE" "" ${ARGN})
+include_guard(GLOBAL)
+
+#   zhand_install_stripped(TARGET t COMPONENT c DESTINATION dir)
+# strips t where component c installs it (dir, relative to the prefix), as
+# Debian ships binaries.
+function(zhand_install_stripped)
+  cmake_parse_arguments(arg "" "TARGET;COMPONENT;DESTINATION" "" ${ARGN})
   set(installed "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${arg_DESTINATION}/$<TARGET_FILE_NAME:${arg_TARGET}>")
   install(CODE "
     execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --strip-debug --strip-unneeded \"${installed}\"
@@ -18,6 +23,12 @@ function(zhand_install_debug_symbols)
       message(FATAL_ERROR \"cannot strip ${installed}\")
     endif()
     " COMPONENT ${arg_COMPONENT})
+endfunction()
+
+function(zhand_install_debug_symbols)
+  cmake_parse_arguments(arg "" "TARGET;COMPONENT;DEBUG_COMPONENT;DESTINATION;PACKAGE" "" ${ARGN})
+  zhand_install_stripped(TARGET ${arg_TARGET} COMPONENT ${arg_COMPONENT}
+                         DESTINATION ${arg_DESTINATION})
   install(CODE "
     set(ZHAND_OBJCOPY \"${CMAKE_OBJCOPY}\")
     set(ZHAND_READELF \"${CMAKE_READELF}\")
