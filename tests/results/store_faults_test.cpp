@@ -6,7 +6,6 @@
 // it mount one (root), so that "full" is a real file system's full.
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 
 #include "journal.h"
 #include "results_fixture.h"
+#include "small_disk.h"
 #include "sqlite_store.h"
 #include "store_notice.h"
 #include "unsaved_file.h"
@@ -37,10 +37,11 @@ class StoreFaults : public StoreDir {
     void SetUp() override {
         StoreDir::SetUp();
         // 4 MB: room for the run several times over, and little enough to fill.
-        mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=4m") == 0;
+        disk_ = std::make_unique<SmallDisk>(dir, "4m");
+        mounted_ = disk_->Mounted();
     }
     void TearDown() override {
-        if (mounted_) umount2(dir.c_str(), MNT_DETACH);
+        disk_.reset();
         StoreDir::TearDown();
     }
 
@@ -64,22 +65,8 @@ class StoreFaults : public StoreDir {
         journal.Put(RunProgress{run, cycle, 0});
     }
 
-    // Fills the disk but for a few bytes; the filler goes with Free().
-    bool Fill() {
-        std::ofstream filler(dir / "filler", std::ios::binary);
-        const std::string block(4096, 'x');
-        while (filler.write(block.data(), block.size())) {
-        }
-        filler.close();
-        std::ofstream tail(dir / "filler-tail", std::ios::binary);
-        while (tail.put('x')) {
-        }
-        return true;
-    }
-    void Free() {
-        fs::remove(dir / "filler");
-        fs::remove(dir / "filler-tail");
-    }
+    void Fill() const { disk_->Fill(); }
+    void Free() const { disk_->Free(); }
 
     // A store of another station with a history of its own.
     std::string OtherStore() const {
@@ -97,6 +84,7 @@ class StoreFaults : public StoreDir {
         return QueryValue(path, "PRAGMA integrity_check");
     }
 
+    std::unique_ptr<SmallDisk> disk_;
     bool mounted_ = false;
 };
 

@@ -5,9 +5,7 @@
 // ends the station with status 0, and Prefs.dat stays whole.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 
-#include <fstream>
 #include <map>
 #include <regex>
 #include <string>
@@ -15,6 +13,7 @@
 
 #include "defaults_file.h"
 #include "prefs.h"
+#include "small_disk.h"
 #include "sqlite_query.h"
 #include "survival_support.h"
 #include "tmux_station.h"
@@ -284,14 +283,8 @@ bool RowShows(const TmuxStation& station, const std::string& text, std::chrono::
 
 TEST(StoreFaults, ADiskThatFillsAndAStoreDeletedMidRunLoseNothing) {
     TmuxStation station;
-    const std::string dir = station.Dir().string();
-    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=6m") != 0) {
-        GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
-    }
-    struct Unmount {
-        std::string dir;
-        ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
-    } unmount{dir};
+    const SmallDisk disk(station.Dir(), "6m");
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
     ASSERT_TRUE(station.StartSimulator({"--instant", "--speed", "20"}));
     ASSERT_TRUE(station.StartStation(kScreen));
     ASSERT_TRUE(station.ConnectAndWaitForForm()) << station.Screen();
@@ -301,20 +294,10 @@ TEST(StoreFaults, ADiskThatFillsAndAStoreDeletedMidRunLoseNothing) {
     station.Keys("C-r");
     ASSERT_TRUE(WaitForCycle(station, 10, cycles, 60s)) << station.Screen();
 
-    const std::filesystem::path filler = station.Dir() / "filler";
-    {
-        std::ofstream fill(filler, std::ios::binary);
-        const std::string block(4096, 'x');
-        while (fill.write(block.data(), block.size())) {
-        }
-        std::ofstream tail(station.Dir() / "filler-tail", std::ios::binary);
-        while (tail.put('x')) {
-        }
-    }
+    disk.Fill();
     ASSERT_TRUE(RowShows(station, "Disk full: ", 30s)) << station.Screen();
     EXPECT_LE(station.Row(21).size(), 80u);
-    std::filesystem::remove(filler);
-    std::filesystem::remove(station.Dir() / "filler-tail");
+    disk.Free();
     ASSERT_TRUE(WaitUntil([&] { return station.Row(21).find("Disk full") == std::string::npos; },
                           30s, 100ms))
         << station.Screen();
