@@ -65,7 +65,7 @@ TEST_F(BoardTruth, EachStationTestingIdleOrNotSeen) {
          // A beat shipped late never moves a station back.
          results::StationBeat{"bench-5", Ago(400s), "testing", "r5"}});
 
-    ServeProcess serve(db_);
+    ServeProcess serve(db);
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     BoardStream stream(serve.Port());
     const auto first = stream.WaitFor([](const json& b) { return b["stations"].size() == 5; }, 5s);
@@ -119,7 +119,7 @@ TEST_F(BoardTruth, EachStationTestingIdleOrNotSeen) {
 
 TEST_F(BoardTruth, AStoreThatCannotBeReadLeavesTheLastRowsStale) {
     Put({Start("r1", "bench-1", 50), results::StationBeat{"bench-1", Ago(1s), "testing", "r1"}});
-    ServeProcess serve(db_);
+    ServeProcess serve(db);
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     BoardStream stream(serve.Port());
     ASSERT_TRUE(stream.WaitFor([](const json& b) { return b["stations"].size() == 1; }, 5s));

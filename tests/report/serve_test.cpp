@@ -47,7 +47,7 @@ class Serve : public StoreFileTest {
 TEST_F(Serve, TheBoardFollowsEachFactWithinASecond) {
     Put(Start("run-a", "bench-1", "HND123", 10));
     Put(Start("run-b", "bench-2", "<b>HND7</b>", 5));
-    ServeProcess serve(db_);
+    ServeProcess serve(db);
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     BoardStream stream(serve.Port());
 
@@ -104,8 +104,8 @@ TEST_F(Serve, PagesReadTheStoreAndNothingOverHttpChangesIt) {
                              "pass", 2});
     Put(results::RunEnd{"run-a", "2026-12-10T09:54:00.000Z", "pass", 10, 0});
     store_.reset();
-    const std::string before = SlurpFile(db_);
-    ServeProcess serve(db_);
+    const std::string before = SlurpFile(db);
+    ServeProcess serve(db);
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     httplib::Client client = serve.Client();
 
@@ -155,14 +155,14 @@ TEST_F(Serve, PagesReadTheStoreAndNothingOverHttpChangesIt) {
         }
     }
     EXPECT_EQ(serve.Stop(SIGTERM, 5s), std::optional<int>(0));
-    EXPECT_EQ(SlurpFile(db_), before) << "serving changed the store";
+    EXPECT_EQ(SlurpFile(db), before) << "serving changed the store";
 }
 
 class ServeStops : public Serve, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ServeStops, WithAPageOpenAtOnce) {
     Put(Start("run-a", "bench-1", "HND123", 10));
-    ServeProcess serve(db_);
+    ServeProcess serve(db);
     ASSERT_GT(serve.Port(), 0) << serve.Said();
     BoardStream stream(serve.Port());
     ASSERT_TRUE(stream.WaitFor([](const json& b) { return !b["stations"].empty(); }, 5s));
@@ -179,11 +179,11 @@ INSTANTIATE_TEST_SUITE_P(Signal, ServeStops, ::testing::Values(SIGINT, SIGTERM),
                          });
 
 TEST_F(Serve, AnAddressTakenIsOneClearMessage) {
-    ServeProcess first(db_);
+    ServeProcess first(db);
     ASSERT_GT(first.Port(), 0) << first.Said();
     const std::string taken = "127.0.0.1:" + std::to_string(first.Port());
     const ProgramResult second =
-        RunProgram(ZHAND_REPORT_PATH, {"serve", "--listen", taken, "--results", db_});
+        RunProgram(ZHAND_REPORT_PATH, {"serve", "--listen", taken, "--results", db});
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.err, "zhand-report: cannot listen on " + taken + "\n");
 }
