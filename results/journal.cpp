@@ -407,7 +407,6 @@ struct Journal::Impl {
 
     // Makes `problem` say where the facts are: the worst first.
     void Notice() {
-        const std::string unsaved = FileName(options.unsaved);
         if (!held.empty()) {
             const std::string count = std::to_string(held.size());
             const std::string lost =
@@ -429,6 +428,7 @@ struct Journal::Impl {
         } else if (!unreadable.empty()) {
             problem = unreadable;
         } else if (store == nullptr || unsavedPending) {
+            const std::string unsaved = FileName(options.unsaved);
             problem = FitNotice({"Record not stored (" + trouble + "); kept in " + unsaved,
                                  "Record not stored; kept in " + unsaved});
         } else {
